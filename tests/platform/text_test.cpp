@@ -22,3 +22,16 @@ TEST(Text, DecodesOtherCharsets) {
 }
 
 }  // namespace
+
+#include "platform/console.h"
+
+namespace {
+
+TEST(Console, FormatsPercentSInOrder) {
+  EXPECT_EQ(platform::FormatText("\nERROR: unable to copy '%s' to '%s'", {"a.exe", "b 100%s.exe"}),
+            "\nERROR: unable to copy 'a.exe' to 'b 100%s.exe'");
+  EXPECT_EQ(platform::FormatText("%s-%s", {"x"}), "x-");
+  EXPECT_EQ(platform::FormatText("50% off %", {}), "50% off %");
+}
+
+}  // namespace
