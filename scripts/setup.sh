@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what zipgraft needs to build and test, from Debian's packages.
+# Runs apt-get only when something is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang pkg-config
+  libgtest-dev libgmock-dev zlib1g-dev libexpat1-dev
+  zip unzip openssl python3 python3-pefile
+  gcc-mingw-w64-x86-64 gcc-mingw-w64-i686
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
+fi

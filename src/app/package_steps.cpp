@@ -1,0 +1,67 @@
+#include "app/package_steps.h"
+
+#include "package/member_name.h"
+#include "package/tv_pkg.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+#include "verinfo/version_update.h"
+
+namespace {
+
+constexpr char16_t kLanguage[] = u"en";
+
+std::string Shown(const char16_t* text) {
+  return text != nullptr ? platform::Narrow(text) : std::string("(none)");
+}
+
+}  // namespace
+
+void TestStub(TVPkg& probe, const char* stubPath) {
+  platform::ConsolePrint("\n- verifying '%s'", {stubPath});
+  if (probe.HasPayload(stubPath, kLanguage)) {
+    platform::ConsolePrint("\nERROR: the stub already has a .zip payload");
+    platform::Beep(440, 250);
+    throw 1;
+  }
+}
+
+void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath) {
+  const std::u16string member = DefinitionMemberName(outputPath);
+  platform::ConsolePrint("\n- loading package definition from '%s'", {archivePath});
+  if (!definition.Load(archivePath, member.c_str(), kLanguage)) {
+    platform::ConsolePrint(
+        "\nERROR: unable to load the zip file or locate a package definition file ('%s') in '%s'",
+        {platform::Narrow(member), archivePath});
+    throw 1;
+  }
+}
+
+void UpdateOutputVersion(const TVPkg& definition, const char* outputPath,
+                         const char16_t* passString) {
+  const char16_t* version = definition.GetVersion();
+  const char16_t* name = definition.GetName();
+  platform::ConsolePrint("\n- updating stub version information for:\n    %s\n    version %s\n",
+                         {Shown(name), Shown(version)});
+  if (!UpdateVersionResource(outputPath, definition, passString)) {
+    platform::ConsolePrint("\nERROR: unable to update the stub version information");
+    throw 1;
+  }
+}
+
+bool VerifyPackage(const char* outputPath) {
+  bool verified = false;
+  try {
+    const std::u16string member = DefinitionMemberName(outputPath);
+    TVPkg package;
+    verified = package.Load(outputPath, member.c_str(), kLanguage);
+  } catch (...) {
+    verified = false;
+  }
+  if (verified) {
+    platform::ConsolePrint("\n- package was created successfully.");
+  } else {
+    platform::ConsolePrint("\nERROR: unable to open and verify '%s'", {outputPath});
+  }
+  return verified;
+}

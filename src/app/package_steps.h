@@ -1,0 +1,21 @@
+#pragma once
+// The steps of the build that work on the package itself rather than on files:
+// the stub test, the definition load, the version update and the verification.
+// A failed step prints its line and throws the integer 1.
+
+#include <string>
+
+class TVPkg;
+
+// Refuses a stub that already carries a package named after itself.
+void TestStub(TVPkg& probe, const char* stubPath);
+
+// Loads the definition named after the output from the archive.
+void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath);
+
+// Rewrites the output's version resource from the loaded definition.
+void UpdateOutputVersion(const TVPkg& definition, const char* outputPath,
+                         const char16_t* passString);
+
+// Loads the finished output as a package; prints the verdict and returns it.
+bool VerifyPackage(const char* outputPath);
