@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "e2e_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kFailed[] = "\nERROR: package assembly failed\n\n";
+
+class BuildFailure : public ::testing::Test {
+ protected:
+  testsupport::TempDir dir;
+  std::string stub = e2e::Stub("stub64_full");
+  std::string output = dir.File("SETUP42.exe");
+
+  std::string Archive(const std::string& name, std::map<std::string, std::string> files) {
+    return e2e::MakeArchive(dir, name, files);
+  }
+  std::string GoodArchive() {
+    return Archive("data.zip", {{"SETUP42.xml", e2e::Definition("Sound Driver", "2.1")}});
+  }
+  std::string Verifying(const std::string& stubPath, const std::string& archive) const {
+    return e2e::Banner() + "\n- verifying '" + stubPath + "'\n- loading package definition from '" +
+           archive + "'";
+  }
+
+  // Runs a build that must fail with the given output, and checks that the
+  // inputs are untouched and no temporary file is left.
+  void ExpectFailure(const std::vector<std::string>& args, const std::string& expected) {
+    std::vector<uint64_t> digests;
+    for (size_t i = 0; i < 2; ++i) digests.push_back(testsupport::FileDigest(args[i]));
+    const auto run = e2e::RunZipgraft(args);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.stdoutText, expected);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(testsupport::FileDigest(args[i]), digests[i]);
+    EXPECT_FALSE(fs::is_regular_file(args[2] + ".tmp"));
+  }
+};
+
+TEST_F(BuildFailure, PackageStepsRefuseBadInput) {
+  const std::string good = GoodArchive();
+  // A stub that already carries a package named after itself.
+  const std::string carrier = dir.File("carrier.exe");
+  const std::string own = Archive("own.zip", {{"CARRIER.XML", e2e::Definition("C", "1")}});
+  ASSERT_EQ(e2e::RunZipgraft({stub, own, carrier}).exitCode, 0);
+  ExpectFailure({carrier, good, output},
+                e2e::Banner() + "\n- verifying '" + carrier +
+                    "'\nERROR: the stub already has a .zip payload" + kFailed);
+  // ...while a stub carrying a package under another name is accepted.
+  const std::string renamed = dir.File("renamed.exe");
+  fs::copy_file(carrier, renamed);
+  EXPECT_EQ(e2e::RunZipgraft({renamed, good, output}).exitCode, 0);
+  fs::remove(output);
+
+  const std::string other = Archive("other.zip", {{"OTHER.xml", e2e::Definition("O", "1")}});
+  ExpectFailure({stub, other, output},
+                Verifying(stub, other) +
+                    "\nERROR: unable to load the zip file or locate a package definition file "
+                    "('SETUP42.xml') in '" + other + "'" + kFailed);
+  fs::remove(output);
+  const std::string protectedBad = Archive(
+      "bad.zip", {{"SETUP42.xml", e2e::Definition("P", "1")},
+                  {"tv_data.xml",
+                   "<tv_pkg_data><configuration><config_file><filename encrypt=\"1\">c.bin"
+                   "</filename></config_file></configuration></tv_pkg_data>"},
+                  {"c.bin", std::string(30, 'A')}});
+  ExpectFailure({stub, protectedBad, output}, Verifying(stub, protectedBad) + kFailed);
+  EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(BuildFailure, StubWithoutVersionInformation) {
+  const std::string good = GoodArchive();
+  const std::string bare = e2e::Stub("stub64_noversion");
+  ExpectFailure({bare, good, output},
+                e2e::BuildPrelude(bare, good, "Sound Driver", "2.1") +
+                    "\nERROR: unable to obtain version information from '" + output +
+                    "'\nERROR: unable to update the stub version information" + kFailed);
+  EXPECT_EQ(testsupport::ReadFile(output), testsupport::ReadFile(bare));
+}
+
+TEST_F(BuildFailure, FileStepsReportTheirPaths) {
+  const std::string good = GoodArchive();
+  const std::string prelude = e2e::BuildPrelude(stub, good, "Sound Driver", "2.1");
+
+  const std::string nowhere = dir.File("missing/dir/SETUP42.exe");
+  ExpectFailure({stub, good, nowhere},
+                Verifying(stub, good) + "\n- copying stub from '" + stub +
+                    "'\nERROR: unable to copy '" + stub + "' to '" + nowhere + "'" + kFailed);
+
+  ::chmod(good.c_str(), 0444);
+  ExpectFailure({stub, good, output},
+                prelude + "\n- modifying offsets in the .zip file '" + good +
+                    "'\nERROR: unable to open '" + good + "'" + kFailed);
+  ::chmod(good.c_str(), 0644);
+
+  fs::create_directory(output + ".tmp");
+  ExpectFailure({stub, good, output},
+                prelude + "\n- modifying offsets in the .zip file '" + good +
+                    "'\nERROR: unable to save and update '" + output + ".tmp'" + kFailed);
+  fs::remove(output + ".tmp");
+}
+
+TEST_F(BuildFailure, OutputMayNotBeAnInput) {
+  const std::string good = GoodArchive();
+  const std::string copy = dir.File("SETUP42.exe");
+  fs::copy_file(stub, copy);
+  ExpectFailure({copy, good, copy},
+                e2e::Banner() + "\nERROR: '" + copy + "' is an input file and cannot be written" +
+                    kFailed);
+  const std::string zipAsTemp = dir.File("pkg.exe.tmp");
+  fs::copy_file(good, zipAsTemp);
+  const auto run = e2e::RunZipgraft({stub, zipAsTemp, dir.File("pkg.exe")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(fs::exists(zipAsTemp));
+  EXPECT_EQ(testsupport::ReadFile(zipAsTemp), testsupport::ReadFile(good));
+}
+
+TEST_F(BuildFailure, ArchiveAlreadyBehindAPrefixFailsVerification) {
+  const std::string good = GoodArchive();
+  const std::string first = dir.File("first/SETUP42.exe");
+  fs::create_directory(dir.File("first"));
+  ASSERT_EQ(e2e::RunZipgraft({stub, good, first}).exitCode, 0);
+  const auto run = e2e::RunZipgraft({stub, first, output});
+  EXPECT_EQ(run.exitCode, 1);
+  const std::string tail = "\n- package assembled.  verifying...\nERROR: unable to open and verify '" +
+                           output + "'\n\n";
+  ASSERT_GE(run.stdoutText.size(), tail.size());
+  EXPECT_EQ(run.stdoutText.substr(run.stdoutText.size() - tail.size()), tail);
+}
+
+TEST_F(BuildFailure, DefinitionWithoutNameOrVersion) {
+  const std::string noVersion = Archive(
+      "nov.zip", {{"SETUP42.xml", "<trv_package><name><name_xlate lang=\"en\">N</name_xlate>"
+                                  "</name></trv_package>"}});
+  const auto run = e2e::RunZipgraft({stub, noVersion, output});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.stdoutText.find("\nERROR: unable to update the stub version information"),
+            std::string::npos);
+  EXPECT_EQ(testsupport::ReadFile(output), testsupport::ReadFile(stub));
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "e2e_support.h"
+#include "package/tv_pkg.h"
+#include "zip/zip_file.h"
+
+namespace {
+
+using testsupport::ShellQuote;
+
+class BuildSuccess : public ::testing::Test {
+ protected:
+  testsupport::TempDir dir;
+  std::string archive = e2e::MakeArchive(
+      dir, "data.zip",
+      {{"SETUP42.xml", e2e::Definition("Sound Driver", "1.00.0.12")},
+       {"tv_data.xml",
+        "<tv_pkg_data><configuration><config_file><filename>cfg.ini</filename>"
+        "</config_file></configuration></tv_pkg_data>"},
+       {"cfg.ini", "volume=80\n"},
+       {"readme.txt", std::string(5000, 'r')},
+       {"empty.bin", ""}});
+  std::string output = dir.File("SETUP42.exe");
+
+  std::string ExpectedOutput(const std::string& stub) const {
+    return e2e::BuildPrelude(stub, archive, "Sound Driver", "1.00.0.12") +
+           "\n- modifying offsets in the .zip file '" + archive +
+           "'\n- opening temporary file '" + output + ".tmp'\n- opening output file '" + output +
+           "'\n- writing .zip data to '" + output +
+           "'\n- package assembled.  verifying...\n- package was created successfully.\n\n";
+  }
+};
+
+// The strings the new block must hold, in key order, for a stub whose
+// 040904b0 strings are given.
+std::vector<std::string> ExpectedStrings(const std::map<std::string, std::string>& stub,
+                                         const std::string& pass) {
+  auto get = [&](const std::string& k) {
+    auto it = stub.find(k);
+    return it == stub.end() ? std::string() : it->second;
+  };
+  std::map<std::string, std::string> m;
+  for (const char* k : {"CompanyName", "LegalCopyright", "LegalTrademarks"})
+    if (stub.count(k)) m[k] = get(k);
+  // Read under "OriginalFileName", whatever the stub's spelling, and written back so.
+  for (const auto& [k, v] : stub)
+    if (k == "OriginalFilename" || k == "OriginalFileName") m["OriginalFileName"] = v;
+  m["Comments"] = "Created using " + get("InternalName") + " version " + get("FileVersion");
+  m["InternalName"] = get("InternalName");
+  m["FileDescription"] = m["ProductName"] = "Sound Driver Package";
+  m["FileVersion"] = m["ProductVersion"] = "1.00.0.12";
+  m["PrivateBuild"] = pass;
+  std::vector<std::string> out;
+  for (const auto& [k, v] : m) out.push_back("040904b0 " + k + "=" + v);
+  return out;
+}
+
+std::map<std::string, std::string> StubStrings(const std::string& stub) {
+  std::map<std::string, std::string> m;
+  for (const auto& l : e2e::VersionStrings(stub)) {
+    if (l.rfind("040904b0 ", 0) != 0) continue;
+    const auto eq = l.find('=');
+    m[l.substr(9, eq - 9)] = l.substr(eq + 1);
+  }
+  return m;
+}
+
+std::vector<std::string> UsTable(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
+               [](const std::string& l) { return l.rfind("040904b0 ", 0) == 0; });
+  return out;
+}
+
+void ExpectReadableByOtherTools(const std::string& output) {
+  auto unzip = testsupport::RunCommand("unzip -t " + ShellQuote(output), true);
+  EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+  EXPECT_EQ(unzip.output.find("extra bytes"), std::string::npos) << unzip.output;
+  auto py = testsupport::RunCommand(
+      "/usr/bin/python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+      "assert z.testzip() is None; [z.read(n) for n in z.namelist()]; print(len(z.namelist()))' " +
+          ShellQuote(output), true);
+  EXPECT_EQ(py.exitCode, 0) << py.output;
+  EXPECT_EQ(py.output, "5\n");
+}
+
+TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
+  struct Case {
+    const char* stub;
+    std::vector<std::string> args;  // after the three paths
+    std::string pass;
+  };
+  const std::vector<Case> cases = {
+      {"stub64_full", {"secret-7"}, "secret-7"},
+      {"stub32_full", {}, ""},
+      {"stub64_full", {"ignored", "too"}, ""},
+      {"stub64_partial", {"p"}, "p"},
+      {"stub64_german", {}, ""},
+      {"stub64_rich", {"x"}, "x"},
+      {"stub64_emptyvalue", {}, ""},
+      {"stub64_overlay", {}, ""},
+      {"stub64_extrasection", {}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stub);
+    const std::string stub = e2e::Stub(c.stub);
+    const auto stubDigest = testsupport::FileDigest(stub);
+    const auto zipDigest = testsupport::FileDigest(archive);
+    std::vector<std::string> args = {stub, archive, output};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+
+    const auto run = e2e::RunZipgraft(args);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText, ExpectedOutput(stub));
+    EXPECT_FALSE(std::filesystem::exists(output + ".tmp"));
+    EXPECT_EQ(testsupport::FileDigest(stub), stubDigest);
+    EXPECT_EQ(testsupport::FileDigest(archive), zipDigest);
+
+    ExpectReadableByOtherTools(output);
+    EXPECT_EQ(UsTable(e2e::VersionStrings(output)), ExpectedStrings(StubStrings(stub), c.pass));
+    EXPECT_EQ(e2e::OtherResources(output), e2e::OtherResources(stub));
+
+    TVPkg package;
+    EXPECT_TRUE(package.Load(output.c_str(), u"SETUP42.xml", u"en"));
+  }
+}
+
+TEST_F(BuildSuccess, AppendedArchiveStartsWhereItsOffsetsSay) {
+  const std::string stub = e2e::Stub("stub64_full");
+  testsupport::WriteFile(output, std::string(100000, 'x'));  // replaced, not appended to
+  ASSERT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 0);
+
+  const auto bytes = testsupport::ReadFile(output);
+  trvzip::ZIP_File zip;
+  ASSERT_EQ(zip.Open(output, true), 0);
+  const uint32_t prefix = zip.GetPrefixSize();
+  EXPECT_TRUE(zip.HasPrefix());
+  ASSERT_LT(prefix + 4u, bytes.size());
+  EXPECT_EQ(std::string(bytes.begin() + prefix, bytes.begin() + prefix + 4), "PK\x03\x04");
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 2), "MZ");
+  // The fixed record carries the package's version numbers.
+  const auto report = e2e::PeReport(output);
+  EXPECT_NE(std::find(report.begin(), report.end(), "fixed FileVersionMS 0x00010000"), report.end());
+  EXPECT_NE(std::find(report.begin(), report.end(), "fixed FileVersionLS 0x0000000c"), report.end());
+  EXPECT_EQ(std::count_if(report.begin(), report.end(),
+                          [](const std::string& l) { return l.rfind("warning", 0) == 0; }), 0);
+}
+
+}  // namespace
