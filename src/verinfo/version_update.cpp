@@ -1,0 +1,101 @@
+#include "verinfo/version_update.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "pe/resource_update.h"
+#include "platform/console.h"
+#include "verinfo/version_block.h"
+
+namespace {
+
+constexpr uint16_t kRtVersion = 16;
+constexpr uint16_t kVersionResourceId = 1;
+constexpr uint16_t kUsEnglish = 1033;
+constexpr uint16_t kLanguageNeutral = 0;
+
+void PrintUpdateFailure(uint32_t code) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(code));
+  platform::ConsolePrint("ERROR: UpdateResource(RT_VERSION) failed (%s).\n", {hex});
+}
+
+// Stores block as the file's version resource; prints and returns false when
+// the update cannot be made or written.
+bool WriteVersionResource(const std::string& path, std::span<const uint8_t> block) {
+  const auto type = pe::ResourceName::Id(kRtVersion);
+  const auto name = pe::ResourceName::Id(kVersionResourceId);
+  pe::ResourceUpdate update;
+  if (!update.Begin(path, false)) {
+    PrintUpdateFailure(update.LastError());
+    return false;
+  }
+  bool updated = update.Update(type, name, kUsEnglish, block);
+  // Readers prefer a language-neutral entry to 1033, so one left with the
+  // stub's information would hide the package's.
+  if (updated) {
+    auto languages = update.Languages(type, name);
+    if (std::find(languages.begin(), languages.end(), kLanguageNeutral) != languages.end())
+      updated = update.Update(type, name, kLanguageNeutral, block);
+  }
+  if (!updated) {
+    uint32_t code = update.LastError();
+    update.End(true);
+    PrintUpdateFailure(code);
+    return false;
+  }
+  if (!update.End(false)) {
+    PrintUpdateFailure(update.LastError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
+                           std::u16string_view version, std::u16string_view passString) {
+  map.InsertIfAbsent(u"PrivateBuild", std::u16string(passString));
+  std::u16string comment = u"Created using ";
+  comment += map.GetOrAddEmpty(u"InternalName");
+  comment += u" version ";
+  comment += map.GetOrAddEmpty(u"FileVersion");
+  map.Replace(u"Comments", comment);
+  std::u16string label = std::u16string(name) + u" Package";
+  map.Replace(u"ProductName", label);
+  map.Replace(u"FileDescription", label);
+  map.Replace(u"ProductVersion", std::u16string(version));
+  map.Replace(u"FileVersion", std::u16string(version));
+}
+
+bool UpdateVersionResourceWith(const std::string& outputPath, const char16_t* name,
+                               const char16_t* version, const char16_t* passString) {
+  if (!name) {
+    platform::ConsoleWrite("\nERROR: the package definition has no name");
+    return false;
+  }
+  if (!version) {
+    platform::ConsoleWrite("\nERROR: the package definition has no version");
+    return false;
+  }
+  VersionStringMap map;
+  uint8_t fixedRecord[kFixedRecordSize] = {};
+  if (!ReadVersionStrings(outputPath, fixedRecord, map)) {
+    platform::ConsolePrint("\nERROR: unable to obtain version information from '%s'", {outputPath});
+    return false;
+  }
+  ComposeVersionStrings(map, name, version, passString ? passString : u"");
+  uint32_t mostSignificant = 0;
+  uint32_t leastSignificant = 0;
+  ParseVersionNumbers(version, &mostSignificant, &leastSignificant);
+  StoreVersionNumbers(fixedRecord, mostSignificant, leastSignificant);
+  auto block = BuildVersionInfoBlock(fixedRecord, map);
+  if (!block) {
+    platform::ConsoleWrite("\nERROR: the version information is too large");
+    return false;
+  }
+  return WriteVersionResource(outputPath, *block);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Rewrites an executable's version resource so that it describes a package:
+// the stub's own version information, reworked with the package's name and
+// version, a comment naming the stub and the pass string.
+
+#include <string>
+#include <string_view>
+
+#include "verinfo/version_strings.h"
+
+class TVPkg;
+
+// Turns the stub's strings into the package's: "PrivateBuild" (pass string,
+// unless present), "Comments" ("Created using <InternalName> version
+// <FileVersion>", adding either key empty when absent), "ProductName" and
+// "FileDescription" (name + " Package"), "ProductVersion" and "FileVersion".
+void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
+                           std::u16string_view version, std::u16string_view passString);
+
+// Reads the version information of the executable at outputPath (a copy of
+// the stub), composes the package's and stores it as RT_VERSION / 1 under
+// language 1033, and under language 0 too when the file has such an entry.
+// On failure prints its own error line, leaves the file unchanged and returns
+// false. A null name or version is refused; a null pass string counts as empty.
+bool UpdateVersionResourceWith(const std::string& outputPath, const char16_t* name,
+                               const char16_t* version, const char16_t* passString);
+
+// UpdateVersionResourceWith with the package's name and version.
+bool UpdateVersionResource(const std::string& outputPath, const TVPkg& package,
+                           const char16_t* passString);

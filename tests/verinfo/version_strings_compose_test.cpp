@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "verinfo/version_strings.h"
+#include "verinfo/version_update.h"
+
+namespace {
+
+using Entries = std::vector<std::pair<std::u16string, std::u16string>>;
+
+Entries Contents(const VersionStringMap& map) { return Entries(map.begin(), map.end()); }
+
+TEST(VersionStringMap, OrdersByCodeUnitsAndKeepsFirstInsert) {
+  VersionStringMap map;
+  for (const char16_t* key : {u"ProductName", u"PrivateBuild", u"CompanyName", u"Comments", u"comments", u"Z"})
+    map.InsertIfAbsent(key, key);
+  map.InsertIfAbsent(u"Z", u"second");
+  EXPECT_EQ(Contents(map), (Entries{{u"Comments", u"Comments"}, {u"CompanyName", u"CompanyName"},
+                                    {u"PrivateBuild", u"PrivateBuild"}, {u"ProductName", u"ProductName"},
+                                    {u"Z", u"Z"}, {u"comments", u"comments"}}));
+}
+
+TEST(VersionStringMap, ReplaceAndGetOrAddEmpty) {
+  VersionStringMap map;
+  map.Replace(u"A", u"1");
+  map.Replace(u"A", u"2");
+  EXPECT_EQ(*map.Find(u"A"), u"2");
+  EXPECT_EQ(map.GetOrAddEmpty(u"A"), u"2");
+  EXPECT_EQ(map.Find(u"B"), nullptr);
+  EXPECT_EQ(map.GetOrAddEmpty(u"B"), u"");
+  ASSERT_NE(map.Find(u"B"), nullptr);
+  EXPECT_EQ(map.Size(), 2u);
+}
+
+TEST(ComposeVersionStrings, KeepsStubStringsAndAddsThePackages) {
+  VersionStringMap map;
+  map.InsertIfAbsent(u"InternalName", u"stubprog");
+  map.InsertIfAbsent(u"FileVersion", u"1.2.0.5");
+  map.InsertIfAbsent(u"CompanyName", u"Stub Maker");
+  map.InsertIfAbsent(u"ProductName", u"Stub");
+  map.InsertIfAbsent(u"Comments", u"old comment");
+  ComposeVersionStrings(map, u"Sound Driver", u"1.00.0.12", u"secret");
+  EXPECT_EQ(Contents(map), (Entries{{u"Comments", u"Created using stubprog version 1.2.0.5"},
+                                    {u"CompanyName", u"Stub Maker"},
+                                    {u"FileDescription", u"Sound Driver Package"},
+                                    {u"FileVersion", u"1.00.0.12"},
+                                    {u"InternalName", u"stubprog"},
+                                    {u"PrivateBuild", u"secret"},
+                                    {u"ProductName", u"Sound Driver Package"},
+                                    {u"ProductVersion", u"1.00.0.12"}}));
+}
+
+TEST(ComposeVersionStrings, WithoutStubStringsGivesTheSevenFixedOnes) {
+  VersionStringMap map;
+  ComposeVersionStrings(map, u"P", u"2", u"");
+  EXPECT_EQ(Contents(map), (Entries{{u"Comments", u"Created using  version "},
+                                    {u"FileDescription", u"P Package"},
+                                    {u"FileVersion", u"2"},
+                                    {u"InternalName", u""},
+                                    {u"PrivateBuild", u""},
+                                    {u"ProductName", u"P Package"},
+                                    {u"ProductVersion", u"2"}}));
+}
+
+}  // namespace
