@@ -1,0 +1,127 @@
+#include "xml/xml_build_state.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "xml/shift_jis_encoding.h"
+#include "xml/utf8_decode.h"
+#include "xml/xml_node.h"
+
+namespace {
+
+std::u16string ToUtf16(const XML_Char* text) {
+  std::u16string out;
+  if (text != nullptr) AppendUtf8AsUtf16(out, text, std::char_traits<char>::length(text));
+  return out;
+}
+
+// Runs one callback body, turning an exception into a stopped parse.
+template <class Body>
+void Guarded(void* userData, Body body) {
+  auto& state = *static_cast<XmlBuildState*>(userData);
+  if (state.failure) return;
+  try {
+    body(state);
+  } catch (...) {
+    state.failure = std::current_exception();
+    XML_StopParser(state.parser, XML_FALSE);
+  }
+}
+
+void AddAndEnter(XmlBuildState& state, std::unique_ptr<CTrvXMLNode> node) {
+  CTrvXMLNode* added = node.release();
+  state.current->AddChild(added);
+  state.current = added;
+}
+
+void LeaveCurrent(XmlBuildState& state) {
+  if (state.current->GetParent() != nullptr) state.current = state.current->GetParent();
+}
+
+void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
+  Guarded(userData, [&](XmlBuildState& state) {
+    state.acceptText = true;
+    state.firstChunk = true;
+    std::vector<std::u16string> list;
+    for (std::size_t i = 0; attributes != nullptr && attributes[i] != nullptr; ++i) {
+      list.push_back(ToUtf16(attributes[i]));
+    }
+    AddAndEnter(state, std::make_unique<CTrvXMLNode>(ToUtf16(name), std::move(list),
+                                                     XMLNODE_ELEMENT));
+  });
+}
+
+void XMLCALL OnEndElement(void* userData, const XML_Char* /*name*/) {
+  Guarded(userData, [](XmlBuildState& state) { LeaveCurrent(state); });
+}
+
+void XMLCALL OnStartCdata(void* userData) {
+  Guarded(userData, [](XmlBuildState& state) {
+    state.acceptText = true;
+    state.inCdata = true;
+    AddAndEnter(state, std::make_unique<CTrvXMLNode>(u"#CDATA", std::vector<std::u16string>{},
+                                                     XMLNODE_TEXT));
+  });
+}
+
+void XMLCALL OnEndCdata(void* userData) {
+  Guarded(userData, [](XmlBuildState& state) {
+    state.inCdata = false;
+    state.acceptText = false;
+    LeaveCurrent(state);
+  });
+}
+
+// Pieces of character data outside CDATA: text is kept only when it begins
+// right after a start tag, and later pieces only when they do not begin blank.
+void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t count) {
+  // A blank unit is ASCII, so the piece's first byte decides.
+  const bool blank = IsXmlBlank(static_cast<unsigned char>(chars[0]));
+  if (state.firstChunk) {
+    if (blank) {
+      state.acceptText = false;
+      return;
+    }
+    state.piece.clear();
+    AppendUtf8AsUtf16(state.piece, chars, count);
+    auto node =
+        std::make_unique<CTrvXMLNode>(u"#TEXT", std::vector<std::u16string>{}, XMLNODE_TEXT);
+    node->SetText(state.piece.data(), state.piece.size());
+    state.lastText = node.get();
+    state.current->AddChild(node.release());
+    state.firstChunk = false;
+  } else if (!blank && state.lastText != nullptr) {
+    state.piece.clear();
+    AppendUtf8AsUtf16(state.piece, chars, count);
+    state.lastText->AppendText(state.piece.data(), state.piece.size());
+  }
+}
+
+void XMLCALL OnCharacterData(void* userData, const XML_Char* chars, int count) {
+  if (chars == nullptr || count <= 0) return;
+  Guarded(userData, [&](XmlBuildState& state) {
+    const auto size = static_cast<std::size_t>(count);
+    if (state.inCdata) {
+      state.piece.clear();
+      AppendUtf8AsUtf16(state.piece, chars, size);
+      state.current->AppendText(state.piece.data(), state.piece.size());
+    } else if (state.acceptText) {
+      TakeTextPiece(state, chars, size);
+    }
+  });
+}
+
+}  // namespace
+
+bool IsXmlBlank(char16_t unit) {
+  return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D);
+}
+
+void InstallBuildHandlers(XmlBuildState& state) {
+  XML_SetUserData(state.parser, &state);
+  XML_SetElementHandler(state.parser, OnStartElement, OnEndElement);
+  XML_SetCharacterDataHandler(state.parser, OnCharacterData);
+  XML_SetCdataSectionHandler(state.parser, OnStartCdata, OnEndCdata);
+  XML_SetUnknownEncodingHandler(state.parser, OnUnknownEncoding, nullptr);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The state one parse hands to Expat, and the callbacks that grow the tree
+// from it. Internal to the reader.
+
+#include <expat.h>
+
+#include <exception>
+#include <string>
+
+class CTrvXMLNode;
+
+struct XmlBuildState {
+  CTrvXMLNode* current = nullptr;   // receives new children
+  CTrvXMLNode* lastText = nullptr;  // text node made most recently
+  bool acceptText = true;           // character data may still make or extend text
+  bool firstChunk = true;           // the next accepted piece starts a new text node
+  bool inCdata = false;
+  XML_Parser parser = nullptr;
+  // Exceptions must not unwind through Expat's C frames: the first one is kept
+  // here, the parser is stopped, and Parse rethrows it after freeing the parser.
+  std::exception_ptr failure;
+  std::u16string piece;  // scratch buffer for the current piece in UTF-16
+};
+
+// True for tab, line feed, 0x0B, 0x0C, carriage return and space.
+bool IsXmlBlank(char16_t unit);
+
+// Registers the tree-building callbacks and the Shift-JIS handler on
+// state.parser, with state as user data.
+void InstallBuildHandlers(XmlBuildState& state);

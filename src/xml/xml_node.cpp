@@ -1,0 +1,93 @@
+#include "xml/xml_node.h"
+
+#include <string_view>
+#include <utility>
+
+namespace {
+
+bool NameEquals(const CTrvXMLNode* node, const char16_t* name) {
+  return std::u16string_view(node->GetName()) == std::u16string_view(name);
+}
+
+}  // namespace
+
+CTrvXMLNode::CTrvXMLNode(const char16_t* name, const char16_t* const* attributes, int32_t kind)
+    : kind(kind), name(name != nullptr ? name : u"") {
+  if (attributes == nullptr) return;
+  for (std::size_t i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
+    this->attributes.emplace_back(attributes[i]);
+    this->attributes.emplace_back(attributes[i + 1]);
+  }
+}
+
+CTrvXMLNode::CTrvXMLNode(std::u16string name, std::vector<std::u16string> attributes,
+                         int32_t kind)
+    : kind(kind), name(std::move(name)), attributes(std::move(attributes)) {
+  if (this->attributes.size() % 2 != 0) this->attributes.pop_back();
+}
+
+// A node owns its first child and its next sibling. Deleting them recursively
+// would nest once per sibling and per level, so the owned nodes are taken apart
+// by rotation instead: a node with a child hands that child its place, and a
+// node without one is deleted with nothing left attached.
+CTrvXMLNode::~CTrvXMLNode() {
+  CTrvXMLNode* node = std::exchange(firstChild, nullptr);
+  CTrvXMLNode* rest = std::exchange(nextSibling, nullptr);
+  while (node != nullptr || rest != nullptr) {
+    if (node == nullptr) node = std::exchange(rest, nullptr);
+    if (node->firstChild != nullptr) {
+      CTrvXMLNode* child = node->firstChild;
+      node->firstChild = child->nextSibling;
+      child->nextSibling = node;
+      node = child;
+    } else {
+      CTrvXMLNode* next = std::exchange(node->nextSibling, nullptr);
+      delete node;
+      node = next;
+    }
+  }
+}
+
+const char16_t* CTrvXMLNode::GetAttribute(const char16_t* attrName) const {
+  if (attrName == nullptr) return nullptr;
+  for (std::size_t i = 0; i + 1 < attributes.size(); i += 2) {
+    if (attributes[i] == attrName) return attributes[i + 1].c_str();
+  }
+  return nullptr;
+}
+
+const char16_t* CTrvXMLNode::AttributeAt(int index, int part) const {
+  if (index < 0 || index >= GetAttributeCount()) return nullptr;
+  return attributes[static_cast<std::size_t>(index) * 2 + static_cast<std::size_t>(part)].c_str();
+}
+
+CTrvXMLNode* CTrvXMLNode::FindChild(const char16_t* childName) const {
+  if (firstChild == nullptr || childName == nullptr) return nullptr;
+  if (NameEquals(firstChild, childName)) return firstChild;
+  return firstChild->FindNextSibling(childName);
+}
+
+CTrvXMLNode* CTrvXMLNode::FindNextSibling(const char16_t* siblingName) const {
+  if (siblingName == nullptr) return nullptr;
+  for (CTrvXMLNode* node = nextSibling; node != nullptr; node = node->nextSibling) {
+    if (NameEquals(node, siblingName)) return node;
+  }
+  return nullptr;
+}
+
+bool CTrvXMLNode::AddChild(CTrvXMLNode* child) {
+  if (child == nullptr) return false;
+  child->nextSibling = firstChild;
+  child->parent = this;
+  firstChild = child;
+  return true;
+}
+
+void CTrvXMLNode::SetText(const char16_t* chars, std::size_t count) {
+  text.emplace(chars != nullptr ? chars : u"", chars != nullptr ? count : 0);
+}
+
+void CTrvXMLNode::AppendText(const char16_t* chars, std::size_t count) {
+  if (!text) text.emplace();
+  if (chars != nullptr) text->append(chars, count);
+}
