@@ -1,0 +1,81 @@
+#pragma once
+// An archive that stands alone or at the end of another file (its prefix),
+// with every stored offset counted from byte 0 of the whole file.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_handle.h"
+#include "zip/zip_file_entry.h"
+#include "zip/zip_result.h"
+
+namespace trvzip {
+
+class BlockReader;
+class OutputBuffer;
+
+class ZIP_File {
+ public:
+  ZIP_File() = default;
+  virtual ~ZIP_File() { Close(); }
+  ZIP_File(const ZIP_File&) = delete;
+  ZIP_File& operator=(const ZIP_File&) = delete;
+
+  // Opens the archive at path and reads its directory; a failed open leaves
+  // the object closed and empty. readOnly lets other readers share the file;
+  // otherwise it is held exclusively.
+  int Open(const std::string& path, bool readOnly);
+  // Releases the members, the comment and the file. Always 0.
+  int Close();
+
+  // The first member, in directory order, whose name equals name (converted
+  // to the locale's charset) with ASCII letters compared without regard to
+  // case; null when none or when name is null.
+  ZIP_FileEntry* FindEntry(const char16_t* name);
+  uint32_t GetEntryCount() const { return static_cast<uint32_t>(entries.size()); }
+
+  // The prefix size the next Save lays the members out behind.
+  void SetPrefixSize(uint32_t n) { prefixSize = n; }
+  // Writes the archive anew to path, members back to back from prefixSize on
+  // (behind a copy of the source's prefix when it had one). Afterwards the
+  // object is closed, or open on the saved file when reopen is true.
+  int Save(const std::string& path, bool reopen);
+
+  uint32_t GetPrefixSize() const { return prefixSize; }
+  bool HasPrefix() const { return hasPrefix; }
+  uint32_t GetCentralDirOffset() const { return centralDirOffset; }
+  bool IsOpen() const { return file.IsOpen(); }
+  // The archive comment, cut at its first zero byte; null when there is none.
+  const char* GetComment() const { return comment ? comment->c_str() : nullptr; }
+
+  // The members in directory order; owned by this object until the next
+  // Close, Open or Save.
+  std::vector<ZIP_FileEntry*> Entries() const;
+  template <class F>
+  void ForEachEntry(F f) const {
+    for (const auto& entry : entries) f(*entry);
+  }
+
+ private:
+  int64_t FindEndRecord();
+  int ReadDirectory();
+  int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);
+  int ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
+                 uint32_t* lowest);
+  int WriteArchive(OutputBuffer& output);
+  int LayOutMembers();
+  int WriteCentralDirectory(OutputBuffer& output) const;
+
+  std::vector<std::unique_ptr<ZIP_FileEntry>> entries;
+  std::optional<std::string> comment;
+  platform::FileHandle file;
+  bool readOnly = true;
+  bool hasPrefix = false;
+  uint32_t prefixSize = 0;
+  uint32_t centralDirOffset = 0;
+};
+
+}  // namespace trvzip

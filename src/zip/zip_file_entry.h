@@ -1,0 +1,77 @@
+#pragma once
+// One member of an open archive: its header values, where its data lies, and
+// the operations that extract it or write it into a rewritten archive.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/file_handle.h"
+#include "zip/zip_read_state.h"
+
+namespace trvzip {
+
+class OutputBuffer;
+class ZIP_File;
+
+class ZIP_FileEntry {
+ public:
+  ZIP_FileEntry() = default;
+  virtual ~ZIP_FileEntry() = default;
+  ZIP_FileEntry(const ZIP_FileEntry&) = delete;
+  ZIP_FileEntry& operator=(const ZIP_FileEntry&) = delete;
+
+  // Name and extra field as kept: the stored bytes up to the first zero byte;
+  // null when the stored length was 0.
+  const char* GetName() const { return name ? name->c_str() : nullptr; }
+  std::size_t GetNameLength() const { return name ? name->size() : 0; }
+  const char* GetExtraField() const { return extraField ? extraField->c_str() : nullptr; }
+  std::size_t GetExtraFieldLength() const { return extraField ? extraField->size() : 0; }
+
+  // Reads the whole member into buffer (size bytes available) and checks its
+  // CRC-32. 0 on success. A buffer smaller than the member receives the first
+  // size bytes with 0; a member that cannot be produced in full into a buffer
+  // large enough fails with the read step's code (-2 when it gave none).
+  int Extract(void* buffer, uint32_t size);
+
+  // The three steps of an extraction; ReadData may run any number of times
+  // between the other two and continues where it stopped.
+  int OpenRead(ZipReadState* state);
+  int ReadData(void* buffer, uint32_t length, ZipReadState* state, uint32_t* produced);
+  int CloseRead(ZipReadState* state);
+
+  // Record sizes as written: header, kept name and extra field (and the data).
+  uint64_t LocalRecordSize() const;
+  uint64_t CentralRecordSize() const;
+
+  // Steps of ZIP_File::Save: 0 or a negative code.
+  int WriteLocalHeader(OutputBuffer& output) const;
+  int WriteCentralHeader(OutputBuffer& output) const;
+  int CopyData(OutputBuffer& output) const;
+
+  uint32_t versionMadeBy = 0;
+  uint32_t versionNeeded = 0;
+  uint32_t flags = 0;
+  uint32_t method = 0;
+  uint32_t modTime = 0;
+  uint32_t modDate = 0;
+  uint32_t crc32 = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint32_t diskNumberStart = 0;
+  uint32_t internalAttributes = 0;
+  uint32_t externalAttributes = 0;
+  uint32_t localHeaderOffset = 0;
+  platform::FileHandle* sourceFile = nullptr;  // borrowed from the ZIP_File
+  uint32_t dataOffset = 0;
+  uint32_t dataSize = 0;
+
+ private:
+  friend class ZIP_File;
+
+  std::optional<std::string> name;
+  std::optional<std::string> extraField;
+};
+
+}  // namespace trvzip
