@@ -1,0 +1,128 @@
+#include "verinfo/version_strings.h"
+
+#include <gtest/gtest.h>
+
+#include <strings.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "pe/version_info.h"
+#include "pefile_dump.h"
+#include "platform/text.h"
+#include "verinfo/version_block.h"
+
+namespace {
+
+std::string Stub(const std::string& name) { return std::string(ZG_STUB_DIR) + "/" + name + ".exe"; }
+
+std::map<std::string, std::string> Utf8(const VersionStringMap& map) {
+  std::map<std::string, std::string> out;
+  for (const auto& [key, value] : map) out[platform::Narrow(key)] = platform::Narrow(value);
+  return out;
+}
+
+// The strings pefile finds in the stub's "040904b0" table, under the keys we
+// store them by (the ten we read, "OriginalFilename" as "OriginalFileName").
+std::map<std::string, std::string> ExpectedFromPefile(const PefileDump& dump) {
+  static const char* const keys[] = {"ProductName",     "ProductVersion", "FileDescription",
+                                     "FileVersion",     "CompanyName",    "OriginalFileName",
+                                     "InternalName",    "LegalCopyright", "LegalTrademarks",
+                                     "Comments"};
+  std::map<std::string, std::string> out;
+  for (const auto& s : dump.strings) {
+    if (s.table != "040904b0") continue;
+    for (const char* key : keys)
+      if (strcasecmp(key, s.key.c_str()) == 0) out.emplace(key, s.value);
+  }
+  return out;
+}
+
+TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
+  struct Row {
+    const char* stub;
+    std::size_t count;
+  };
+  // full: all ten; partial: FileVersion and ProductName only; german: strings
+  // only in another table; emptyvalue: an empty LegalTrademarks among others.
+  for (const Row& row : {Row{"stub64_full", 10}, Row{"stub32_full", 10}, Row{"stub64_partial", 2},
+                         Row{"stub64_german", 0}, Row{"stub64_emptyvalue", 5},
+                         Row{"stub64_neutral", 3}, Row{"stub64_rich", 10},
+                         Row{"stub64_twolang", 10}}) {
+    SCOPED_TRACE(row.stub);
+    auto dump = ReadWithPefile(Stub(row.stub));
+    ASSERT_FALSE(dump.fixedRecords.empty());
+    uint8_t record[kFixedRecordSize];
+    VersionStringMap map;
+    ASSERT_TRUE(ReadVersionStrings(Stub(row.stub), record, map));
+    // With several languages our layer prefers neutral, then 1033.
+    int language = dump.FixedRecordHex(0).empty() ? 1033 : 0;
+    if (dump.FixedRecordHex(language).empty()) language = dump.fixedRecords.front().first;
+    EXPECT_EQ(ToHex(record, sizeof record), dump.FixedRecordHex(language));
+    EXPECT_EQ(map.Size(), row.count);
+    EXPECT_EQ(Utf8(map), ExpectedFromPefile(dump));
+  }
+}
+
+TEST(ReadVersionStrings, FullStubSpellingAndEmptyValue) {
+  uint8_t record[kFixedRecordSize];
+  VersionStringMap full;
+  ASSERT_TRUE(ReadVersionStrings(Stub("stub64_full"), record, full));
+  ASSERT_NE(full.Find(u"OriginalFileName"), nullptr);
+  EXPECT_EQ(*full.Find(u"OriginalFileName"), u"stubprog.exe");
+  EXPECT_EQ(*full.Find(u"InternalName"), u"stubprog");
+  EXPECT_EQ(full.Find(u"OriginalFilename"), nullptr);
+
+  VersionStringMap empty;
+  ASSERT_TRUE(ReadVersionStrings(Stub("stub64_emptyvalue"), record, empty));
+  ASSERT_NE(empty.Find(u"LegalTrademarks"), nullptr);
+  EXPECT_EQ(*empty.Find(u"LegalTrademarks"), u"");
+  EXPECT_EQ(*empty.Find(u"OriginalFileName"), u"emptystub.exe");
+}
+
+TEST(ReadVersionStrings, WithoutVersionInformationFailsAndLeavesRecord) {
+  for (const std::string& path : {Stub("stub64_noversion"), std::string(), Stub("no_such_stub")}) {
+    uint8_t record[kFixedRecordSize];
+    std::memset(record, 0xCC, sizeof record);
+    VersionStringMap map;
+    EXPECT_FALSE(ReadVersionStrings(path, record, map)) << path;
+    EXPECT_TRUE(map.Empty());
+    for (uint8_t b : record) ASSERT_EQ(b, 0xCC);
+  }
+}
+
+TEST(ReadVersionStrings, KeepsValuesAlreadyInTheMap) {
+  uint8_t record[kFixedRecordSize];
+  VersionStringMap map;
+  map.InsertIfAbsent(u"InternalName", u"mine");
+  ASSERT_TRUE(ReadVersionStrings(Stub("stub64_full"), record, map));
+  EXPECT_EQ(*map.Find(u"InternalName"), u"mine");
+  EXPECT_EQ(*map.Find(u"FileVersion"), u"1.2.0.5");
+}
+
+// Our composed block read back by our own query, as the next update would.
+TEST(BuildVersionInfoBlock, ReadsBackThroughTheQuery) {
+  uint8_t record[kFixedRecordSize];
+  for (std::size_t i = 0; i < sizeof record; ++i) record[i] = uint8_t(i * 7);
+  VersionStringMap map;
+  map.InsertIfAbsent(u"OriginalFileName", u"a.exe");
+  map.InsertIfAbsent(u"PrivateBuild", u"");
+  map.InsertIfAbsent(u"ProductName", u"P\u00E9 Package");
+  auto block = BuildVersionInfoBlock(record, map);
+  ASSERT_TRUE(block);
+
+  const void* value = nullptr;
+  uint32_t length = 0;
+  ASSERT_TRUE(pe::VerQueryValue(*block, u"\\", &value, &length));
+  EXPECT_EQ(length, kFixedRecordSize);
+  EXPECT_EQ(std::memcmp(value, record, sizeof record), 0);
+  for (const auto& [key, text] : map) {
+    ASSERT_TRUE(pe::VerQueryValue(*block, u"\\StringFileInfo\\040904b0\\" + key, &value, &length));
+    EXPECT_EQ(length, text.empty() ? 0 : text.size() + 1);
+    EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), text);
+  }
+  EXPECT_FALSE(pe::VerQueryValue(*block, u"\\StringFileInfo\\040904b0\\Comments", &value, &length));
+}
+
+}  // namespace
