@@ -54,12 +54,15 @@ void ExpectOtherResourcesKept(const PefileDump& before, const PefileDump& after,
     return std::find(replacedLanguages.begin(), replacedLanguages.end(), r.language) !=
            replacedLanguages.end();
   };
-  std::vector<std::string> kept[2];
-  for (const auto& r : before.resources)
-    if (!replaced(r)) kept[0].push_back(r.type + "/" + r.name + "/" + std::to_string(r.language) + "/" + r.codePage + "/" + r.dataHex);
-  for (const auto& r : after.resources)
-    if (!replaced(r)) kept[1].push_back(r.type + "/" + r.name + "/" + std::to_string(r.language) + "/" + r.codePage + "/" + r.dataHex);
-  EXPECT_EQ(kept[0], kept[1]);
+  auto kept = [&](const PefileDump& dump) {
+    std::vector<std::string> out;
+    for (const auto& r : dump.resources)
+      if (!replaced(r))
+        out.push_back(r.type + "/" + r.name + "/" + std::to_string(r.language) + "/" + r.codePage +
+                      "/" + r.dataHex);
+    return out;
+  };
+  EXPECT_EQ(kept(before), kept(after));
 }
 
 class VersionUpdate : public testing::Test {
@@ -74,7 +77,7 @@ class VersionUpdate : public testing::Test {
 
 TEST_F(VersionUpdate, WritesThePackageStringsAfterTheStubs) {
   for (const char* stub : {"stub64_full", "stub32_full", "stub64_rich", "stub64_overlay",
-                           "stub64_extrasection"}) {
+                           "stub64_extrasection", "stub64_signed", "stub64_twolang"}) {
     SCOPED_TRACE(stub);
     std::string path = CopyOf(stub);
     auto before = ReadWithPefile(path);
