@@ -178,6 +178,14 @@ TEST(XmlCorpus, PackageDefinitionIsTheSameInEveryEncoding) {
             "0doc name=\u00C5ngstr\u00F6m(1#TEXT{caf\u00E9 \u00A9 \u00FF}(),)");
 }
 
+TEST(XmlCorpus, EntitiesExpandOnlyWhenInternal) {
+  // The external entity is neither fetched nor read: the element stays empty.
+  EXPECT_EQ("0root()", CorpusTree("defusedxml/external.xml", u"root"));
+  std::string bomb;
+  for (int i = 0; i < 64; ++i) bomb += "1234567890";
+  EXPECT_EQ("0bomb(1#TEXT{" + bomb + "}(),)", CorpusTree("defusedxml/xmlbomb.xml", u"bomb"));
+}
+
 TEST(XmlCorpus, ShiftJisPackage) {
   CTrvXMLReader reader;
   ASSERT_EQ(0, ParseBytes(reader, testsupport::ReadFile(CorpusXml() +
