@@ -1,0 +1,8 @@
+#include "package/member_name.h"
+
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+std::u16string DefinitionMemberName(std::string_view path) {
+  return platform::Widen(platform::FileNameComponent(path)) + u".xml";
+}

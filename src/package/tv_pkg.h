@@ -1,0 +1,70 @@
+#pragma once
+// One package: its definition and package data documents, read out of a ZIP
+// archive that stands alone or sits at the end of an executable, and the
+// configuration file the package data names.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/package_configuration.h"
+#include "xml/xml_reader.h"
+
+namespace trvzip {
+class ZIP_File;
+}
+
+class TVPkg {
+ public:
+  TVPkg();
+  virtual ~TVPkg();
+  TVPkg(const TVPkg&) = delete;
+  TVPkg& operator=(const TVPkg&) = delete;
+
+  // Forgets everything loaded; the language returns to "en". Always true.
+  bool Reset();
+  // Loads the package whose definition is the member memberName of the archive
+  // at archivePath. language (may be null) replaces the current language.
+  // false when the archive, the definition or a named configuration file
+  // cannot be read; a DesCryptException from a protected configuration file
+  // passes through to the caller.
+  bool Load(const char* archivePath, const char16_t* memberName, const char16_t* language);
+  // Whether the file at path carries a package whose definition is named
+  // after the file itself.
+  bool HasPayload(const char* path, const char16_t* language);
+
+  // Queries on the definition; null when absent. The texts stay valid until
+  // the next Reset or Load.
+  const char16_t* GetFileName() const;
+  // The name in the current language, else in English.
+  const char16_t* GetName() const;
+  const char16_t* GetVersion() const;
+
+  // Fills config from the package data; true when a user-interface file or a
+  // configuration file name was found. Fields not found keep their values.
+  bool ReadConfiguration(PackageConfiguration& config);
+
+  const PackageConfiguration& GetConfiguration() const { return config; }
+  // Absent when the package has no configuration file loaded.
+  const std::optional<std::vector<uint8_t>>& GetConfigBytes() const { return configBytes; }
+  // Empty unless a load succeeded.
+  const std::string& GetArchivePath() const { return archivePath; }
+  const std::u16string& GetLanguage() const { return language; }
+
+ private:
+  enum class ConfigOutcome { NoMember, Loaded, Failed };
+
+  bool LoadDefinition(trvzip::ZIP_File& archive, const char16_t* memberName,
+                      uint64_t archiveSize);
+  bool LoadPackageData(trvzip::ZIP_File& archive, uint64_t archiveSize);
+  ConfigOutcome LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize);
+  std::optional<std::vector<uint8_t>> Decipher(const std::vector<uint8_t>& text) const;
+
+  CTrvXMLReader definition;
+  CTrvXMLReader packageData;
+  std::u16string language;
+  std::string archivePath;
+  std::optional<std::vector<uint8_t>> configBytes;
+  PackageConfiguration config;
+};
