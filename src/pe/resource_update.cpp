@@ -1,21 +1,119 @@
 #include "pe/resource_update.h"
 
+#include <algorithm>
+#include <deque>
+
+#include "pe/image_file.h"
+#include "pe/image_rebuild.h"
+#include "pe/pe_errors.h"
+#include "pe/pe_image.h"
+#include "pe/resource_tree.h"
+
 namespace pe {
 
-struct PendingUpdate {};
+// The image being updated and its resources with the updates applied; leaf
+// data points into `file` or into `store`.
+struct PendingUpdate {
+  std::string path;
+  std::vector<uint8_t> file;
+  PeImage image;
+  std::vector<ResourceLeaf> leaves;
+  std::deque<std::vector<uint8_t>> store;
+};
+
+namespace {
+
+bool ValidName(const ResourceName& n) {
+  return n.name.empty() ? n.id != 0 : n.name.size() <= 0xFFFF;
+}
+
+}  // namespace
 
 ResourceName ResourceName::Id(uint16_t id) { return ResourceName{id, {}}; }
 ResourceName ResourceName::Named(std::u16string name) { return ResourceName{0, std::move(name)}; }
 
 ResourceUpdate::ResourceUpdate() = default;
 ResourceUpdate::~ResourceUpdate() = default;
-bool ResourceUpdate::Begin(const std::string&, bool) { lastError_ = 120; return false; }
-bool ResourceUpdate::Update(const ResourceName&, const ResourceName&, uint16_t,
-                            std::span<const uint8_t>) { lastError_ = 120; return false; }
-std::vector<uint16_t> ResourceUpdate::Languages(const ResourceName&, const ResourceName&) const {
-  return {};
+
+bool ResourceUpdate::Begin(const std::string& path, bool deleteExisting) {
+  pending_.reset();
+  lastError_ = platform::kErrorSuccess;
+  if (path.empty()) {
+    lastError_ = platform::kErrorInvalidParameter;
+    return false;
+  }
+  auto update = std::make_unique<PendingUpdate>();
+  update->path = path;
+  auto file = ReadImageFile(path, &lastError_);
+  if (!file) return false;
+  update->file = std::move(*file);
+  auto image = PeImage::Parse(update->file, &lastError_);
+  if (!image) return false;
+  update->image = std::move(*image);
+  auto leaves = ReadResources(update->image, update->file, &lastError_);
+  if (!leaves) return false;
+  if (!deleteExisting) update->leaves = std::move(*leaves);
+  pending_ = std::move(update);
+  return true;
 }
-bool ResourceUpdate::End(bool discard) { return discard; }
+
+bool ResourceUpdate::Update(const ResourceName& type, const ResourceName& name, uint16_t language,
+                            std::span<const uint8_t> data) {
+  if (!pending_) {
+    lastError_ = kErrorInvalidHandle;
+    return false;
+  }
+  if (!ValidName(type) || !ValidName(name) || data.size() > 0x7FFFFFFF) {
+    lastError_ = platform::kErrorInvalidParameter;
+    return false;
+  }
+  std::vector<ResourceLeaf>& leaves = pending_->leaves;
+  const auto existing = std::find_if(leaves.begin(), leaves.end(), [&](const ResourceLeaf& l) {
+    return SameName(l.type, type) && SameName(l.name, name) && l.language == language;
+  });
+  if (data.empty()) {
+    if (existing != leaves.end()) leaves.erase(existing);
+    lastError_ = platform::kErrorSuccess;
+    return true;
+  }
+  const std::vector<uint8_t>& copy = pending_->store.emplace_back(data.begin(), data.end());
+  if (existing != leaves.end()) {
+    existing->data = copy;  // the code page of the replaced resource stays
+  } else {
+    leaves.push_back(ResourceLeaf{type, name, language, 0, copy});
+  }
+  lastError_ = platform::kErrorSuccess;
+  return true;
+}
+
+std::vector<uint16_t> ResourceUpdate::Languages(const ResourceName& type,
+                                                const ResourceName& name) const {
+  std::vector<uint16_t> languages;
+  if (!pending_) return languages;
+  for (const ResourceLeaf& l : pending_->leaves) {
+    if (SameName(l.type, type) && SameName(l.name, name)) languages.push_back(l.language);
+  }
+  std::sort(languages.begin(), languages.end());
+  return languages;
+}
+
+bool ResourceUpdate::End(bool discard) {
+  std::unique_ptr<PendingUpdate> update = std::move(pending_);
+  if (discard) {
+    lastError_ = platform::kErrorSuccess;
+    return true;
+  }
+  if (!update) {
+    lastError_ = kErrorInvalidHandle;
+    return false;
+  }
+  const auto rebuilt = RebuildImage(update->file, update->image, update->leaves, &lastError_);
+  if (!rebuilt) return false;
+  if (!ReplaceImageFile(update->path, rebuilt->bytes, &lastError_)) return false;
+  lastError_ = platform::kErrorSuccess;
+  return true;
+}
+
 uint32_t ResourceUpdate::LastError() const { return lastError_; }
 
 }  // namespace pe

@@ -1,0 +1,276 @@
+#include "pe/image_rebuild.h"
+
+#include <algorithm>
+
+#include "pe/byte_io.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_errors.h"
+#include "pe/resource_layout.h"
+
+namespace pe {
+namespace {
+
+constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable
+
+bool RvaInSection(uint32_t rva, const SectionHeader& s) {
+  return rva >= s.virtualAddress && rva - s.virtualAddress < s.MemorySize();
+}
+
+// True when nothing but the directories in `allowed` (and the certificate
+// table, which holds a file offset) refers to section s.
+bool OnlyReferencedBy(const PeImage& image, const SectionHeader& s, int allowed) {
+  if (RvaInSection(image.entryPoint, s)) return false;
+  for (std::size_t i = 0; i < image.directories.size(); ++i) {
+    const auto index = static_cast<int>(i);
+    const DataDirectory d = image.directories[i];
+    if (index == allowed || index == kDirectorySecurity || d.rva == 0) continue;
+    if (RvaInSection(d.rva, s)) return false;
+  }
+  return true;
+}
+
+// Index of the section that may be rewritten with the new resources: it
+// starts with the resource directory and holds nothing else.
+int ReusableResourceSection(const PeImage& image) {
+  if (!HasResourceDirectory(image)) return -1;
+  const uint32_t rva = image.Directory(kDirectoryResource).rva;
+  const int index = image.SectionOfRva(rva);
+  if (index < 0) return -1;
+  const SectionHeader& s = image.sections[static_cast<std::size_t>(index)];
+  if (s.virtualAddress != rva || s.rawSize == 0) return -1;
+  return OnlyReferencedBy(image, s, kDirectoryResource) ? index : -1;
+}
+
+// Sections must lie in ascending address order, their raw data inside the file.
+bool SectionsConsistent(const PeImage& image, uint64_t fileSize) {
+  for (std::size_t i = 0; i < image.sections.size(); ++i) {
+    const SectionHeader& s = image.sections[i];
+    if (s.rawSize != 0 && s.RawEnd() > fileSize) return false;
+    if (i > 0 && s.virtualAddress <= image.sections[i - 1].virtualAddress) return false;
+  }
+  return true;
+}
+
+bool HasRoomForSectionHeader(const PeImage& image, std::span<const uint8_t> file) {
+  const uint64_t slot = image.SectionHeaderOffset(image.sections.size());
+  uint64_t limit = image.sizeOfHeaders;
+  for (const SectionHeader& s : image.sections) {
+    if (s.rawSize != 0) limit = std::min<uint64_t>(limit, s.rawPointer);
+  }
+  if (image.sections.size() >= 0xFFFF || slot + kSectionHeaderSize > limit ||
+      !InRange(file.size(), slot, kSectionHeaderSize)) {
+    return false;
+  }
+  // Bytes in use behind the table (some linkers keep data there) stay untouched.
+  const auto slotBytes = file.subspan(static_cast<std::size_t>(slot), kSectionHeaderSize);
+  return std::all_of(slotBytes.begin(), slotBytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+struct Plan {
+  Placement placement = Placement::NewSection;
+  int section = -1;  // the resource section reused or grown, or the new one's index
+};
+
+std::optional<Plan> ChoosePlacement(const PeImage& image, std::span<const uint8_t> file,
+                                    uint64_t newSize) {
+  const int r = ReusableResourceSection(image);
+  const auto count = static_cast<int>(image.sections.size());
+  const uint64_t end = image.EndOfRawData();
+  if (r >= 0) {
+    const SectionHeader& s = image.sections[static_cast<std::size_t>(r)];
+    const bool last = r == count - 1;
+    const uint64_t room = last ? UINT64_MAX : image.sections[r + 1].virtualAddress - s.virtualAddress;
+    if (newSize <= s.rawSize && newSize <= room) return Plan{Placement::InPlace, r};
+    if (last && s.RawEnd() == end) return Plan{Placement::Grow, r};
+    if (r == count - 2) {
+      const SectionHeader& reloc = image.sections[static_cast<std::size_t>(r + 1)];
+      if (reloc.Name() == ".reloc" && reloc.rawPointer >= s.RawEnd() && reloc.RawEnd() == end &&
+          OnlyReferencedBy(image, reloc, kDirectoryBaseReloc)) {
+        return Plan{Placement::GrowMoveReloc, r};
+      }
+    }
+  }
+  if (!HasRoomForSectionHeader(image, file)) return std::nullopt;
+  return Plan{Placement::NewSection, count};
+}
+
+void PutSectionHeader(std::vector<uint8_t>& out, const PeImage& image, std::size_t index,
+                      const SectionHeader& s) {
+  const uint32_t at = image.SectionHeaderOffset(index);
+  for (std::size_t i = 0; i < sizeof s.name; ++i) out.at(at + i) = static_cast<uint8_t>(s.name[i]);
+  PutU32(out, at + 8, s.virtualSize);
+  PutU32(out, at + 12, s.virtualAddress);
+  PutU32(out, at + 16, s.rawSize);
+  PutU32(out, at + 20, s.rawPointer);
+  PutU32(out, at + 36, s.characteristics);
+}
+
+void PutDirectory(std::vector<uint8_t>& out, const PeImage& image, int index, DataDirectory d) {
+  if (static_cast<std::size_t>(index) >= image.directories.size()) return;
+  PutU32(out, image.directoriesOffset + index * 8, d.rva);
+  PutU32(out, image.directoriesOffset + index * 8 + 4, d.size);
+}
+
+// The bytes behind the image, without a certificate table that lies among them.
+std::vector<uint8_t> Overlay(std::span<const uint8_t> file, const PeImage& image) {
+  const uint64_t end = image.EndOfRawData();
+  if (end >= file.size()) return {};
+  std::vector<uint8_t> overlay(file.begin() + static_cast<std::ptrdiff_t>(end), file.end());
+  const DataDirectory cert = image.Directory(kDirectorySecurity);
+  if (cert.size != 0 && cert.rva >= end && InRange(file.size(), cert.rva, cert.size)) {
+    const auto from = overlay.begin() + static_cast<std::ptrdiff_t>(cert.rva - end);
+    overlay.erase(from, from + cert.size);
+  }
+  return overlay;
+}
+
+// The new image from the plan: sections before the resource section are
+// copied as they stand; what follows depends on the placement.
+struct Assembly {
+  std::vector<uint8_t> out;
+  std::vector<SectionHeader> sections;
+  uint32_t resourceRva = 0;
+  int64_t initializedDelta = 0;
+};
+
+void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const Plan& plan,
+                    const std::vector<uint8_t>& resources, Assembly& a);
+
+void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources,
+                   uint64_t oldEnd, uint64_t newEnd, Assembly& a);
+
+}  // namespace
+
+std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
+                                          const std::vector<ResourceLeaf>& leaves,
+                                          uint32_t* error) {
+  if (!SectionsConsistent(image, file.size())) {
+    SetError(error, platform::kErrorInvalidData);
+    return std::nullopt;
+  }
+  const auto probe = LayoutResources(leaves, 0);
+  if (!probe) {
+    SetError(error, platform::kErrorNotEnoughMemory);
+    return std::nullopt;
+  }
+  const auto plan = ChoosePlacement(image, file, probe->size());
+  if (!plan) {
+    SetError(error, kErrorInsufficientBuffer);
+    return std::nullopt;
+  }
+  Assembly a;
+  a.sections = image.sections;
+  if (plan->placement == Placement::NewSection) {
+    uint64_t top = 0;
+    for (const SectionHeader& s : image.sections) {
+      top = std::max<uint64_t>(top, uint64_t{s.virtualAddress} + s.MemorySize());
+    }
+    a.resourceRva = static_cast<uint32_t>(AlignUp(std::max<uint64_t>(top, image.sizeOfHeaders),
+                                                  image.sectionAlignment));
+  } else {
+    a.resourceRva = image.sections[static_cast<std::size_t>(plan->section)].virtualAddress;
+  }
+  const auto resources = LayoutResources(leaves, a.resourceRva);
+  if (!resources) {
+    SetError(error, platform::kErrorNotEnoughMemory);
+    return std::nullopt;
+  }
+  PlaceResources(file, image, *plan, *resources, a);
+  const uint64_t newEnd = a.out.size();
+  const std::vector<uint8_t> overlay = Overlay(file, image);
+  a.out.insert(a.out.end(), overlay.begin(), overlay.end());
+  FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
+  return RebuildResult{std::move(a.out), plan->placement};
+}
+
+namespace {
+
+void AppendPadded(std::vector<uint8_t>& out, std::span<const uint8_t> bytes, uint64_t size) {
+  out.insert(out.end(), bytes.begin(), bytes.end());
+  out.resize(out.size() + static_cast<std::size_t>(size - bytes.size()), 0);
+}
+
+void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const Plan& plan,
+                    const std::vector<uint8_t>& resources, Assembly& a) {
+  const uint32_t fa = image.fileAlignment;
+  const auto index = static_cast<std::size_t>(plan.section);
+  const uint64_t end = image.EndOfRawData();
+  if (plan.placement == Placement::InPlace) {
+    SectionHeader& s = a.sections[index];
+    a.out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
+    std::fill_n(a.out.begin() + s.rawPointer, s.rawSize, 0);
+    std::copy(resources.begin(), resources.end(), a.out.begin() + s.rawPointer);
+    s.virtualSize = static_cast<uint32_t>(resources.size());
+    return;
+  }
+  if (plan.placement == Placement::NewSection) {
+    a.out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
+    a.out.resize(static_cast<std::size_t>(AlignUp(end, fa)), 0);
+    SectionHeader s;
+    std::copy_n(".rsrc", 5, s.name);
+    s.virtualAddress = a.resourceRva;
+    s.virtualSize = static_cast<uint32_t>(resources.size());
+    s.rawPointer = static_cast<uint32_t>(a.out.size());
+    s.rawSize = static_cast<uint32_t>(AlignUp(resources.size(), fa));
+    s.characteristics = kResourceCharacteristics;
+    AppendPadded(a.out, resources, s.rawSize);
+    a.initializedDelta = s.rawSize;
+    a.sections.push_back(s);
+    return;
+  }
+  SectionHeader& s = a.sections[index];
+  a.out.assign(file.begin(), file.begin() + s.rawPointer);
+  const uint32_t oldRaw = s.rawSize;
+  s.virtualSize = static_cast<uint32_t>(resources.size());
+  s.rawSize = static_cast<uint32_t>(AlignUp(resources.size(), fa));
+  AppendPadded(a.out, resources, s.rawSize);
+  a.initializedDelta = int64_t{s.rawSize} - oldRaw;
+  if (plan.placement == Placement::GrowMoveReloc) {
+    SectionHeader& reloc = a.sections[index + 1];
+    const auto relocBytes = file.subspan(reloc.rawPointer, reloc.rawSize);
+    reloc.rawPointer = static_cast<uint32_t>(a.out.size());
+    reloc.virtualAddress = static_cast<uint32_t>(
+        AlignUp(uint64_t{s.virtualAddress} + s.virtualSize, image.sectionAlignment));
+    a.out.insert(a.out.end(), relocBytes.begin(), relocBytes.end());
+  }
+}
+
+void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, uint64_t oldEnd,
+                   uint64_t newEnd, Assembly& a) {
+  std::vector<uint8_t>& out = a.out;
+  uint64_t top = 0;
+  for (std::size_t i = 0; i < a.sections.size(); ++i) {
+    PutSectionHeader(out, image, i, a.sections[i]);
+    const SectionHeader& s = a.sections[i];
+    top = std::max(top, AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), image.sectionAlignment));
+  }
+  PutU16(out, image.fileHeaderOffset + 2, static_cast<uint16_t>(a.sections.size()));
+  if (image.pointerToSymbolTable >= oldEnd) {
+    PutU32(out, image.fileHeaderOffset + 8,
+           static_cast<uint32_t>(image.pointerToSymbolTable + newEnd - oldEnd));
+  }
+  PutU32(out, image.optionalHeaderOffset + kOptSizeOfImage, static_cast<uint32_t>(top));
+  PutU32(out, image.optionalHeaderOffset + kOptSizeOfInitializedData,
+         static_cast<uint32_t>(image.sizeOfInitializedData + a.initializedDelta));
+  PutDirectory(out, image, kDirectoryResource,
+               {a.resourceRva, static_cast<uint32_t>(resources.size())});
+  if (image.Directory(kDirectorySecurity).rva != 0 || image.Directory(kDirectorySecurity).size != 0) {
+    PutDirectory(out, image, kDirectorySecurity, {0, 0});
+  }
+  const DataDirectory relocs = image.Directory(kDirectoryBaseReloc);
+  if (relocs.rva != 0 && a.sections.size() == image.sections.size()) {
+    for (std::size_t i = 0; i < a.sections.size(); ++i) {
+      const SectionHeader& before = image.sections[i];
+      if (RvaInSection(relocs.rva, before)) {
+        const uint32_t moved = relocs.rva - before.virtualAddress + a.sections[i].virtualAddress;
+        PutDirectory(out, image, kDirectoryBaseReloc, {moved, relocs.size});
+      }
+    }
+  }
+  if (image.checkSum != 0) {
+    PutU32(out, image.CheckSumOffset(), ComputeChecksum(out, image.CheckSumOffset()));
+  }
+}
+
+}  // namespace
+}  // namespace pe

@@ -1,0 +1,79 @@
+#pragma once
+// The headers of a PE32 or PE32+ image, read from a byte buffer, and the
+// mapping of relative virtual addresses to file offsets.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pe {
+
+inline constexpr uint32_t kSectionHeaderSize = 40;
+inline constexpr int kDirectoryResource = 2;
+inline constexpr int kDirectorySecurity = 4;
+inline constexpr int kDirectoryBaseReloc = 5;
+
+struct SectionHeader {
+  char name[8] = {};
+  uint32_t virtualSize = 0;
+  uint32_t virtualAddress = 0;
+  uint32_t rawSize = 0;
+  uint32_t rawPointer = 0;
+  uint32_t characteristics = 0;
+
+  std::string Name() const;
+  // Bytes the section occupies in memory: the loader takes the raw size when
+  // the virtual size is zero.
+  uint32_t MemorySize() const { return virtualSize != 0 ? virtualSize : rawSize; }
+  uint64_t RawEnd() const { return uint64_t{rawPointer} + rawSize; }
+};
+
+struct DataDirectory {
+  uint32_t rva = 0;
+  uint32_t size = 0;
+};
+
+// Offsets of the optional header's fields, the same in PE32 and PE32+.
+inline constexpr uint32_t kOptSizeOfInitializedData = 8;
+inline constexpr uint32_t kOptAddressOfEntryPoint = 16;
+inline constexpr uint32_t kOptSizeOfImage = 56;
+inline constexpr uint32_t kOptCheckSum = 64;
+
+struct PeImage {
+  bool is64 = false;
+  uint32_t fileHeaderOffset = 0;      // just after "PE\0\0"
+  uint32_t optionalHeaderOffset = 0;
+  uint32_t sectionTableOffset = 0;
+  uint32_t sectionAlignment = 0;
+  uint32_t fileAlignment = 0;
+  uint32_t sizeOfHeaders = 0;
+  uint32_t sizeOfImage = 0;
+  uint32_t sizeOfInitializedData = 0;
+  uint32_t checkSum = 0;
+  uint32_t entryPoint = 0;
+  uint32_t pointerToSymbolTable = 0;
+  uint32_t directoriesOffset = 0;     // file offset of data directory 0
+  std::vector<DataDirectory> directories;
+  std::vector<SectionHeader> sections;
+
+  // Reads the headers; nullopt with *error = 193 (not a valid image) or 13.
+  static std::optional<PeImage> Parse(std::span<const uint8_t> file, uint32_t* error);
+
+  DataDirectory Directory(int index) const;
+  // File offset of [rva, rva + length) when the whole range lies in the
+  // file-backed part of one section (or in the headers) and inside a file of
+  // fileSize bytes.
+  std::optional<uint64_t> RvaToOffset(uint32_t rva, uint32_t length, uint64_t fileSize) const;
+  // Index of the section whose memory range holds rva, or -1.
+  int SectionOfRva(uint32_t rva) const;
+  uint32_t CheckSumOffset() const { return optionalHeaderOffset + kOptCheckSum; }
+  uint32_t SectionHeaderOffset(std::size_t index) const {
+    return sectionTableOffset + static_cast<uint32_t>(index) * kSectionHeaderSize;
+  }
+  // End of the last section's raw data (at least the headers' size).
+  uint64_t EndOfRawData() const;
+};
+
+}  // namespace pe

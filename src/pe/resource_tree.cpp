@@ -1,0 +1,151 @@
+#include "pe/resource_tree.h"
+
+#include <algorithm>
+#include <set>
+
+#include "pe/byte_io.h"
+#include "pe/pe_errors.h"
+
+namespace pe {
+namespace {
+
+constexpr uint32_t kHighBit = 0x80000000u;
+constexpr uint32_t kTableHeaderSize = 16;
+constexpr uint32_t kEntrySize = 8;
+constexpr uint32_t kDataEntrySize = 16;
+
+// Walks the three levels of the directory inside its section's bytes.
+class TreeReader {
+ public:
+  TreeReader(const PeImage& image, std::span<const uint8_t> file,
+             std::span<const uint8_t> directory)
+      : image_(image), file_(file), directory_(directory) {}
+
+  bool Read(std::vector<ResourceLeaf>& leaves) {
+    return ReadTable(0, 0, leaves);
+  }
+
+ private:
+  bool ReadTable(uint32_t offset, int level, std::vector<ResourceLeaf>& leaves) {
+    if (!visited_.insert(offset).second) return false;  // a loop or a shared table
+    const auto named = ReadU16(directory_, uint64_t{offset} + 12);
+    const auto ids = ReadU16(directory_, uint64_t{offset} + 14);
+    if (!named || !ids) return false;
+    const uint32_t count = uint32_t{*named} + *ids;
+    if (!InRange(directory_.size(), uint64_t{offset} + kTableHeaderSize,
+                 uint64_t{count} * kEntrySize)) {
+      return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t entry = offset + kTableHeaderSize + i * kEntrySize;
+      if (!ReadEntry(*ReadU32(directory_, entry), *ReadU32(directory_, entry + 4), level,
+                     leaves)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool ReadEntry(uint32_t nameField, uint32_t target, int level,
+                 std::vector<ResourceLeaf>& leaves) {
+    ResourceName name;
+    if (!ReadName(nameField, name)) return false;
+    const bool isTable = (target & kHighBit) != 0;
+    if (level < 2) {
+      if (!isTable) return false;
+      (level == 0 ? current_.type : current_.name) = std::move(name);
+      return ReadTable(target & ~kHighBit, level + 1, leaves);
+    }
+    if (isTable || !name.name.empty()) return false;
+    current_.language = name.id;
+    return ReadLeaf(target, leaves);
+  }
+
+  bool ReadName(uint32_t field, ResourceName& name) {
+    if ((field & kHighBit) == 0) {
+      if (field > 0xFFFF) return false;
+      name = ResourceName::Id(static_cast<uint16_t>(field));
+      return true;
+    }
+    const uint32_t at = field & ~kHighBit;
+    const auto length = ReadU16(directory_, at);
+    if (!length || *length == 0 || !InRange(directory_.size(), at + 2ull, *length * 2ull)) {
+      return false;
+    }
+    std::u16string text(*length, u'\0');
+    for (uint16_t i = 0; i < *length; ++i) text[i] = static_cast<char16_t>(*ReadU16(directory_, at + 2ull + i * 2ull));
+    name = ResourceName::Named(std::move(text));
+    return true;
+  }
+
+  bool ReadLeaf(uint32_t at, std::vector<ResourceLeaf>& leaves) {
+    if (!InRange(directory_.size(), at, kDataEntrySize) || !dataEntries_.insert(at).second) {
+      return false;
+    }
+    const uint32_t rva = *ReadU32(directory_, at);
+    const uint32_t size = *ReadU32(directory_, at + 4);
+    current_.codePage = *ReadU32(directory_, at + 8);
+    const auto offset = image_.RvaToOffset(rva, size, file_.size());
+    if (!offset) return false;
+    current_.data = file_.subspan(*offset, size);
+    leaves.push_back(current_);
+    return true;
+  }
+
+  const PeImage& image_;
+  std::span<const uint8_t> file_;
+  std::span<const uint8_t> directory_;
+  std::set<uint32_t> visited_;
+  std::set<uint32_t> dataEntries_;
+  ResourceLeaf current_;
+};
+
+}  // namespace
+
+bool SameName(const ResourceName& a, const ResourceName& b) {
+  return a.name.empty() == b.name.empty() && (a.name.empty() ? a.id == b.id : a.name == b.name);
+}
+
+bool NameLess(const ResourceName& a, const ResourceName& b) {
+  if (a.name.empty() != b.name.empty()) return !a.name.empty();
+  return a.name.empty() ? a.id < b.id : a.name < b.name;
+}
+
+bool LeafLess(const ResourceLeaf& a, const ResourceLeaf& b) {
+  if (!SameName(a.type, b.type)) return NameLess(a.type, b.type);
+  if (!SameName(a.name, b.name)) return NameLess(a.name, b.name);
+  return a.language < b.language;
+}
+
+bool HasResourceDirectory(const PeImage& image) {
+  const DataDirectory dir = image.Directory(kDirectoryResource);
+  return dir.rva != 0 && dir.size != 0;
+}
+
+std::optional<std::vector<ResourceLeaf>> ReadResources(const PeImage& image,
+                                                       std::span<const uint8_t> file,
+                                                       uint32_t* error) {
+  std::vector<ResourceLeaf> leaves;
+  if (!HasResourceDirectory(image)) return leaves;
+  // Offsets inside the directory count from its start and stay inside its
+  // section's file-backed bytes.
+  const uint32_t rva = image.Directory(kDirectoryResource).rva;
+  const int index = image.SectionOfRva(rva);
+  const auto start = image.RvaToOffset(rva, kTableHeaderSize, file.size());
+  if (index < 0 || !start) {
+    SetError(error, platform::kErrorInvalidData);
+    return std::nullopt;
+  }
+  const SectionHeader& section = image.sections[static_cast<std::size_t>(index)];
+  const uint64_t sectionEnd = std::min<uint64_t>(
+      {section.RawEnd(), uint64_t{section.rawPointer} + section.MemorySize(), file.size()});
+  const std::span<const uint8_t> directory =
+      file.subspan(*start, static_cast<std::size_t>(sectionEnd - *start));
+  if (!TreeReader(image, file, directory).Read(leaves)) {
+    SetError(error, platform::kErrorInvalidData);
+    return std::nullopt;
+  }
+  return leaves;
+}
+
+}  // namespace pe

@@ -1,0 +1,25 @@
+#pragma once
+// Shared pieces of the PE layer's tests: stub paths, the pefile helper and
+// small version blocks.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace petest {
+
+inline std::string StubPath(const std::string& name) {
+  return std::string(ZG_STUB_DIR) + "/" + name + ".exe";
+}
+
+// Runs tests/pe/pefile_tool.py with arguments (each quoted).
+testsupport::CommandResult PefileTool(const std::vector<std::string>& arguments);
+
+// A well-formed VS_VERSION_INFO block with a fixed record whose file version
+// is `version` and one String table 040904b0 holding the given pairs.
+std::vector<uint8_t> MakeVersionBlock(
+    uint32_t version, const std::vector<std::pair<std::u16string, std::u16string>>& strings);
+
+}  // namespace petest

@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+"""An independent reading of PE files for the PE layer's tests, through pefile.
+
+  pefile_tool.py dump FILE
+      one line per version resource: "LANG id", "FIXED hex" (the 52-byte fixed
+      record), "STRING table key hex" (value as UTF-16LE hex)
+  pefile_tool.py check RESULT ORIGINAL BLOCK LANG
+      checks an updated image against the image it came from; prints
+      "FAIL: ..." lines and "SECTIONS n"; exit status 1 when anything failed
+  pefile_tool.py codepages IN OUT
+      copies IN to OUT with code page 1252 + n in the n-th resource data entry
+"""
+import struct
+import sys
+
+import pefile
+
+RT_VERSION = 16
+
+
+def leaves(pe):
+    out = []
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return out
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for lang in n.directory.entries:
+                s = lang.data.struct
+                key = (str(t.name) if t.name is not None else t.id,
+                       str(n.name) if n.name is not None else n.id, lang.id)
+                out.append((key, s, pe.get_data(s.OffsetToData, s.Size), s.CodePage))
+    return out
+
+
+def dump(path):
+    pe = pefile.PE(path)
+    for (rtype, _, lang), s, data, _ in leaves(pe):
+        if rtype != RT_VERSION:
+            continue
+        print("LANG", lang)
+        print("FIXED", data[40:92].hex())
+    for info_list in getattr(pe, "FileInfo", []):
+        for info in info_list:
+            for table in getattr(info, "StringTable", []):
+                for k, v in table.entries.items():
+                    print("STRING", table.LangID.decode(), k.decode("utf-8"),
+                          v.decode("utf-8").encode("utf-16-le").hex())
+
+
+def section_bytes(pe, s):
+    return pe.__data__[s.PointerToRawData:s.PointerToRawData + s.SizeOfRawData]
+
+
+def overlay_of(pe):
+    start = pe.get_overlay_data_start_offset()
+    data = bytes(pe.__data__[start:]) if start is not None else b""
+    sec = pe.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+    if sec.Size and start is not None and sec.VirtualAddress >= start:
+        cut = sec.VirtualAddress - start
+        data = data[:cut] + data[cut + sec.Size:]
+    return data
+
+
+def check(result_path, original_path, block_path, lang):
+    fails = []
+    new = pefile.PE(result_path)
+    old = pefile.PE(original_path)
+    block = open(block_path, "rb").read()
+    if new.get_warnings():
+        fails.append("warnings: %r" % new.get_warnings())
+    new_leaves = {k: (d, cp) for k, _, d, cp in leaves(new)}
+    old_leaves = {k: (d, cp) for k, _, d, cp in leaves(old)}
+    target = (RT_VERSION, 1, lang)
+    if new_leaves.get(target, (None,))[0] != block:
+        fails.append("version block differs")
+    old_leaves.pop(target, None)
+    new_leaves.pop(target, None)
+    if old_leaves != new_leaves:
+        fails.append("other resources differ: %r vs %r" % (sorted(old_leaves), sorted(new_leaves)))
+    rsrc_rva = new.OPTIONAL_HEADER.DATA_DIRECTORY[2].VirtualAddress
+    old_rsrc = old.OPTIONAL_HEADER.DATA_DIRECTORY[2].VirtualAddress
+    new_by_name = {}
+    for s in new.sections:
+        new_by_name.setdefault(s.Name, []).append(s)
+    for s in old.sections:
+        if old_rsrc and s.contains_rva(old_rsrc):
+            continue
+        same = [n for n in new_by_name.get(s.Name, [])
+                if section_bytes(new, n) == section_bytes(old, s)
+                and n.SizeOfRawData == s.SizeOfRawData and n.Misc_VirtualSize == s.Misc_VirtualSize]
+        if not same:
+            fails.append("section %r changed" % s.Name)
+        elif s.Name.rstrip(b"\0") != b".reloc" and same[0].VirtualAddress != s.VirtualAddress:
+            fails.append("section %r moved" % s.Name)
+    rsrc = [s for s in new.sections if s.contains_rva(rsrc_rva)]
+    if len(rsrc) != 1 or rsrc[0].VirtualAddress != rsrc_rva:
+        fails.append("resource directory not at the start of a section")
+    if new.OPTIONAL_HEADER.AddressOfEntryPoint != old.OPTIONAL_HEADER.AddressOfEntryPoint:
+        fails.append("entry point changed")
+    reloc = new.OPTIONAL_HEADER.DATA_DIRECTORY[5]
+    old_reloc = old.OPTIONAL_HEADER.DATA_DIRECTORY[5]
+    if old_reloc.VirtualAddress:
+        relocs = [s for s in new.sections if s.Name.rstrip(b"\0") == b".reloc"]
+        if reloc.Size != old_reloc.Size or not relocs or \
+                new.get_data(reloc.VirtualAddress, reloc.Size) != old.get_data(old_reloc.VirtualAddress, old_reloc.Size):
+            fails.append("base relocations lost")
+    if overlay_of(new) != overlay_of(old):
+        fails.append("overlay differs")
+    security = new.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+    if security.VirtualAddress or security.Size:
+        fails.append("certificate table kept")
+    want = new.generate_checksum() if old.OPTIONAL_HEADER.CheckSum else 0
+    if new.OPTIONAL_HEADER.CheckSum != want:
+        fails.append("checksum %#x, expected %#x" % (new.OPTIONAL_HEADER.CheckSum, want))
+    last = max(new.sections, key=lambda s: s.VirtualAddress)
+    image_end = (last.VirtualAddress + max(last.Misc_VirtualSize, 1) + new.OPTIONAL_HEADER.SectionAlignment - 1) \
+        // new.OPTIONAL_HEADER.SectionAlignment * new.OPTIONAL_HEADER.SectionAlignment
+    if new.OPTIONAL_HEADER.SizeOfImage != image_end:
+        fails.append("SizeOfImage %#x, expected %#x" % (new.OPTIONAL_HEADER.SizeOfImage, image_end))
+    for f in fails:
+        print("FAIL:", f)
+    print("SECTIONS", len(new.sections))
+    return 1 if fails else 0
+
+
+def codepages(source, target):
+    pe = pefile.PE(source)
+    for i, (_, s, _, _) in enumerate(leaves(pe)):
+        pe.set_dword_at_offset(s.get_file_offset() + 8, 1252 + i)
+    pe.OPTIONAL_HEADER.CheckSum = 0
+    pe.write(target)
+
+
+def main():
+    command = sys.argv[1]
+    if command == "dump":
+        dump(sys.argv[2])
+    elif command == "check":
+        sys.exit(check(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
+    elif command == "codepages":
+        codepages(sys.argv[2], sys.argv[3])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,236 @@
+// Version information read by our layer against pefile's reading of the same
+// stubs, and the query's handling of awkward blocks.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "pe/resource_update.h"
+#include "pe/version_info.h"
+#include "pe_test_util.h"
+
+namespace {
+
+using petest::StubPath;
+
+struct PefileView {
+  std::map<int, std::string> fixedByLanguage;  // hex of the 52-byte record
+  std::vector<int> languages;
+  std::map<std::string, std::string> strings;  // "table/key" -> UTF-16LE hex
+};
+
+PefileView ReadWithPefile(const std::string& path) {
+  const auto result = petest::PefileTool({"dump", path});
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+  PefileView view;
+  std::istringstream lines(result.output);
+  std::string kind;
+  int language = -1;
+  while (lines >> kind) {
+    if (kind == "LANG") {
+      lines >> language;
+      view.languages.push_back(language);
+    } else if (kind == "FIXED") {
+      lines >> view.fixedByLanguage[language];
+    } else if (kind == "STRING") {
+      std::string table, key, hex;
+      lines >> table >> key;
+      std::getline(lines, hex);
+      view.strings[table + "/" + key] = hex.empty() ? "" : hex.substr(1);
+    }
+  }
+  return view;
+}
+
+std::string Hex(const void* data, std::size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto b = static_cast<const uint8_t*>(data)[i];
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+const char* const kKeys[] = {"ProductName", "ProductVersion", "FileDescription", "FileVersion",
+                             "CompanyName", "OriginalFilename", "InternalName", "LegalCopyright",
+                             "LegalTrademarks", "Comments"};
+
+class StubVersionTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StubVersionTest, MatchesPefile) {
+  const std::string path = StubPath(GetParam());
+  const PefileView expected = ReadWithPefile(path);
+  ASSERT_FALSE(expected.languages.empty());
+  int language = expected.languages.front();
+  for (int l : expected.languages) {
+    if (l == 0 || (l == 1033 && language != 0)) language = l;
+  }
+
+  uint32_t error = 99;
+  const uint32_t size = pe::GetFileVersionInfoSize(path, &error);
+  EXPECT_EQ(error, 0u);
+  std::vector<uint8_t> block;
+  ASSERT_TRUE(pe::GetFileVersionInfo(path, block, &error));
+  ASSERT_EQ(block.size(), size);
+
+  const void* value = nullptr;
+  uint32_t length = 0;
+  ASSERT_TRUE(pe::VerQueryValue(block, u"\\", &value, &length));
+  EXPECT_EQ(length, 52u);
+  EXPECT_EQ(Hex(value, 52), expected.fixedByLanguage.at(language));
+
+  for (const char* key : kKeys) {
+    const auto found = expected.strings.find(std::string("040904b0/") + key);
+    const std::u16string query = u"\\StringFileInfo\\040904b0\\" + Widen(key);
+    const bool ok = pe::VerQueryValue(block, query, &value, &length);
+    ASSERT_EQ(ok, found != expected.strings.end()) << key;
+    if (!ok) continue;
+    const auto* text = static_cast<const char16_t*>(value);
+    const std::u16string got(text);
+    EXPECT_EQ(Hex(got.data(), got.size() * 2), found->second) << key;
+    EXPECT_EQ(length, got.empty() && length == 0 ? 0u : got.size() + 1) << key;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stubs, StubVersionTest,
+                         ::testing::Values("stub64_full", "stub32_full", "stub64_partial",
+                                           "stub64_german", "stub64_rich", "stub64_extrasection",
+                                           "stub64_overlay", "stub64_twolang", "stub64_signed",
+                                           "stub64_neutral", "stub64_emptyvalue"));
+
+// The query compares keys without regard to case, as stubs spell "OriginalFilename".
+TEST(VersionQueryTest, KeysIgnoreCase) {
+  std::vector<uint8_t> block;
+  ASSERT_TRUE(pe::GetFileVersionInfo(StubPath("stub64_full"), block));
+  const void* value = nullptr;
+  uint32_t length = 0;
+  ASSERT_TRUE(pe::VerQueryValue(block, u"\\stringfileinfo\\040904B0\\OriginalFileName", &value,
+                                &length));
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"stubprog.exe");
+  EXPECT_EQ(length, 13u);
+  EXPECT_FALSE(pe::VerQueryValue(block, u"\\StringFileInfo\\040904b0\\PrivateBuild", &value,
+                                 &length));
+  EXPECT_FALSE(pe::VerQueryValue(block, u"\\StringFileInfo\\040704b0\\FileVersion", &value,
+                                 &length));
+}
+
+// A String stored with value length 0 yields the empty text, not the next
+// String's key.
+TEST(VersionQueryTest, EmptyValueIsEmptyText) {
+  std::vector<uint8_t> block;
+  ASSERT_TRUE(pe::GetFileVersionInfo(StubPath("stub64_emptyvalue"), block));
+  const void* value = nullptr;
+  uint32_t length = 7;
+  ASSERT_TRUE(pe::VerQueryValue(block, u"\\StringFileInfo\\040904b0\\LegalTrademarks", &value,
+                                &length));
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"");
+  ASSERT_TRUE(pe::VerQueryValue(block, u"\\StringFileInfo\\040904b0\\OriginalFilename", &value,
+                                &length));
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"emptystub.exe");
+}
+
+TEST(VersionQueryTest, MalformedBlocksAreRejected) {
+  const auto good = petest::MakeVersionBlock(0x10002, {{u"FileVersion", u"1.2"}, {u"A", u"b"}});
+  const void* value = nullptr;
+  uint32_t length = 0;
+  ASSERT_TRUE(pe::VerQueryValue(good, u"\\StringFileInfo\\040904b0\\A", &value, &length));
+  struct Case {
+    const char* what;
+    std::size_t offset;  // where a 16-bit field is overwritten
+    uint16_t field;
+    const char16_t* query;
+  };
+  const std::size_t table = 92 + 36;  // first String of the table at 152
+  const Case cases[] = {
+      {"root longer than the block", 0, 0xFFFF, u"\\"},
+      {"root shorter than its header", 0, 4, u"\\"},
+      {"fixed record too short", 2, 20, u"\\"},
+      {"table longer than its parent", table, 0x7000, u"\\StringFileInfo\\040904b0\\A"},
+      {"String of length zero", 152, 0, u"\\StringFileInfo\\040904b0\\A"},
+      {"value beyond its String", 154, 200, u"\\StringFileInfo\\040904b0\\FileVersion"},
+  };
+  for (const Case& c : cases) {
+    auto bad = good;
+    bad[c.offset] = static_cast<uint8_t>(c.field);
+    bad[c.offset + 1] = static_cast<uint8_t>(c.field >> 8);
+    EXPECT_FALSE(pe::VerQueryValue(bad, c.query, &value, &length)) << c.what;
+  }
+  // A value without its terminator inside the block is not handed out.
+  auto cut = good;
+  cut.resize(cut.size() - 68);  // drop VarFileInfo
+  cut.resize(cut.size() - 4);   // and "b\0" with its padding
+  cut[0] = static_cast<uint8_t>(cut.size());
+  cut[1] = static_cast<uint8_t>(cut.size() >> 8);
+  EXPECT_FALSE(pe::VerQueryValue(cut, u"\\StringFileInfo\\040904b0\\A", &value, &length));
+  EXPECT_FALSE(pe::VerQueryValue({}, u"\\", &value, &length));
+}
+
+TEST(VersionInfoTest, FailuresCarryCodes) {
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir.File("text.exe"), std::string("MZ but not an image at all"));
+  struct Case {
+    std::string path;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {dir.File("missing.exe"), 2},
+      {dir.File("text.exe"), 193},
+      {StubPath("stub64_noversion"), 1812},
+  };
+  for (const Case& c : cases) {
+    uint32_t error = 0;
+    std::vector<uint8_t> block{1};
+    EXPECT_EQ(pe::GetFileVersionInfoSize(c.path, &error), 0u) << c.path;
+    EXPECT_EQ(error, c.code) << c.path;
+    EXPECT_FALSE(pe::GetFileVersionInfo(c.path, block, &error));
+  }
+  // Without the version resource but with others: type not found; with a
+  // version resource of another name: name not found.
+  const std::string copy = dir.File("rich.exe");
+  testsupport::WriteFile(copy, testsupport::ReadFile(StubPath("stub64_rich")));
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(update.Begin(copy, false));
+  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, {}));
+  ASSERT_TRUE(update.End(false)) << update.LastError();
+  uint32_t error = 0;
+  EXPECT_EQ(pe::GetFileVersionInfoSize(copy, &error), 0u);
+  EXPECT_EQ(error, 1813u);
+  const auto block = petest::MakeVersionBlock(1, {});
+  ASSERT_TRUE(update.Begin(copy, false));
+  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(2), 1033, block));
+  ASSERT_TRUE(update.End(false));
+  EXPECT_EQ(pe::GetFileVersionInfoSize(copy, &error), 0u);
+  EXPECT_EQ(error, 1814u);
+}
+
+// Language neutral wins over U.S. English, which wins over the others.
+TEST(VersionInfoTest, LanguagePreference) {
+  testsupport::TempDir dir;
+  const std::string copy = dir.File("twolang.exe");
+  testsupport::WriteFile(copy, testsupport::ReadFile(StubPath("stub64_twolang")));
+  const auto neutral = petest::MakeVersionBlock(0x50000, {});
+  std::vector<uint8_t> block;
+  ASSERT_TRUE(pe::GetFileVersionInfo(copy, block));
+  EXPECT_EQ(block[48], 2);  // 1033's file version 1.2.0.5: minor word first
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(update.Begin(copy, false));
+  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, {}));
+  ASSERT_TRUE(update.End(false));
+  ASSERT_TRUE(pe::GetFileVersionInfo(copy, block));
+  EXPECT_EQ(block[48], 9);  // only French left
+  ASSERT_TRUE(update.Begin(copy, false));
+  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 0, neutral));
+  EXPECT_EQ(update.Languages(pe::ResourceName::Id(16), pe::ResourceName::Id(1)),
+            (std::vector<uint16_t>{0, 1036}));
+  ASSERT_TRUE(update.End(false));
+  ASSERT_TRUE(pe::GetFileVersionInfo(copy, block));
+  EXPECT_EQ(block, neutral);
+}
+
+}  // namespace
