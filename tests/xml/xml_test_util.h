@@ -1,29 +1,56 @@
 #pragma once
-// Helpers for the XML reader tests: parsing text, reading an element's text,
-// and a printable form of a whole tree for comparisons.
+// Helpers for the XML reader tests.
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "xml/xml_reader.h"
 
 namespace xmltest {
 
-int ParseText(CTrvXMLReader& reader, const std::string& document);
-int ParseBytes(CTrvXMLReader& reader, const std::vector<uint8_t>& document);
+inline int Parse(CTrvXMLReader& reader, const std::string& document) {
+  return reader.Parse(reinterpret_cast<const uint8_t*>(document.data()),
+                      static_cast<int32_t>(document.size()));
+}
+inline int Parse(CTrvXMLReader& reader, const std::vector<uint8_t>& document) {
+  return reader.Parse(document.data(), static_cast<int32_t>(document.size()));
+}
 
-// The element's text as the package code reads it: its first child's text when
-// that child is a text or CDATA node.
-std::optional<std::u16string> ElementText(const CTrvXMLNode* element);
+// An element's text as the package code reads it: its first child's, when that
+// child is a text or CDATA node.
+inline std::optional<std::u16string> ElementText(const CTrvXMLNode* element) {
+  const CTrvXMLNode* first = element != nullptr ? element->GetFirstChild() : nullptr;
+  if (first == nullptr || first->GetKind() != XMLNODE_TEXT || first->GetText() == nullptr) {
+    return std::nullopt;
+  }
+  return std::u16string(first->GetText());
+}
 
 // Follows FindElement from the root through the given names.
-CTrvXMLNode* FindPath(const CTrvXMLReader& reader, const std::vector<const char16_t*>& names);
+inline CTrvXMLNode* FindPath(const CTrvXMLReader& reader,
+                             const std::vector<const char16_t*>& names) {
+  CTrvXMLNode* node = nullptr;
+  for (const char16_t* name : names) {
+    if ((node = reader.FindElement(node, name)) == nullptr) break;
+  }
+  return node;
+}
 
-// Whole tree as UTF-8, children in list order (newest first).
-std::string Dump(const CTrvXMLNode* node);
-
-// UTF-16 bytes of text with a byte-order mark.
-std::vector<uint8_t> EncodeUtf16(const std::u16string& text, bool bigEndian);
+// A subtree as UTF-8, children in list order (newest first).
+inline std::string Dump(const CTrvXMLNode* node) {
+  std::string out = std::to_string(node->GetKind()) + platform::Narrow(node->GetName());
+  for (int i = 0; i < node->GetAttributeCount(); ++i) {
+    out += " " + platform::Narrow(node->GetAttributeName(i)) + "=" +
+           platform::Narrow(node->GetAttributeValue(i));
+  }
+  if (node->GetText() != nullptr) out += "{" + platform::Narrow(node->GetText()) + "}";
+  out += "(";
+  for (const CTrvXMLNode* c = node->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) {
+    out += Dump(c) + ",";
+  }
+  return out + ")";
+}
 
 }  // namespace xmltest
