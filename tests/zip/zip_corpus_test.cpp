@@ -1,0 +1,110 @@
+// Every archive of the shared corpus opens or fails cleanly, and so does
+// extraction of every member of those that open.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_support.h"
+#include "zip/zip_file.h"
+#include "zip_test_archive.h"
+
+namespace {
+
+using trvzip::ZIP_File;
+
+constexpr uint32_t kMaxExtract = 64u << 20;
+
+std::string CorpusZip(const std::string& name) { return testsupport::CorpusDir() + "/zip/" + name; }
+
+bool IsResultCode(int r) { return r <= 0 && r >= -9; }
+
+// Opens path and extracts every member into a bounded buffer; returns the
+// open result.
+int Exercise(const std::string& path) {
+  const uint64_t digest = testsupport::FileDigest(path);
+  ZIP_File zip;
+  const int opened = zip.Open(path, true);
+  EXPECT_TRUE(IsResultCode(opened)) << opened;
+  std::vector<uint8_t> buffer;
+  for (auto* e : zip.Entries()) {
+    if (e->uncompressedSize > kMaxExtract) continue;
+    buffer.resize(e->uncompressedSize);
+    const int r = e->Extract(buffer.data(), e->uncompressedSize);
+    EXPECT_TRUE(IsResultCode(r)) << r;
+  }
+  zip.Close();
+  EXPECT_EQ(testsupport::FileDigest(path), digest);
+  return opened;
+}
+
+TEST(ZipCorpusTest, EveryFileOpensOrFailsWithACode) {
+  const auto dir = std::filesystem::path(testsupport::CorpusDir()) / "zip";
+  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no corpus";
+  int opened = 0, files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(dir)) {
+    if (item.path().filename() == "MANIFEST.tsv") continue;
+    SCOPED_TRACE(item.path().filename().string());
+    ++files;
+    opened += Exercise(item.path().string()) == 0;
+  }
+  std::printf("%d of %d corpus files open\n", opened, files);
+  EXPECT_GT(opened, 20);
+}
+
+TEST(ZipCorpusTest, FuzzCorpusMembersAsArchives) {
+  const std::string container = CorpusZip("go-fuzz-corpus-raw.zip");
+  if (!std::filesystem::exists(container)) GTEST_SKIP() << "no corpus";
+  testsupport::TempDir dir;
+  ZIP_File zip;
+  ASSERT_EQ(zip.Open(container, true), 0);
+  int index = 0;
+  for (auto* e : zip.Entries()) {
+    std::string bytes(e->uncompressedSize, '\0');
+    ASSERT_EQ(e->Extract(bytes.data(), e->uncompressedSize), 0) << e->GetName();
+    const std::string path = dir.File(std::to_string(index++));
+    ziptest::WriteText(path, bytes);
+    SCOPED_TRACE(e->GetName());
+    Exercise(path);
+  }
+  EXPECT_EQ(index, 364);
+}
+
+TEST(ZipCorpusTest, PinnedExpectations) {
+  if (!std::filesystem::exists(CorpusZip("go-test.zip"))) GTEST_SKIP() << "no corpus";
+  const std::string png = ziptest::ReadText(CorpusZip("go-gophercolor16x16.png"));
+  // Archives whose offsets count from the start of the file, with or without
+  // bytes in front, open with the base archive's members.
+  for (const char* name : {"go-test.zip", "go-test-trailing-junk.zip", "gen-sfx-offsets-adjusted.zip",
+                           "gen-sfx-decoy-signatures-in-stub.zip"}) {
+    SCOPED_TRACE(name);
+    ZIP_File zip;
+    ASSERT_EQ(zip.Open(CorpusZip(name), true), 0);
+    ASSERT_EQ(zip.GetEntryCount(), 2u);
+    EXPECT_STREQ(zip.GetComment(), "This is a zipfile comment.");
+    EXPECT_EQ(zip.GetPrefixSize(), std::string(name).find("sfx") != std::string::npos ? 4096u : 0u);
+    std::string text(26, '\0'), image(785, '\0');
+    EXPECT_EQ(zip.FindEntry(u"TEST.TXT")->Extract(text.data(), 26), 0);
+    EXPECT_EQ(text, "This is a test text file.\n");
+    EXPECT_EQ(zip.FindEntry(u"gophercolor16x16.png")->Extract(image.data(), 785), 0);
+    EXPECT_EQ(image, png);
+  }
+  struct Failing {
+    const char* name;
+    int expected;
+  };
+  // Offsets not shifted for the bytes in front point into the prefix.
+  for (const Failing& f : {Failing{"go-test-prefix.zip", -7}, Failing{"gen-sfx-offsets-unadjusted.zip", -7},
+                           Failing{"go-dd.zip", -7}, Failing{"go-readme.notzip", -1},
+                           Failing{"gen-truncated-in-data.zip", -1}}) {
+    SCOPED_TRACE(f.name);
+    ZIP_File zip;
+    EXPECT_EQ(zip.Open(CorpusZip(f.name), true), f.expected);
+  }
+  ZIP_File zip;
+  ASSERT_EQ(zip.Open(CorpusZip("gen-method-unknown-ffff.zip"), true), 0);
+  std::string text(26, '\0');
+  EXPECT_EQ(zip.FindEntry(u"test.txt")->Extract(text.data(), 26), -7);
+}
+
+}  // namespace

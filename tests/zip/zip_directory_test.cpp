@@ -1,0 +1,146 @@
+// Opening archives: the end record search, directory checks, prefixes, look-up.
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+#include "zip/zip_file.h"
+#include "zip_test_archive.h"
+
+namespace {
+
+using trvzip::ZIP_File;
+using ziptest::Archive;
+using ziptest::Member;
+
+class ZipDirectoryTest : public ::testing::Test {
+ protected:
+  int OpenBytes(ZIP_File& zip, const std::string& bytes) {
+    const std::string path = dir.File(std::to_string(++counter) + ".zip");
+    ziptest::WriteText(path, bytes);
+    return zip.Open(path, true);
+  }
+  testsupport::TempDir dir;
+  int counter = 0;
+};
+
+Archive OneMember(std::string comment = "") {
+  Archive a;
+  a.members.push_back(ziptest::Make("hello.txt", "hello"));
+  a.comment = std::move(comment);
+  return a;
+}
+
+TEST_F(ZipDirectoryTest, EndRecordFoundAtEveryDistanceFromTheEnd) {
+  // Comment lengths put the signature at each side of, and straddling, the
+  // 1,024-byte window steps, and at the very edge of the 65,535-byte range.
+  for (std::size_t length : {0u, 1001u, 1002u, 1003u, 1004u, 1005u, 1006u, 2027u, 2028u,
+                             2029u, 30000u, 65512u, 65513u}) {
+    SCOPED_TRACE(length);
+    ZIP_File zip;
+    ASSERT_EQ(OpenBytes(zip, ziptest::Build(OneMember(std::string(length, 'c')))), 0);
+    EXPECT_EQ(zip.GetEntryCount(), 1u);
+    EXPECT_EQ(length == 0 ? 0u : std::string(zip.GetComment()).size(), length);
+  }
+  ZIP_File zip;
+  EXPECT_EQ(OpenBytes(zip, ziptest::Build(OneMember(std::string(65514, 'c')))), -1);
+}
+
+TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int expected;
+  };
+  Archive disk1 = OneMember(), directoryDisk1 = OneMember(), counts = OneMember();
+  disk1.disk = 1;
+  directoryDisk1.directoryDisk = 1;
+  counts.recordsOnDisk = 3;
+  counts.totalRecords = 4;
+  Archive caseOnly = OneMember(), descriptor = OneMember(), crc = OneMember();
+  caseOnly.members[0].localName = "HELLO.txt";
+  descriptor.members[0].dataDescriptor = true;
+  const std::string good = ziptest::Build(OneMember());
+  std::string badLocal = good;
+  badLocal[0] = 'X';
+  // A fake record in the comment, nearest the end, wins the search.
+  const std::string fakeCounts("PK\x05\x06\0\0\0\0\x03\0\x04\0\0\0\0\0\0\0\0\0\0\0", 22);
+  const Case cases[] = {
+      {"shorter than a signature", "PK", -1},
+      {"no signature", std::string(5000, 'x'), -1},
+      {"empty archive at byte 0", ziptest::Build(Archive{}), -1},
+      {"disk 1", ziptest::Build(disk1), -7},
+      {"directory on disk 1", ziptest::Build(directoryDisk1), -7},
+      {"3 records on disk, 4 in total", ziptest::Build(counts), -7},
+      {"local name differs in case", ziptest::Build(caseOnly), -7},
+      {"data descriptor", ziptest::Build(descriptor), -7},
+      {"local signature damaged", badLocal, -7},
+      {"cut inside the directory", good.substr(0, good.size() - 30), -1},
+      {"fake record in comment", ziptest::Build(OneMember(fakeCounts)), -7},
+      {"not shifted behind a prefix", std::string(4096, 'M') + good, -7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ZIP_File zip;
+    EXPECT_EQ(OpenBytes(zip, c.bytes), c.expected);
+    EXPECT_FALSE(zip.IsOpen());
+    EXPECT_EQ(zip.GetEntryCount(), 0u);
+    EXPECT_EQ(zip.GetComment(), nullptr);
+  }
+  ZIP_File zip;
+  EXPECT_EQ(zip.Open(dir.File("missing.zip"), true), -9);
+}
+
+TEST_F(ZipDirectoryTest, PrefixIsTheLowestStoredOffset) {
+  Archive a = OneMember("note");
+  a.members.push_back(ziptest::Make("b.bin", "bb", 8));
+  const std::string plain = ziptest::Build(a);
+  a.shift = 40960;
+  ZIP_File zip;
+  ASSERT_EQ(OpenBytes(zip, plain), 0);
+  EXPECT_FALSE(zip.HasPrefix());
+  EXPECT_EQ(zip.GetPrefixSize(), 0u);
+  const uint32_t firstData = zip.Entries()[1]->dataOffset;
+  ASSERT_EQ(OpenBytes(zip, std::string(40960, '\0') + ziptest::Build(a)), 0);
+  EXPECT_TRUE(zip.HasPrefix());
+  EXPECT_EQ(zip.GetPrefixSize(), 40960u);
+  EXPECT_EQ(zip.Entries()[1]->dataOffset, firstData + 40960);
+  EXPECT_STREQ(zip.GetComment(), "note");
+}
+
+TEST_F(ZipDirectoryTest, FindEntryFoldsAsciiCaseAndTakesTheFirstDuplicate) {
+  Archive a;
+  for (const char* name : {"setup.xml", "dir/Gr\xc3\xb6\xc3\x9f" "e.txt", "SETUP.XML"}) {
+    a.members.push_back(ziptest::Make(name, name));
+  }
+  ZIP_File zip;
+  ASSERT_EQ(OpenBytes(zip, ziptest::Build(a)), 0);
+  const auto entries = zip.Entries();
+  EXPECT_EQ(zip.FindEntry(u"SETUP.XML"), entries[0]);
+  EXPECT_EQ(zip.FindEntry(u"Setup.Xml"), entries[0]);
+  EXPECT_EQ(zip.FindEntry(u"DIR/gr\u00f6\u00dfE.TXT"), entries[1]);
+  EXPECT_EQ(zip.FindEntry(u"setup"), nullptr);
+  EXPECT_EQ(zip.FindEntry(nullptr), nullptr);
+}
+
+TEST_F(ZipDirectoryTest, StringsAreKeptUpToTheirFirstZeroByte) {
+  Archive a = OneMember(std::string("ab\0cd", 5));
+  a.members[0].extra = std::string("\x55\x54\x05\0\x01", 5);
+  ZIP_File zip;
+  ASSERT_EQ(OpenBytes(zip, ziptest::Build(a)), 0);
+  const auto* e = zip.Entries()[0];
+  EXPECT_EQ(e->GetExtraFieldLength(), 3u);
+  EXPECT_EQ(e->dataOffset, 30u + 9 + 5);  // stored lengths locate the data
+  EXPECT_STREQ(zip.GetComment(), "ab");
+}
+
+TEST_F(ZipDirectoryTest, OpeningAgainReplacesTheFirstArchive) {
+  Archive two = OneMember();
+  two.members.push_back(ziptest::Make("x", ""));
+  ZIP_File zip;
+  ASSERT_EQ(OpenBytes(zip, ziptest::Build(two)), 0);
+  ASSERT_EQ(OpenBytes(zip, ziptest::Build(OneMember())), 0);
+  EXPECT_EQ(zip.GetEntryCount(), 1u);
+  EXPECT_EQ(zip.FindEntry(u"x"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// Archives written by other tools, rewritten behind a prefix and checked by
+// other tools' readers.
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+#include "zip/zip_file.h"
+#include "zip_test_archive.h"
+
+namespace {
+
+using testsupport::RunCommand;
+using testsupport::ShellQuote;
+using trvzip::ZIP_File;
+
+constexpr uint32_t kPrefix = 40960;
+
+const char* kPythonWriter = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.comment = b'python comment'
+    z.writestr(zipfile.ZipInfo('stored.txt'), b'stored ' * 500)
+    z.writestr('deflated.txt', b'deflated ' * 5000, compress_type=zipfile.ZIP_DEFLATED)
+    z.writestr('empty', b'')
+    info = zipfile.ZipInfo('extra.bin')
+    info.extra = b'\x99\x99\x04\x00abcd'
+    z.writestr(info, bytes(range(256)) * 40, compress_type=zipfile.ZIP_DEFLATED)
+    for i in range(300):
+        z.writestr('many/%03d.txt' % i, ('member %d ' % i) * i)
+)";
+
+const char* kPythonChecker = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    bad = z.testzip()
+    assert bad is None, bad
+    print(len(z.infolist()), sum(len(z.read(i)) for i in z.infolist()))
+)";
+
+class ZipInteropTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::HaveProgram("zip") || !testsupport::HaveProgram("unzip")) GTEST_SKIP();
+  }
+  std::string Run(const std::string& command) {
+    const auto r = RunCommand(command, true);
+    EXPECT_EQ(r.exitCode, 0) << command << "\n" << r.output;
+    return r.output;
+  }
+  void MakeInfoZipArchives() {
+    const std::string src = dir.File("src");
+    Run("mkdir -p " + ShellQuote(src + "/sub") + " && cd " + ShellQuote(src) +
+        " && head -c 300000 /usr/bin/python3 > bin && : > empty && seq 1 20000 > numbers" +
+        " && for i in $(seq 1 150); do echo file $i > sub/f$i.txt; done");
+    Run("cd " + ShellQuote(src) + " && echo 'info comment' | zip -q -r -z ../infozip.zip .");
+    Run("cd " + ShellQuote(src) + " && zip -q -0 -X -r ../stored.zip .");
+  }
+  // Rewrites source behind a prefix and checks the result with every reader.
+  // Extra fields holding a zero byte are cut there, which moves later data;
+  // without such fields every member moves by the prefix exactly.
+  void CheckRewrite(const std::string& name, bool exactShift) {
+    SCOPED_TRACE(name);
+    const std::string source = dir.File(name);
+    const uint64_t digest = testsupport::FileDigest(source);
+    ZIP_File zip;
+    ASSERT_EQ(zip.Open(source, false), 0);
+    std::vector<uint32_t> offsets;
+    uint32_t dropped = 0;
+    for (auto* e : zip.Entries()) {
+      dropped += e->dataOffset - e->localHeaderOffset - 30 - static_cast<uint32_t>(e->GetNameLength() + e->GetExtraFieldLength());
+      offsets.push_back(e->dataOffset + kPrefix - dropped);
+    }
+    EXPECT_EQ(exactShift, dropped == 0);
+    zip.SetPrefixSize(kPrefix);
+    ASSERT_EQ(zip.Save(source + ".tmp", false), 0);
+    EXPECT_EQ(testsupport::FileDigest(source), digest);
+    const std::string combined = source + ".exe";
+    ziptest::WriteText(combined, ziptest::Pattern(kPrefix, 1) + ziptest::ReadText(source + ".tmp"));
+
+    const std::string test = Run("unzip -t " + ShellQuote(combined));
+    EXPECT_NE(test.find("No errors detected"), std::string::npos) << test;
+    EXPECT_EQ(test.find("extra bytes"), std::string::npos) << test;
+    EXPECT_EQ(test.find("warning"), std::string::npos) << test;
+    const std::string listed = Run("/usr/bin/python3 -c " + ShellQuote(kPythonChecker) + " " + ShellQuote(combined));
+    EXPECT_EQ(listed.substr(0, listed.find(' ')), std::to_string(offsets.size()));
+    EXPECT_EQ(ziptest::CheckOffsets(ziptest::ReadText(combined)), "");
+
+    ASSERT_EQ(zip.Open(combined, true), 0);
+    EXPECT_EQ(zip.GetPrefixSize(), kPrefix);
+    const auto entries = zip.Entries();
+    ASSERT_EQ(entries.size(), offsets.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(entries[i]->dataOffset, offsets[i]);
+      std::string data(entries[i]->uncompressedSize, '\0');
+      EXPECT_EQ(entries[i]->Extract(data.data(), entries[i]->uncompressedSize), 0) << entries[i]->GetName();
+    }
+  }
+  testsupport::TempDir dir;
+};
+
+TEST_F(ZipInteropTest, InfoZipArchivesSurviveTheRewrite) {
+  MakeInfoZipArchives();
+  CheckRewrite("infozip.zip", false);
+  CheckRewrite("stored.zip", true);
+}
+
+TEST_F(ZipInteropTest, PythonArchivesSurviveTheRewrite) {
+  Run("/usr/bin/python3 -c " + ShellQuote(kPythonWriter) + " " + ShellQuote(dir.File("py.zip")));
+  ZIP_File zip;
+  ASSERT_EQ(zip.Open(dir.File("py.zip"), true), 0);
+  EXPECT_STREQ(zip.GetComment(), "python comment");
+  ASSERT_NE(zip.FindEntry(u"EXTRA.BIN"), nullptr);
+  EXPECT_EQ(zip.FindEntry(u"EXTRA.BIN")->GetExtraFieldLength(), 3u);  // cut at its zero byte
+  zip.Close();
+  CheckRewrite("py.zip", false);
+}
+
+TEST_F(ZipInteropTest, SelfExtractorAdjustedByInfoZip) {
+  MakeInfoZipArchives();
+  const std::string stub = ziptest::Pattern(12345, 2);
+  ziptest::WriteText(dir.File("stub"), stub);
+  Run("cd " + ShellQuote(dir.Path().string()) + " && cat stub infozip.zip > sfx && zip -q -A sfx");
+  ZIP_File zip;
+  ASSERT_EQ(zip.Open(dir.File("sfx"), true), 0);
+  EXPECT_EQ(zip.GetPrefixSize(), stub.size());
+  EXPECT_TRUE(zip.HasPrefix());
+  EXPECT_STREQ(zip.GetComment(), "info comment");
+  const auto* numbers = zip.FindEntry(u"numbers");
+  ASSERT_NE(numbers, nullptr);
+  std::string data(numbers->uncompressedSize, '\0');
+  EXPECT_EQ(zip.FindEntry(u"numbers")->Extract(data.data(), numbers->uncompressedSize), 0);
+  EXPECT_EQ(data.substr(0, 8), "1\n2\n3\n4\n");
+}
+
+}  // namespace
