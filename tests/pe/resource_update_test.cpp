@@ -1,0 +1,232 @@
+// Resource updates checked against tools nobody here wrote: pefile parses the
+// result and compares it with the stub, objdump reads its headers.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "pe/image_file.h"
+#include "pe/pe_image.h"
+#include "pe/resource_tree.h"
+#include "pe/resource_update.h"
+#include "pe/version_info.h"
+#include "pe_test_util.h"
+
+namespace {
+
+using petest::StubPath;
+using pe::ResourceName;
+
+enum class Size { Larger, Smaller, Equal };
+
+struct UpdateCase {
+  const char* stub;
+  Size size;
+  int addedSections;  // 1 when the new resources need a section of their own
+};
+
+std::string Describe(const ::testing::TestParamInfo<UpdateCase>& info) {
+  static const char* const names[] = {"Larger", "Smaller", "Equal"};
+  return std::string(info.param.stub) + "_" + names[static_cast<int>(info.param.size)];
+}
+
+// The language the version resource is replaced under: the one a reader picks.
+uint16_t VersionLanguage(const std::vector<uint16_t>& languages) {
+  if (languages.empty()) return 1033;
+  if (std::find(languages.begin(), languages.end(), 0) != languages.end()) return 0;
+  if (std::find(languages.begin(), languages.end(), 1033) != languages.end()) return 1033;
+  return languages.front();
+}
+
+std::vector<uint8_t> NewBlock(const std::string& stub, Size size) {
+  if (size == Size::Larger) {
+    return petest::MakeVersionBlock(0x30004, {{u"Comments", std::u16string(3000, u'x')},
+                                              {u"FileVersion", u"3.4.0.0"}});
+  }
+  std::vector<uint8_t> block;
+  if (size == Size::Smaller || !pe::GetFileVersionInfo(stub, block)) {
+    return petest::MakeVersionBlock(0x70000, {{u"FileVersion", u"7"}});
+  }
+  block[52] ^= 0x5A;  // same size, another file version
+  return block;
+}
+
+class UpdateTest : public ::testing::TestWithParam<UpdateCase> {};
+
+TEST_P(UpdateTest, ResultReadsBackEverywhere) {
+  const UpdateCase& c = GetParam();
+  testsupport::TempDir dir;
+  const std::string original = StubPath(c.stub);
+  const std::string path = dir.File("out.exe");
+  testsupport::WriteFile(path, testsupport::ReadFile(original));
+  const std::vector<uint8_t> block = NewBlock(original, c.size);
+  testsupport::WriteFile(dir.File("block.bin"), block);
+
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(update.Begin(path, false)) << update.LastError();
+  const uint16_t language =
+      VersionLanguage(update.Languages(ResourceName::Id(16), ResourceName::Id(1)));
+  ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), language, block));
+  ASSERT_TRUE(update.End(false)) << update.LastError();
+  EXPECT_EQ(update.LastError(), 0u);
+
+  const auto check = petest::PefileTool(
+      {"check", path, original, dir.File("block.bin"), std::to_string(language)});
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  const auto before = pe::PeImage::Parse(testsupport::ReadFile(original), nullptr);
+  ASSERT_TRUE(before);
+  EXPECT_NE(check.output.find("SECTIONS " + std::to_string(before->sections.size() +
+                                                           c.addedSections)),
+            std::string::npos)
+      << check.output;
+
+  const std::string objdump = before->is64 ? "x86_64-w64-mingw32-objdump" : "i686-w64-mingw32-objdump";
+  const auto headers = testsupport::RunCommand(objdump + " -p " + testsupport::ShellQuote(path), true);
+  EXPECT_EQ(headers.exitCode, 0) << headers.output;
+  EXPECT_EQ(headers.output.find("warning"), std::string::npos) << headers.output;
+  EXPECT_NE(headers.output.find("Resource Directory"), std::string::npos);
+
+  std::vector<uint8_t> readBack;
+  ASSERT_TRUE(pe::GetFileVersionInfo(path, readBack));
+  EXPECT_EQ(readBack, block);
+}
+
+// Larger blocks do not fit the stubs' resource sections: they grow (moving
+// .reloc up), or, behind another section, move to a new one.
+INSTANTIATE_TEST_SUITE_P(
+    Stubs, UpdateTest,
+    ::testing::Values(
+        UpdateCase{"stub64_full", Size::Larger, 0}, UpdateCase{"stub64_full", Size::Smaller, 0},
+        UpdateCase{"stub64_full", Size::Equal, 0}, UpdateCase{"stub32_full", Size::Larger, 0},
+        UpdateCase{"stub32_full", Size::Smaller, 0}, UpdateCase{"stub32_full", Size::Equal, 0},
+        UpdateCase{"stub64_partial", Size::Larger, 0},
+        UpdateCase{"stub64_german", Size::Larger, 0},
+        UpdateCase{"stub64_german", Size::Equal, 0},
+        UpdateCase{"stub64_noversion", Size::Smaller, 1},
+        UpdateCase{"stub64_noversion", Size::Larger, 1},
+        UpdateCase{"stub64_rich", Size::Larger, 0}, UpdateCase{"stub64_rich", Size::Smaller, 0},
+        UpdateCase{"stub64_rich", Size::Equal, 0},
+        UpdateCase{"stub64_extrasection", Size::Larger, 1},
+        UpdateCase{"stub64_extrasection", Size::Smaller, 0},
+        UpdateCase{"stub64_extrasection", Size::Equal, 0},
+        UpdateCase{"stub64_overlay", Size::Larger, 0},
+        UpdateCase{"stub64_overlay", Size::Smaller, 0},
+        UpdateCase{"stub64_overlay", Size::Equal, 0},
+        UpdateCase{"stub64_twolang", Size::Larger, 0},
+        UpdateCase{"stub64_twolang", Size::Equal, 0},
+        UpdateCase{"stub64_signed", Size::Larger, 0},
+        UpdateCase{"stub64_signed", Size::Smaller, 0},
+        UpdateCase{"stub64_signed", Size::Equal, 0},
+        UpdateCase{"stub64_neutral", Size::Larger, 0},
+        UpdateCase{"stub64_neutral", Size::Equal, 0},
+        UpdateCase{"stub64_emptyvalue", Size::Larger, 0},
+        UpdateCase{"stub64_emptyvalue", Size::Equal, 0}),
+    Describe);
+
+class UpdateFailureTest : public ::testing::Test {
+ protected:
+  std::string Copy(const char* stub) {
+    const std::string path = dir_.File(std::string(stub) + ".exe");
+    testsupport::WriteFile(path, testsupport::ReadFile(StubPath(stub)));
+    return path;
+  }
+  // Begin, replace the version resource with a large block, End(false).
+  bool UpdateLarge(const std::string& path, pe::ResourceUpdate& update) {
+    if (!update.Begin(path, false)) return false;
+    const auto block = NewBlock(path, Size::Larger);
+    return update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, block) &&
+           update.End(false);
+  }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(UpdateFailureTest, NoRoomForSectionHeaderLeavesFileAlone) {
+  const std::string path = Copy("stub64_extrasection");
+  auto bytes = testsupport::ReadFile(path);
+  const auto image = pe::PeImage::Parse(bytes, nullptr);
+  ASSERT_TRUE(image);
+  bytes[image->SectionHeaderOffset(image->sections.size()) + 3] = 0x7F;  // header slot in use
+  testsupport::WriteFile(path, bytes);
+  const uint64_t digest = testsupport::FileDigest(path);
+  pe::ResourceUpdate update;
+  EXPECT_FALSE(UpdateLarge(path, update));
+  EXPECT_EQ(update.LastError(), 122u);
+  EXPECT_EQ(testsupport::FileDigest(path), digest);
+}
+
+TEST_F(UpdateFailureTest, ReadOnlyFileIsRefusedAndUnchanged) {
+  const std::string path = Copy("stub64_full");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  const uint64_t digest = testsupport::FileDigest(path);
+  pe::ResourceUpdate update;
+  EXPECT_FALSE(UpdateLarge(path, update));
+  EXPECT_EQ(update.LastError(), 5u);
+  EXPECT_EQ(testsupport::FileDigest(path), digest);
+}
+
+TEST_F(UpdateFailureTest, DiscardAndMisuse) {
+  const std::string path = Copy("stub64_full");
+  const uint64_t digest = testsupport::FileDigest(path);
+  pe::ResourceUpdate update;
+  const std::vector<uint8_t> data{1, 2, 3};
+  EXPECT_FALSE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
+  EXPECT_EQ(update.LastError(), 6u);
+  EXPECT_FALSE(update.End(false));
+  ASSERT_TRUE(update.Begin(path, false));
+  EXPECT_FALSE(update.Update(ResourceName::Id(0), ResourceName::Id(1), 0, data));
+  EXPECT_EQ(update.LastError(), 87u);
+  EXPECT_TRUE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
+  EXPECT_TRUE(update.End(true));
+  EXPECT_EQ(testsupport::FileDigest(path), digest);
+
+  EXPECT_FALSE(update.Begin(dir_.File("missing.exe"), false));
+  EXPECT_EQ(update.LastError(), 2u);
+  testsupport::WriteFile(dir_.File("plain.txt"), std::string(4096, 'z'));
+  EXPECT_FALSE(update.Begin(dir_.File("plain.txt"), false));
+  EXPECT_EQ(update.LastError(), 193u);
+}
+
+TEST_F(UpdateFailureTest, ModeIsKept) {
+  const std::string path = Copy("stub64_full");
+  ASSERT_EQ(chmod(path.c_str(), 0750), 0);
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(UpdateLarge(path, update)) << update.LastError();
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+}
+
+// Code pages and named entries survive; the directory comes out in the
+// order the loader's search needs.
+TEST_F(UpdateFailureTest, CodePagesNamesAndOrder) {
+  const std::string original = dir_.File("codepages.exe");
+  auto made = petest::PefileTool({"codepages", StubPath("stub64_rich"), original});
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const std::string path = dir_.File("out.exe");
+  testsupport::WriteFile(path, testsupport::ReadFile(original));
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(update.Begin(path, false));
+  const std::vector<uint8_t> blob{9, 8, 7};
+  ASSERT_TRUE(update.Update(ResourceName::Named(u"AAFIRST"), ResourceName::Named(u"X"), 7, blob));
+  EXPECT_EQ(update.Languages(ResourceName::Named(u"ZZDATA"), ResourceName::Id(1)).size(), 0u);
+  EXPECT_EQ(update.Languages(ResourceName::Id(10), ResourceName::Named(u"ZZDATA")),
+            (std::vector<uint16_t>{1031, 1033}));
+  ASSERT_TRUE(update.Update(ResourceName::Named(u"AAFIRST"), ResourceName::Named(u"X"), 7, {}));
+  const auto block = NewBlock(path, Size::Larger);
+  ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, block));
+  ASSERT_TRUE(update.End(false));
+  testsupport::WriteFile(dir_.File("block.bin"), block);
+  const auto check = petest::PefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+
+  const auto bytes = testsupport::ReadFile(path);
+  const auto image = pe::PeImage::Parse(bytes, nullptr);
+  ASSERT_TRUE(image);
+  const auto leaves = pe::ReadResources(*image, bytes, nullptr);
+  ASSERT_TRUE(leaves);
+  EXPECT_TRUE(std::is_sorted(leaves->begin(), leaves->end(), pe::LeafLess));
+  EXPECT_EQ(leaves->front().type.name, u"BLOBDATA");
+}
+
+}  // namespace
