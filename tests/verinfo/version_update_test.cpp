@@ -202,3 +202,55 @@ TEST_F(VersionUpdate, FailedWriteIsReportedWithItsCode) {
 }
 
 }  // namespace
+
+#include "package/tv_pkg.h"
+
+namespace {
+
+// The package overload reads the name and version of a loaded definition.
+TEST_F(VersionUpdate, TakesNameAndVersionFromThePackage) {
+  if (!testsupport::HaveProgram("zip")) GTEST_SKIP() << "Info-ZIP zip not installed";
+  struct Row {
+    std::string definition;
+    bool result;
+    std::string output;
+  };
+  const Row rows[] = {
+      {"<name><name_xlate lang=\"en\">Sound Driver</name_xlate></name><version value=\"2.10.0.37\"/>",
+       true, ""},
+      {"<name><name_xlate lang=\"de\">Treiber</name_xlate></name><version value=\"1\"/>", false,
+       "\nERROR: the package definition has no name"},
+      {"<name><name_xlate lang=\"en\">Sound Driver</name_xlate></name><version/>", false,
+       "\nERROR: the package definition has no version"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.definition);
+    testsupport::WriteFile(dir_.File("SETUP42.xml"),
+                           "<?xml version=\"1.0\"?><trv_package><filename>SETUP42</filename>" +
+                               row.definition + "</trv_package>");
+    std::filesystem::remove(dir_.File("data.zip"));
+    auto zipped = testsupport::RunCommand(
+        "cd " + testsupport::ShellQuote(dir_.Path().string()) + " && zip -q data.zip SETUP42.xml", true);
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.output;
+    TVPkg package;
+    ASSERT_TRUE(package.Load(dir_.File("data.zip").c_str(), u"SETUP42.xml", u"en"));
+
+    std::string path = CopyOf("stub64_full");
+    auto digest = testsupport::FileDigest(path);
+    testing::internal::CaptureStdout();
+    bool result = UpdateVersionResource(path, package, u"");
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.output);
+    EXPECT_EQ(result, row.result);
+    if (result) {
+      auto after = ReadWithPefile(path);
+      EXPECT_EQ(after.Strings(1033)[2], (std::pair<std::string, std::string>("FileDescription", "Sound Driver Package")));
+      EXPECT_EQ(after.FixedRecordHex(1033).substr(16, 32), "0a000200250000000a00020025000000");
+    } else {
+      EXPECT_EQ(testsupport::FileDigest(path), digest);
+    }
+    std::filesystem::remove(path);
+  }
+}
+
+}  // namespace
