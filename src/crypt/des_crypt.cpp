@@ -130,11 +130,15 @@ void DesCrypt::DecryptHex(const char* text, std::vector<uint8_t>* result,
   if (n % 16 != 0) throw DesCryptException(kDesBadLengthMessage);
   if (result == nullptr) throw DesCryptException(kDesBadOutputMessage);
   std::vector<uint8_t> cipher(n / 2);
-  for (std::size_t i = 0; i < cipher.size(); ++i) cipher[i] = DecodeHexPair(text[2 * i], text[2 * i + 1]);
+  for (std::size_t i = 0; i < cipher.size(); ++i) {
+    cipher[i] = DecodeHexPair(text[2 * i], text[2 * i + 1]);
+  }
   uint8_t reversed[16][6];
   for (int round = 0; round < 16; ++round) std::memcpy(reversed[round], roundKeys[15 - round], 6);
   std::vector<uint8_t> plain(cipher.size());
-  for (std::size_t at = 0; at < cipher.size(); at += 8) DecryptBlock(reversed, &cipher[at], &plain[at]);
+  for (std::size_t at = 0; at < cipher.size(); at += 8) {
+    DecryptBlock(reversed, &cipher[at], &plain[at]);
+  }
   if (resultLength != nullptr) *resultLength = static_cast<uint32_t>(plain.size());
   *result = std::move(plain);
 }

@@ -43,8 +43,10 @@ bool TVPkg::ReadConfiguration(PackageConfiguration& record) {
     configUi = packageData.FindElement(configuration, u"configui");
   }
 
-  CTrvXMLNode* uiFile =
-      configUi ? packageData.FindElement(configUi, u"filename", u"lang", language.c_str()) : nullptr;
+  CTrvXMLNode* uiFile = nullptr;
+  if (configUi != nullptr) {
+    uiFile = packageData.FindElement(configUi, u"filename", u"lang", language.c_str());
+  }
   // English is the fallback; without a configui element the top level is searched.
   if (uiFile == nullptr) uiFile = packageData.FindElement(configUi, u"filename", u"lang", kEnglish);
   if (const char16_t* text = ElementText(uiFile)) {

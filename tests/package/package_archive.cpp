@@ -6,17 +6,18 @@
 
 namespace packagetest {
 
+using testsupport::ShellQuote;
+
 std::string MakeArchive(const testsupport::TempDir& dir, const std::string& archiveName,
                         const std::vector<Member>& members, const std::string& options) {
   const std::string archive = dir.File(archiveName);
   std::string command = "/usr/bin/python3 " +
-                        testsupport::ShellQuote(testsupport::SourceDir() +
-                                                "/tests/package/make_archive.py") +
-                        " " + testsupport::ShellQuote(archive) + " " + options;
+                        ShellQuote(testsupport::SourceDir() + "/tests/package/make_archive.py") +
+                        " " + ShellQuote(archive) + " " + options;
   for (std::size_t i = 0; i < members.size(); ++i) {
     const std::string source = dir.File("member" + std::to_string(i) + ".src");
     testsupport::WriteFile(source, members[i].content);
-    command += " " + testsupport::ShellQuote(members[i].name + "=" + source);
+    command += " " + ShellQuote(members[i].name + "=" + source);
   }
   const auto run = testsupport::RunCommand(command, true);
   EXPECT_EQ(run.exitCode, 0) << run.output;
@@ -24,36 +25,28 @@ std::string MakeArchive(const testsupport::TempDir& dir, const std::string& arch
 }
 
 std::string Definition(const std::string& fileName, const std::string& body) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<trv_package>\n  <filename>" + fileName +
-         "</filename>\n" + body + "\n</trv_package>\n";
+  return "<?xml version=\"1.0\"?>\n<trv_package>\n  <filename>" + fileName + "</filename>\n" +
+         body + "\n</trv_package>\n";
 }
 
 std::string StandardDefinition() {
   return Definition("SETUP42.exe",
-                    "  <name>\n"
-                    "    <name_xlate lang=\"en\">Demo Tools</name_xlate>\n"
-                    "    <name_xlate lang=\"de\">Beispielwerkzeuge</name_xlate>\n"
-                    "  </name>\n"
+                    "  <name>\n    <name_xlate lang=\"en\">Demo Tools</name_xlate>\n"
+                    "    <name_xlate lang=\"de\">Beispielwerkzeuge</name_xlate>\n  </name>\n"
                     "  <version value=\"1.2.3.4\"/>");
 }
 
 std::string MakeExecutable(const testsupport::TempDir& dir, const std::string& exeName,
                            const std::string& archivePath, const std::string& prefix) {
-  const std::string shifted = dir.File(exeName + ".tmp");
-  {
-    trvzip::ZIP_File archive;
-    EXPECT_EQ(archive.Open(archivePath, false), trvzip::kZipOk);
-    archive.SetPrefixSize(static_cast<uint32_t>(prefix.size()));
-    EXPECT_EQ(archive.Save(shifted, false), trvzip::kZipOk);
-  }
+  trvzip::ZIP_File archive;
+  EXPECT_EQ(archive.Open(archivePath, false), trvzip::kZipOk);
+  archive.SetPrefixSize(static_cast<uint32_t>(prefix.size()));
+  EXPECT_EQ(archive.Save(dir.File("shifted.tmp"), false), trvzip::kZipOk);
   std::vector<uint8_t> bytes(prefix.begin(), prefix.end());
-  const auto tail = testsupport::ReadFile(shifted);
+  const auto tail = testsupport::ReadFile(dir.File("shifted.tmp"));
   bytes.insert(bytes.end(), tail.begin(), tail.end());
-  const std::string exe = dir.File(exeName);
-  testsupport::WriteFile(exe, bytes);
-  return exe;
+  testsupport::WriteFile(dir.File(exeName), bytes);
+  return dir.File(exeName);
 }
-
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 }  // namespace packagetest

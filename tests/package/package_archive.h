@@ -13,22 +13,19 @@ struct Member {
   std::string content;
 };
 
-// Writes dir/archiveName with the members (stored; options may add
-// "--deflate" or "--declare NAME=SIZE") and returns its path.
+// Writes dir/archiveName with the members (stored, or deflated with options
+// "--deflate") and returns its path.
 std::string MakeArchive(const testsupport::TempDir& dir, const std::string& archiveName,
                         const std::vector<Member>& members, const std::string& options = "");
 
-// A package definition; body goes inside trv_package after the filename.
+// A package definition: the file name, then body inside trv_package.
 std::string Definition(const std::string& fileName, const std::string& body);
-
-// The usual definition: file name SETUP42.exe, names en and de, version 1.2.3.4.
+// File name SETUP42.exe, names "en" and "de", version 1.2.3.4.
 std::string StandardDefinition();
 
-// Returns dir/exeName: prefix bytes followed by the archive at archivePath,
-// rewritten with its offsets counted from the start of the executable.
+// dir/exeName: prefix followed by the archive, its offsets counted from the
+// start of the executable.
 std::string MakeExecutable(const testsupport::TempDir& dir, const std::string& exeName,
                            const std::string& archivePath, const std::string& prefix);
-
-std::string Text(const std::vector<uint8_t>& bytes);
 
 }  // namespace packagetest
