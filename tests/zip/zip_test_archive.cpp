@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <stdexcept>
 
 namespace ziptest {
@@ -133,8 +133,10 @@ std::string CheckOffsets(const std::string& f) {
 }
 
 std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+  in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 void WriteText(const std::string& path, const std::string& bytes) {
