@@ -41,12 +41,25 @@ int ReusableResourceSection(const PeImage& image) {
   return OnlyReferencedBy(image, s, kDirectoryResource) ? index : -1;
 }
 
-// Sections must lie in ascending address order, their raw data inside the file.
+// The headers must hold the section table; sections must lie in ascending
+// address order, their raw data behind the headers, inside the file and
+// apart from each other.
 bool SectionsConsistent(const PeImage& image, uint64_t fileSize) {
+  if (image.sizeOfHeaders > fileSize ||
+      image.SectionHeaderOffset(image.sections.size()) > image.sizeOfHeaders) {
+    return false;
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> raw;
   for (std::size_t i = 0; i < image.sections.size(); ++i) {
     const SectionHeader& s = image.sections[i];
-    if (s.rawSize != 0 && s.RawEnd() > fileSize) return false;
     if (i > 0 && s.virtualAddress <= image.sections[i - 1].virtualAddress) return false;
+    if (s.rawSize == 0) continue;
+    if (s.rawPointer < image.sizeOfHeaders || s.RawEnd() > fileSize) return false;
+    raw.emplace_back(s.rawPointer, s.RawEnd());
+  }
+  std::sort(raw.begin(), raw.end());
+  for (std::size_t i = 1; i < raw.size(); ++i) {
+    if (raw[i].first < raw[i - 1].second) return false;
   }
   return true;
 }

@@ -73,7 +73,9 @@ class TreeReader {
       return false;
     }
     std::u16string text(*length, u'\0');
-    for (uint16_t i = 0; i < *length; ++i) text[i] = static_cast<char16_t>(*ReadU16(directory_, at + 2ull + i * 2ull));
+    for (uint16_t i = 0; i < *length; ++i) {
+      text[i] = static_cast<char16_t>(*ReadU16(directory_, at + 2ull + i * 2ull));
+    }
     name = ResourceName::Named(std::move(text));
     return true;
   }
@@ -87,6 +89,10 @@ class TreeReader {
     current_.codePage = *ReadU32(directory_, at + 8);
     const auto offset = image_.RvaToOffset(rva, size, file_.size());
     if (!offset) return false;
+    // Leaves that do not share bytes cannot add up to more than the file;
+    // refusing more keeps a crafted directory from multiplying the output.
+    total_ += size;
+    if (total_ > file_.size()) return false;
     current_.data = file_.subspan(*offset, size);
     leaves.push_back(current_);
     return true;
@@ -97,6 +103,7 @@ class TreeReader {
   std::span<const uint8_t> directory_;
   std::set<uint32_t> visited_;
   std::set<uint32_t> dataEntries_;
+  uint64_t total_ = 0;
   ResourceLeaf current_;
 };
 

@@ -1,0 +1,135 @@
+// Damaged images and files that are no images at all: every operation ends in
+// an error code or a sound result, never in a read outside the buffer (the
+// sanitizer build watches).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "pe/pe_image.h"
+#include "pe/resource_update.h"
+#include "pe/version_info.h"
+#include "pe_test_util.h"
+
+namespace {
+
+using pe::ResourceName;
+
+// Reads version information from path and, when it can, runs the queries the
+// version code makes; then tries a resource update. Returns the error code of
+// the read (0 when it succeeded).
+uint32_t Exercise(const std::string& path) {
+  uint32_t error = 0;
+  std::vector<uint8_t> block;
+  if (pe::GetFileVersionInfo(path, block, &error)) {
+    EXPECT_EQ(error, 0u);
+    for (const char16_t* query : {u"\\", u"\\StringFileInfo\\040904b0\\FileVersion",
+                                  u"\\StringFileInfo\\040904b0\\LegalTrademarks",
+                                  u"\\VarFileInfo\\Translation"}) {
+      const void* value = nullptr;
+      uint32_t length = 0;
+      if (pe::VerQueryValue(block, query, &value, &length) && query[1] == u'S') {
+        // Read up to the NUL, as the version code does: the sanitizer
+        // objects when that runs past the block.
+        EXPECT_LE(std::u16string(static_cast<const char16_t*>(value)).size(), block.size());
+      }
+    }
+  } else {
+    EXPECT_NE(error, 0u);
+  }
+  pe::ResourceUpdate update;
+  if (update.Begin(path, false)) {
+    const auto fresh = petest::MakeVersionBlock(0x10000, {{u"Comments", std::u16string(900, u'c')}});
+    EXPECT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, fresh));
+    if (update.End(false)) {
+      std::vector<uint8_t> readBack;
+      EXPECT_TRUE(pe::GetFileVersionInfo(path, readBack));
+      EXPECT_EQ(readBack, fresh);
+    } else {
+      EXPECT_NE(update.LastError(), 0u);
+    }
+  } else {
+    EXPECT_NE(update.LastError(), 0u);
+  }
+  return error;
+}
+
+// Truncations at every interesting length and bit flips all over the
+// headers and the resource section, from a fixed seed.
+TEST(RobustnessTest, DamagedStubs) {
+  testsupport::TempDir dir;
+  std::mt19937 random(20240611);
+  int variants = 0, readable = 0;
+  for (const char* stub : {"stub64_rich", "stub32_full", "stub64_signed", "stub64_emptyvalue"}) {
+    const auto original = testsupport::ReadFile(petest::StubPath(stub));
+    const auto image = pe::PeImage::Parse(original, nullptr);
+    ASSERT_TRUE(image);
+    const uint32_t rsrc = image->sections.at(image->SectionOfRva(image->directories[2].rva)).rawPointer;
+    for (int i = 0; i < 100; ++i) {
+      auto bytes = original;
+      if (i < 25) {
+        bytes.resize(std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(random));
+      } else {
+        // Flip bits in the headers (first 1 KiB) or in the resource directory.
+        const std::size_t base = i % 2 == 0 ? 0 : rsrc;
+        const int flips = 1 + i % 4;
+        for (int f = 0; f < flips; ++f) {
+          const std::size_t at = base + random() % 1024;
+          if (at < bytes.size()) bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+        }
+      }
+      const std::string path = dir.File("variant.exe");
+      testsupport::WriteFile(path, bytes);
+      readable += Exercise(path) == 0;
+      ++variants;
+    }
+  }
+  EXPECT_EQ(variants, 400);
+  EXPECT_GT(readable, 0);  // some damage leaves the version resource readable
+}
+
+// Crafted directories: a table that refers to itself, an entry pointing far
+// outside the section.
+TEST(RobustnessTest, LoopsAndWildOffsets) {
+  testsupport::TempDir dir;
+  const auto original = testsupport::ReadFile(petest::StubPath("stub64_full"));
+  const auto image = pe::PeImage::Parse(original, nullptr);
+  ASSERT_TRUE(image);
+  const uint32_t root = image->sections.at(image->SectionOfRva(image->directories[2].rva)).rawPointer;
+  struct Case {
+    const char* what;
+    uint32_t offset;  // of a 32-bit field, from the root table
+    uint32_t value;
+  };
+  const Case cases[] = {
+      {"type entry leads back to the root", 16 + 4, 0x80000000u},
+      {"type entry leads far away", 16 + 4, 0x8FFFFFF0u},
+      {"type name string out of range", 16, 0x80FFFF00u},
+      {"huge entry count", 12, 0xFFFFFFFFu},
+  };
+  for (const Case& c : cases) {
+    auto bytes = original;
+    for (int i = 0; i < 4; ++i) bytes[root + c.offset + i] = static_cast<uint8_t>(c.value >> (8 * i));
+    const std::string path = dir.File("crafted.exe");
+    testsupport::WriteFile(path, bytes);
+    EXPECT_EQ(Exercise(path), 13u) << c.what;
+  }
+}
+
+// Nothing in the shared corpus is an image.
+TEST(RobustnessTest, CorpusFilesAreNoImages) {
+  int files = 0;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(testsupport::CorpusDir())) {
+    if (!entry.is_regular_file()) continue;
+    testsupport::TempDir dir;
+    const std::string path = dir.File("copy.bin");
+    std::filesystem::copy_file(entry.path(), path);
+    EXPECT_EQ(Exercise(path), 193u) << entry.path();
+    ++files;
+  }
+  EXPECT_GT(files, 0);
+}
+
+}  // namespace
