@@ -23,18 +23,6 @@ TEST(VersionStringMap, OrdersByCodeUnitsAndKeepsFirstInsert) {
                                     {u"Z", u"Z"}, {u"comments", u"comments"}}));
 }
 
-TEST(VersionStringMap, ReplaceAndGetOrAddEmpty) {
-  VersionStringMap map;
-  map.Replace(u"A", u"1");
-  map.Replace(u"A", u"2");
-  EXPECT_EQ(*map.Find(u"A"), u"2");
-  EXPECT_EQ(map.GetOrAddEmpty(u"A"), u"2");
-  EXPECT_EQ(map.Find(u"B"), nullptr);
-  EXPECT_EQ(map.GetOrAddEmpty(u"B"), u"");
-  ASSERT_NE(map.Find(u"B"), nullptr);
-  EXPECT_EQ(map.Size(), 2u);
-}
-
 TEST(ComposeVersionStrings, KeepsStubStringsAndAddsThePackages) {
   VersionStringMap map;
   map.InsertIfAbsent(u"InternalName", u"stubprog");
