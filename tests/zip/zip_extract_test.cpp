@@ -109,18 +109,4 @@ TEST_F(ZipExtractTest, InterleavedReadsResumeWhereTheyStopped) {
   }
 }
 
-TEST_F(ZipExtractTest, InvalidArguments) {
-  ZIP_FileEntry& e = OpenMember(ziptest::Make("m", "abc"));
-  trvzip::ZipReadState state;
-  char buffer[3];
-  EXPECT_EQ(e.OpenRead(nullptr), -8);
-  EXPECT_EQ(e.ReadData(buffer, 3, &state, nullptr), -8);  // not begun
-  EXPECT_EQ(e.CloseRead(&state), -8);
-  ASSERT_EQ(e.OpenRead(&state), 0);
-  EXPECT_EQ(e.ReadData(nullptr, 3, &state, nullptr), -8);
-  EXPECT_EQ(e.ReadData(buffer, 0, &state, nullptr), -8);
-  EXPECT_EQ(e.CloseRead(&state), 0);
-  EXPECT_EQ(e.Extract(nullptr, 3), -8);
-}
-
 }  // namespace

@@ -21,7 +21,6 @@ void Put32(std::string& s, uint32_t v) {
 uint32_t Get16(const std::string& s, std::size_t at) {
   return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8;
 }
-uint32_t Get32(const std::string& s, std::size_t at) { return Get16(s, at) | Get16(s, at + 2) << 16; }
 
 struct Prepared {
   std::string stored;
@@ -52,6 +51,8 @@ void PutCommon(std::string& s, const Member& m, const Prepared& p, bool local,
 }
 
 }  // namespace
+
+uint32_t Le32(const std::string& s, std::size_t at) { return Get16(s, at) | Get16(s, at + 2) << 16; }
 
 Member Make(std::string name, std::string data, uint16_t method) {
   Member m;
@@ -118,13 +119,13 @@ std::string CheckOffsets(const std::string& f) {
   const std::size_t end = f.rfind(std::string("PK\x05\x06", 4));
   if (end == std::string::npos || end + 22 > f.size()) return "no end record";
   const uint32_t count = Get16(f, end + 10);
-  std::size_t at = Get32(f, end + 16);
+  std::size_t at = Le32(f, end + 16);
   for (uint32_t i = 0; i < count; ++i) {
-    if (at + 46 > f.size() || Get32(f, at) != 0x02014b50) {
+    if (at + 46 > f.size() || Le32(f, at) != 0x02014b50) {
       return std::to_string(at) + ": no central header";
     }
-    const std::size_t local = Get32(f, at + 42);
-    if (local + 30 > f.size() || Get32(f, local) != 0x04034b50) {
+    const std::size_t local = Le32(f, at + 42);
+    if (local + 30 > f.size() || Le32(f, local) != 0x04034b50) {
       return std::to_string(local) + ": no local header";
     }
     at += 46 + Get16(f, at + 28) + Get16(f, at + 30) + Get16(f, at + 32);

@@ -44,6 +44,7 @@ uint32_t Crc(const std::string& data);
 // local header. Empty on success, else what is wrong.
 std::string CheckOffsets(const std::string& file);
 
+uint32_t Le32(const std::string& bytes, std::size_t at);
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& bytes);
 // Deterministic bytes that deflate moderately well.
