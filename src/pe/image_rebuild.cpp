@@ -92,7 +92,8 @@ std::optional<Plan> ChoosePlacement(const PeImage& image, std::span<const uint8_
   if (r >= 0) {
     const SectionHeader& s = image.sections[static_cast<std::size_t>(r)];
     const bool last = r == count - 1;
-    const uint64_t room = last ? UINT64_MAX : image.sections[r + 1].virtualAddress - s.virtualAddress;
+    const uint64_t room =
+        last ? UINT64_MAX : image.sections[r + 1].virtualAddress - s.virtualAddress;
     if (newSize <= s.rawSize && newSize <= room) return Plan{Placement::InPlace, r};
     if (last && s.RawEnd() == end) return Plan{Placement::Grow, r};
     if (r == count - 2) {
@@ -255,7 +256,8 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, 
   for (std::size_t i = 0; i < a.sections.size(); ++i) {
     PutSectionHeader(out, image, i, a.sections[i]);
     const SectionHeader& s = a.sections[i];
-    top = std::max(top, AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), image.sectionAlignment));
+    top = std::max(top, AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(),
+                                image.sectionAlignment));
   }
   PutU16(out, image.fileHeaderOffset + 2, static_cast<uint16_t>(a.sections.size()));
   if (image.pointerToSymbolTable >= oldEnd) {
@@ -267,7 +269,8 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, 
          static_cast<uint32_t>(image.sizeOfInitializedData + a.initializedDelta));
   PutDirectory(out, image, kDirectoryResource,
                {a.resourceRva, static_cast<uint32_t>(resources.size())});
-  if (image.Directory(kDirectorySecurity).rva != 0 || image.Directory(kDirectorySecurity).size != 0) {
+  const DataDirectory certificates = image.Directory(kDirectorySecurity);
+  if (certificates.rva != 0 || certificates.size != 0) {
     PutDirectory(out, image, kDirectorySecurity, {0, 0});
   }
   const DataDirectory relocs = image.Directory(kDirectoryBaseReloc);

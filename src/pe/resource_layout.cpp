@@ -88,7 +88,8 @@ void WriteTables(const std::vector<Table>& tables, const Layout& layout,
                  const std::vector<ResourceLeaf>& leaves, std::vector<uint8_t>& out) {
   auto stringAt = static_cast<uint32_t>(layout.strings);
   for (const Table& t : tables) {
-    const auto named = static_cast<uint16_t>(std::count_if(t.entries.begin(), t.entries.end(), IsNamed));
+    const auto named =
+        static_cast<uint16_t>(std::count_if(t.entries.begin(), t.entries.end(), IsNamed));
     PutU16(out, t.offset + 12, named);
     PutU16(out, t.offset + 14, static_cast<uint16_t>(t.entries.size() - named));
     uint32_t entry = t.offset + 16;

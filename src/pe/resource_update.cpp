@@ -60,7 +60,8 @@ bool ResourceUpdate::Begin(const std::string& path, bool deleteExisting) {
 bool ResourceUpdate::Update(const ResourceName& type, const ResourceName& name, uint16_t language,
                             std::span<const uint8_t> data) {
   if (!pending_) {
-    lastError_ = kErrorInvalidHandle;
+    // After a failed Begin its cause is the more useful code to report.
+    if (lastError_ == platform::kErrorSuccess) lastError_ = kErrorInvalidHandle;
     return false;
   }
   if (!ValidName(type) || !ValidName(name) || data.size() > 0x7FFFFFFF) {

@@ -23,7 +23,8 @@ struct Node {
 };
 
 // Reads the node at `start`, which must end within `limit` (its parent's end).
-std::optional<Node> ReadNode(std::span<const uint8_t> block, std::size_t start, std::size_t limit) {
+std::optional<Node> ReadNode(std::span<const uint8_t> block, std::size_t start,
+                             std::size_t limit) {
   const auto length = ReadU16(block, start);
   const auto valueLength = ReadU16(block, start + 2);
   const auto type = ReadU16(block, start + 4);
@@ -43,7 +44,8 @@ std::optional<Node> ReadNode(std::span<const uint8_t> block, std::size_t start, 
   // Text values count characters, binary ones bytes.
   node.valueBytes = node.type == 1 ? std::size_t{node.valueLength} * 2 : node.valueLength;
   if (node.valueStart + node.valueBytes > node.end) return std::nullopt;
-  node.childrenStart = std::min<std::size_t>(AlignUp(node.valueStart + node.valueBytes, 4), node.end);
+  node.childrenStart =
+      std::min<std::size_t>(AlignUp(node.valueStart + node.valueBytes, 4), node.end);
   return node;
 }
 
@@ -99,6 +101,7 @@ bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
   auto node = ReadNode(block, 0, block.size());
   if (!node) return false;
   bool descended = false;
+  bool underStrings = false;  // values below StringFileInfo are texts whatever their wType
   while (!subBlock.empty()) {
     const std::size_t separator = subBlock.find(u'\\');
     const std::u16string_view key = subBlock.substr(0, separator);
@@ -107,6 +110,7 @@ bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
     if (key.empty()) continue;
     node = FindChild(block, *node, key);
     if (!node) return false;
+    underStrings = underStrings || (!descended && KeyEquals(block, *node, u"StringFileInfo"));
     descended = true;
   }
   if (!descended) {
@@ -116,7 +120,7 @@ bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
     *length = static_cast<uint32_t>(node->valueBytes);
     return true;
   }
-  if (node->type == 1) return TextValue(block, *node, value, length);
+  if (node->type == 1 || underStrings) return TextValue(block, *node, value, length);
   *value = node->valueBytes != 0 ? block.data() + node->valueStart : nullptr;
   *length = static_cast<uint32_t>(node->valueBytes);
   return node->valueBytes != 0;

@@ -12,9 +12,10 @@
 namespace pe {
 
 // Size of the file's version information: the data of its RT_VERSION (16) resource named 1,
-// language neutral (0) preferred, then 1033, then the first present. 0 when there is none or the
-// file is not a readable image; *error (optional) gets a platform-style code (2, 5, 13, 193, 1812 for
-// "no resource section", 1813 for "resource type not found", 1814 "name not found").
+// language neutral (0) preferred, then 1033, then the first present. 0 when there is none or
+// the file is not a readable image; *error (optional) gets a platform-style code (2, 5, 13,
+// 193, 1812 for "no resource section", 1813 for "resource type not found", 1814 "name not
+// found"), 0 on success.
 uint32_t GetFileVersionInfoSize(const std::string& path, uint32_t* error = nullptr);
 
 // Loads those bytes into buffer (resized to the size). false on failure.

@@ -101,8 +101,9 @@ def check(result_path, original_path, block_path, lang):
     old_reloc = old.OPTIONAL_HEADER.DATA_DIRECTORY[5]
     if old_reloc.VirtualAddress:
         relocs = [s for s in new.sections if s.Name.rstrip(b"\0") == b".reloc"]
-        if reloc.Size != old_reloc.Size or not relocs or \
-                new.get_data(reloc.VirtualAddress, reloc.Size) != old.get_data(old_reloc.VirtualAddress, old_reloc.Size):
+        new_data = new.get_data(reloc.VirtualAddress, reloc.Size)
+        old_data = old.get_data(old_reloc.VirtualAddress, old_reloc.Size)
+        if reloc.Size != old_reloc.Size or not relocs or new_data != old_data:
             fails.append("base relocations lost")
     if overlay_of(new) != overlay_of(old):
         fails.append("overlay differs")
@@ -113,8 +114,9 @@ def check(result_path, original_path, block_path, lang):
     if new.OPTIONAL_HEADER.CheckSum != want:
         fails.append("checksum %#x, expected %#x" % (new.OPTIONAL_HEADER.CheckSum, want))
     last = max(new.sections, key=lambda s: s.VirtualAddress)
-    image_end = (last.VirtualAddress + max(last.Misc_VirtualSize, 1) + new.OPTIONAL_HEADER.SectionAlignment - 1) \
-        // new.OPTIONAL_HEADER.SectionAlignment * new.OPTIONAL_HEADER.SectionAlignment
+    alignment = new.OPTIONAL_HEADER.SectionAlignment
+    image_end = (last.VirtualAddress + max(last.Misc_VirtualSize, 1) + alignment - 1) \
+        // alignment * alignment
     if new.OPTIONAL_HEADER.SizeOfImage != image_end:
         fails.append("SizeOfImage %#x, expected %#x" % (new.OPTIONAL_HEADER.SizeOfImage, image_end))
     for f in fails:

@@ -81,8 +81,10 @@ TEST_P(UpdateTest, ResultReadsBackEverywhere) {
             std::string::npos)
       << check.output;
 
-  const std::string objdump = before->is64 ? "x86_64-w64-mingw32-objdump" : "i686-w64-mingw32-objdump";
-  const auto headers = testsupport::RunCommand(objdump + " -p " + testsupport::ShellQuote(path), true);
+  const std::string objdump =
+      before->is64 ? "x86_64-w64-mingw32-objdump" : "i686-w64-mingw32-objdump";
+  const auto headers =
+      testsupport::RunCommand(objdump + " -p " + testsupport::ShellQuote(path), true);
   EXPECT_EQ(headers.exitCode, 0) << headers.output;
   EXPECT_EQ(headers.output.find("warning"), std::string::npos) << headers.output;
   EXPECT_NE(headers.output.find("Resource Directory"), std::string::npos);
@@ -182,6 +184,8 @@ TEST_F(UpdateFailureTest, DiscardAndMisuse) {
 
   EXPECT_FALSE(update.Begin(dir_.File("missing.exe"), false));
   EXPECT_EQ(update.LastError(), 2u);
+  EXPECT_FALSE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
+  EXPECT_EQ(update.LastError(), 2u);  // the cause, not merely "no update pending"
   testsupport::WriteFile(dir_.File("plain.txt"), std::string(4096, 'z'));
   EXPECT_FALSE(update.Begin(dir_.File("plain.txt"), false));
   EXPECT_EQ(update.LastError(), 193u);

@@ -40,7 +40,8 @@ uint32_t Exercise(const std::string& path) {
   }
   pe::ResourceUpdate update;
   if (update.Begin(path, false)) {
-    const auto fresh = petest::MakeVersionBlock(0x10000, {{u"Comments", std::u16string(900, u'c')}});
+    const auto fresh =
+        petest::MakeVersionBlock(0x10000, {{u"Comments", std::u16string(900, u'c')}});
     EXPECT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, fresh));
     if (update.End(false)) {
       std::vector<uint8_t> readBack;
@@ -55,6 +56,11 @@ uint32_t Exercise(const std::string& path) {
   return error;
 }
 
+uint32_t ResourceSectionOffset(const pe::PeImage& image) {
+  const int index = image.SectionOfRva(image.directories.at(2).rva);
+  return image.sections.at(static_cast<std::size_t>(index)).rawPointer;
+}
+
 // Truncations at every interesting length and bit flips all over the
 // headers and the resource section, from a fixed seed.
 TEST(RobustnessTest, DamagedStubs) {
@@ -65,7 +71,7 @@ TEST(RobustnessTest, DamagedStubs) {
     const auto original = testsupport::ReadFile(petest::StubPath(stub));
     const auto image = pe::PeImage::Parse(original, nullptr);
     ASSERT_TRUE(image);
-    const uint32_t rsrc = image->sections.at(image->SectionOfRva(image->directories[2].rva)).rawPointer;
+    const uint32_t rsrc = ResourceSectionOffset(*image);
     for (int i = 0; i < 100; ++i) {
       auto bytes = original;
       if (i < 25) {
@@ -96,7 +102,7 @@ TEST(RobustnessTest, LoopsAndWildOffsets) {
   const auto original = testsupport::ReadFile(petest::StubPath("stub64_full"));
   const auto image = pe::PeImage::Parse(original, nullptr);
   ASSERT_TRUE(image);
-  const uint32_t root = image->sections.at(image->SectionOfRva(image->directories[2].rva)).rawPointer;
+  const uint32_t root = ResourceSectionOffset(*image);
   struct Case {
     const char* what;
     uint32_t offset;  // of a 32-bit field, from the root table
@@ -110,7 +116,9 @@ TEST(RobustnessTest, LoopsAndWildOffsets) {
   };
   for (const Case& c : cases) {
     auto bytes = original;
-    for (int i = 0; i < 4; ++i) bytes[root + c.offset + i] = static_cast<uint8_t>(c.value >> (8 * i));
+    for (int i = 0; i < 4; ++i) {
+      bytes[root + c.offset + i] = static_cast<uint8_t>(c.value >> (8 * i));
+    }
     const std::string path = dir.File("crafted.exe");
     testsupport::WriteFile(path, bytes);
     EXPECT_EQ(Exercise(path), 13u) << c.what;

@@ -54,7 +54,9 @@ std::string Hex(const void* data, std::size_t size) {
   return out;
 }
 
-std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Widen(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 const char* const kKeys[] = {"ProductName", "ProductVersion", "FileDescription", "FileVersion",
                              "CompanyName", "OriginalFilename", "InternalName", "LegalCopyright",
@@ -161,6 +163,12 @@ TEST(VersionQueryTest, MalformedBlocksAreRejected) {
     bad[c.offset + 1] = static_cast<uint8_t>(c.field >> 8);
     EXPECT_FALSE(pe::VerQueryValue(bad, c.query, &value, &length)) << c.what;
   }
+  // Strings marked as binary are still texts that must end in their String.
+  const std::size_t stringA = 152 + 40;  // behind "FileVersion" = "1.2"
+  auto binary = good;
+  binary[stringA + 4] = 0;
+  ASSERT_TRUE(pe::VerQueryValue(binary, u"\\StringFileInfo\\040904b0\\a", &value, &length));
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"b");
   // A value without its terminator inside the block is not handed out.
   auto cut = good;
   cut.resize(cut.size() - 68);  // drop VarFileInfo
