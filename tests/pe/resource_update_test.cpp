@@ -52,9 +52,9 @@ std::vector<uint8_t> NewBlock(const std::string& stub, Size size) {
   return block;
 }
 
-class UpdateTest : public ::testing::TestWithParam<UpdateCase> {};
+class PeUpdateTest : public ::testing::TestWithParam<UpdateCase> {};
 
-TEST_P(UpdateTest, ResultReadsBackEverywhere) {
+TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
   const UpdateCase& c = GetParam();
   testsupport::TempDir dir;
   const std::string original = StubPath(c.stub);
@@ -97,7 +97,7 @@ TEST_P(UpdateTest, ResultReadsBackEverywhere) {
 // Larger blocks do not fit the stubs' resource sections: they grow (moving
 // .reloc up), or, behind another section, move to a new one.
 INSTANTIATE_TEST_SUITE_P(
-    Stubs, UpdateTest,
+    PeStubs, PeUpdateTest,
     ::testing::Values(
         UpdateCase{"stub64_full", Size::Larger, 0}, UpdateCase{"stub64_full", Size::Smaller, 0},
         UpdateCase{"stub64_full", Size::Equal, 0}, UpdateCase{"stub32_full", Size::Larger, 0},
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
         UpdateCase{"stub64_emptyvalue", Size::Equal, 0}),
     Describe);
 
-class UpdateFailureTest : public ::testing::Test {
+class PeUpdateFailureTest : public ::testing::Test {
  protected:
   std::string Copy(const char* stub) {
     const std::string path = dir_.File(std::string(stub) + ".exe");
@@ -143,7 +143,7 @@ class UpdateFailureTest : public ::testing::Test {
   testsupport::TempDir dir_;
 };
 
-TEST_F(UpdateFailureTest, NoRoomForSectionHeaderLeavesFileAlone) {
+TEST_F(PeUpdateFailureTest, NoRoomForSectionHeaderLeavesFileAlone) {
   const std::string path = Copy("stub64_extrasection");
   auto bytes = testsupport::ReadFile(path);
   const auto image = pe::PeImage::Parse(bytes, nullptr);
@@ -157,7 +157,7 @@ TEST_F(UpdateFailureTest, NoRoomForSectionHeaderLeavesFileAlone) {
   EXPECT_EQ(testsupport::FileDigest(path), digest);
 }
 
-TEST_F(UpdateFailureTest, ReadOnlyFileIsRefusedAndUnchanged) {
+TEST_F(PeUpdateFailureTest, ReadOnlyFileIsRefusedAndUnchanged) {
   const std::string path = Copy("stub64_full");
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   const uint64_t digest = testsupport::FileDigest(path);
@@ -167,7 +167,7 @@ TEST_F(UpdateFailureTest, ReadOnlyFileIsRefusedAndUnchanged) {
   EXPECT_EQ(testsupport::FileDigest(path), digest);
 }
 
-TEST_F(UpdateFailureTest, DiscardAndMisuse) {
+TEST_F(PeUpdateFailureTest, DiscardAndMisuse) {
   const std::string path = Copy("stub64_full");
   const uint64_t digest = testsupport::FileDigest(path);
   pe::ResourceUpdate update;
@@ -191,7 +191,7 @@ TEST_F(UpdateFailureTest, DiscardAndMisuse) {
   EXPECT_EQ(update.LastError(), 193u);
 }
 
-TEST_F(UpdateFailureTest, ModeIsKept) {
+TEST_F(PeUpdateFailureTest, ModeIsKept) {
   const std::string path = Copy("stub64_full");
   ASSERT_EQ(chmod(path.c_str(), 0750), 0);
   pe::ResourceUpdate update;
@@ -203,7 +203,7 @@ TEST_F(UpdateFailureTest, ModeIsKept) {
 
 // Code pages and named entries survive; the directory comes out in the
 // order the loader's search needs.
-TEST_F(UpdateFailureTest, CodePagesNamesAndOrder) {
+TEST_F(PeUpdateFailureTest, CodePagesNamesAndOrder) {
   const std::string original = dir_.File("codepages.exe");
   auto made = petest::PefileTool({"codepages", StubPath("stub64_rich"), original});
   ASSERT_EQ(made.exitCode, 0) << made.output;

@@ -63,7 +63,7 @@ uint32_t ResourceSectionOffset(const pe::PeImage& image) {
 
 // Truncations at every interesting length and bit flips all over the
 // headers and the resource section, from a fixed seed.
-TEST(RobustnessTest, DamagedStubs) {
+TEST(PeRobustnessTest, DamagedStubs) {
   testsupport::TempDir dir;
   std::mt19937 random(20240611);
   int variants = 0, readable = 0;
@@ -97,7 +97,7 @@ TEST(RobustnessTest, DamagedStubs) {
 
 // Crafted directories: a table that refers to itself, an entry pointing far
 // outside the section.
-TEST(RobustnessTest, LoopsAndWildOffsets) {
+TEST(PeRobustnessTest, LoopsAndWildOffsets) {
   testsupport::TempDir dir;
   const auto original = testsupport::ReadFile(petest::StubPath("stub64_full"));
   const auto image = pe::PeImage::Parse(original, nullptr);
@@ -126,7 +126,7 @@ TEST(RobustnessTest, LoopsAndWildOffsets) {
 }
 
 // Nothing in the shared corpus is an image.
-TEST(RobustnessTest, CorpusFilesAreNoImages) {
+TEST(PeRobustnessTest, CorpusFilesAreNoImages) {
   int files = 0;
   for (const auto& entry :
        std::filesystem::recursive_directory_iterator(testsupport::CorpusDir())) {

@@ -62,9 +62,9 @@ const char* const kKeys[] = {"ProductName", "ProductVersion", "FileDescription",
                              "CompanyName", "OriginalFilename", "InternalName", "LegalCopyright",
                              "LegalTrademarks", "Comments"};
 
-class StubVersionTest : public ::testing::TestWithParam<const char*> {};
+class PeStubVersionTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(StubVersionTest, MatchesPefile) {
+TEST_P(PeStubVersionTest, MatchesPefile) {
   const std::string path = StubPath(GetParam());
   const PefileView expected = ReadWithPefile(path);
   ASSERT_FALSE(expected.languages.empty());
@@ -99,14 +99,14 @@ TEST_P(StubVersionTest, MatchesPefile) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Stubs, StubVersionTest,
+INSTANTIATE_TEST_SUITE_P(PeStubs, PeStubVersionTest,
                          ::testing::Values("stub64_full", "stub32_full", "stub64_partial",
                                            "stub64_german", "stub64_rich", "stub64_extrasection",
                                            "stub64_overlay", "stub64_twolang", "stub64_signed",
                                            "stub64_neutral", "stub64_emptyvalue"));
 
 // The query compares keys without regard to case, as stubs spell "OriginalFilename".
-TEST(VersionQueryTest, KeysIgnoreCase) {
+TEST(PeVersionQueryTest, KeysIgnoreCase) {
   std::vector<uint8_t> block;
   ASSERT_TRUE(pe::GetFileVersionInfo(StubPath("stub64_full"), block));
   const void* value = nullptr;
@@ -123,7 +123,7 @@ TEST(VersionQueryTest, KeysIgnoreCase) {
 
 // A String stored with value length 0 yields the empty text, not the next
 // String's key.
-TEST(VersionQueryTest, EmptyValueIsEmptyText) {
+TEST(PeVersionQueryTest, EmptyValueIsEmptyText) {
   std::vector<uint8_t> block;
   ASSERT_TRUE(pe::GetFileVersionInfo(StubPath("stub64_emptyvalue"), block));
   const void* value = nullptr;
@@ -137,7 +137,7 @@ TEST(VersionQueryTest, EmptyValueIsEmptyText) {
   EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"emptystub.exe");
 }
 
-TEST(VersionQueryTest, MalformedBlocksAreRejected) {
+TEST(PeVersionQueryTest, MalformedBlocksAreRejected) {
   const auto good = petest::MakeVersionBlock(0x10002, {{u"FileVersion", u"1.2"}, {u"A", u"b"}});
   const void* value = nullptr;
   uint32_t length = 0;
@@ -179,7 +179,7 @@ TEST(VersionQueryTest, MalformedBlocksAreRejected) {
   EXPECT_FALSE(pe::VerQueryValue({}, u"\\", &value, &length));
 }
 
-TEST(VersionInfoTest, FailuresCarryCodes) {
+TEST(PeVersionInfoTest, FailuresCarryCodes) {
   testsupport::TempDir dir;
   testsupport::WriteFile(dir.File("text.exe"), std::string("MZ but not an image at all"));
   struct Case {
@@ -218,7 +218,7 @@ TEST(VersionInfoTest, FailuresCarryCodes) {
 }
 
 // Language neutral wins over U.S. English, which wins over the others.
-TEST(VersionInfoTest, LanguagePreference) {
+TEST(PeVersionInfoTest, LanguagePreference) {
   testsupport::TempDir dir;
   const std::string copy = dir.File("twolang.exe");
   testsupport::WriteFile(copy, testsupport::ReadFile(StubPath("stub64_twolang")));
