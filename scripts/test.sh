@@ -9,11 +9,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 
 echo "== normal build (g++) =="
-"$root/scripts/build.sh" "$root/build"
+"$root/scripts/build.sh" "$root/build" -DZIPGRAFT_TESTS=ON
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
 echo "== sanitizer build (clang, ASan + UBSan) =="
-CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-asan" -DZIPGRAFT_SANITIZE=ON \
+CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-asan" -DZIPGRAFT_SANITIZE=ON -DZIPGRAFT_TESTS=ON \
   -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
