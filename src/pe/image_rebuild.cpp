@@ -94,15 +94,22 @@ std::optional<Plan> ChoosePlacement(const PeImage& image, std::span<const uint8_
     const bool last = r == count - 1;
     const uint64_t room =
         last ? UINT64_MAX : image.sections[r + 1].virtualAddress - s.virtualAddress;
-    if (newSize <= s.rawSize && newSize <= room) return Plan{Placement::InPlace, r};
-    if (last && s.RawEnd() == end) return Plan{Placement::Grow, r};
+    const bool fits = newSize <= s.rawSize && newSize <= room;
+    std::optional<Placement> resize;
+    if (last && s.RawEnd() == end) resize = Placement::Grow;
     if (r == count - 2) {
       const SectionHeader& reloc = image.sections[static_cast<std::size_t>(r + 1)];
       if (reloc.Name() == ".reloc" && reloc.rawPointer >= s.RawEnd() && reloc.RawEnd() == end &&
           OnlyReferencedBy(image, reloc, kDirectoryBaseReloc)) {
-        return Plan{Placement::GrowMoveReloc, r};
+        resize = Placement::GrowMoveReloc;
       }
     }
+    // A section that can be resized is also shrunk, rather than left with
+    // file space it no longer needs.
+    if (fits && (!resize || AlignUp(newSize, image.fileAlignment) == s.rawSize)) {
+      return Plan{Placement::InPlace, r};
+    }
+    if (resize) return Plan{*resize, r};
   }
   if (!HasRoomForSectionHeader(image, file)) return std::nullopt;
   return Plan{Placement::NewSection, count};
@@ -214,7 +221,8 @@ void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const P
     a.out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
     std::fill_n(a.out.begin() + s.rawPointer, s.rawSize, 0);
     std::copy(resources.begin(), resources.end(), a.out.begin() + s.rawPointer);
-    s.virtualSize = static_cast<uint32_t>(resources.size());
+    // Never shrink: the next section must still begin where this one ends.
+    s.virtualSize = std::max(s.virtualSize, static_cast<uint32_t>(resources.size()));
     return;
   }
   if (plan.placement == Placement::NewSection) {

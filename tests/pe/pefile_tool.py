@@ -119,6 +119,12 @@ def check(result_path, original_path, block_path, lang):
         // alignment * alignment
     if new.OPTIONAL_HEADER.SizeOfImage != image_end:
         fails.append("SizeOfImage %#x, expected %#x" % (new.OPTIONAL_HEADER.SizeOfImage, image_end))
+    # The loader wants the sections to follow each other without gaps.
+    ordered = sorted(new.sections, key=lambda s: s.VirtualAddress)
+    for prev, nxt in zip(ordered, ordered[1:]):
+        size = prev.Misc_VirtualSize or prev.SizeOfRawData
+        if (prev.VirtualAddress + size + alignment - 1) // alignment * alignment != nxt.VirtualAddress:
+            fails.append("gap or overlap before section %r" % nxt.Name)
     for f in fails:
         print("FAIL:", f)
     print("SECTIONS", len(new.sections))

@@ -191,6 +191,23 @@ TEST_F(PeUpdateFailureTest, DiscardAndMisuse) {
   EXPECT_EQ(update.LastError(), 193u);
 }
 
+// Growing a stub and shrinking it again: the resource section keeps its
+// extent, so no gap opens before the section behind it.
+TEST_F(PeUpdateFailureTest, GrowThenShrink) {
+  const std::string path = Copy("stub64_full");
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(UpdateLarge(path, update)) << update.LastError();
+  const std::string grown = dir_.File("grown.exe");
+  testsupport::WriteFile(grown, testsupport::ReadFile(path));
+  const auto small = NewBlock(path, Size::Smaller);
+  testsupport::WriteFile(dir_.File("block.bin"), small);
+  ASSERT_TRUE(update.Begin(path, false));
+  ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, small));
+  ASSERT_TRUE(update.End(false)) << update.LastError();
+  const auto check = petest::PefileTool({"check", path, grown, dir_.File("block.bin"), "1033"});
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+}
+
 TEST_F(PeUpdateFailureTest, ModeIsKept) {
   const std::string path = Copy("stub64_full");
   ASSERT_EQ(chmod(path.c_str(), 0750), 0);
