@@ -36,8 +36,9 @@ bool ReadOptionalHeader(std::span<const uint8_t> file, uint16_t optionalSize, Pe
   image.sizeOfImage = *ReadU32(file, at + kOptSizeOfImage);
   image.sizeOfHeaders = *ReadU32(file, at + 60);
   image.checkSum = *ReadU32(file, at + kOptCheckSum);
-  const uint32_t count = *ReadU32(file, at + countField);
-  if (count > kMaxDirectories || countField + 4 + uint64_t{count} * 8 > optionalSize) return false;
+  // The loader looks at no more than 16 directories, whatever the count says.
+  const uint32_t count = std::min(*ReadU32(file, at + countField), kMaxDirectories);
+  if (countField + 4 + uint64_t{count} * 8 > optionalSize) return false;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t entry = image.directoriesOffset + i * 8;
     image.directories.push_back({*ReadU32(file, entry), *ReadU32(file, entry + 4)});
