@@ -157,6 +157,13 @@ struct Assembly {
 void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const Plan& plan,
                     const std::vector<uint8_t>& resources, Assembly& a);
 
+// Every section, moved or grown, must end inside the 32-bit address space.
+bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t sectionAlignment) {
+  return std::all_of(sections.begin(), sections.end(), [&](const SectionHeader& s) {
+    return AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
+  });
+}
+
 void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources,
                    uint64_t oldEnd, uint64_t newEnd, Assembly& a);
 
@@ -186,8 +193,12 @@ std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const P
     for (const SectionHeader& s : image.sections) {
       top = std::max<uint64_t>(top, uint64_t{s.virtualAddress} + s.MemorySize());
     }
-    a.resourceRva = static_cast<uint32_t>(AlignUp(std::max<uint64_t>(top, image.sizeOfHeaders),
-                                                  image.sectionAlignment));
+    top = AlignUp(std::max<uint64_t>(top, image.sizeOfHeaders), image.sectionAlignment);
+    if (top + probe->size() > 0xFFFFFFFFu) {
+      SetError(error, platform::kErrorInvalidData);
+      return std::nullopt;
+    }
+    a.resourceRva = static_cast<uint32_t>(top);
   } else {
     a.resourceRva = image.sections[static_cast<std::size_t>(plan->section)].virtualAddress;
   }
@@ -198,6 +209,10 @@ std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const P
   }
   PlaceResources(file, image, *plan, *resources, a);
   const uint64_t newEnd = a.out.size();
+  if (!FitsAddressSpace(a.sections, image.sectionAlignment) || newEnd > 0xFFFFFFFFu) {
+    SetError(error, platform::kErrorInvalidData);
+    return std::nullopt;
+  }
   const std::vector<uint8_t> overlay = Overlay(file, image);
   a.out.insert(a.out.end(), overlay.begin(), overlay.end());
   FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
