@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -35,10 +34,11 @@ class BuildSuccess : public ::testing::Test {
   }
 };
 
+using Strings = std::vector<std::pair<std::string, std::string>>;
+
 // The strings the new block must hold, in key order, for a stub whose
 // 040904b0 strings are given.
-std::vector<std::string> ExpectedStrings(const std::map<std::string, std::string>& stub,
-                                         const std::string& pass) {
+Strings ExpectedStrings(const std::map<std::string, std::string>& stub, const std::string& pass) {
   auto get = [&](const std::string& k) {
     auto it = stub.find(k);
     return it == stub.end() ? std::string() : it->second;
@@ -54,26 +54,15 @@ std::vector<std::string> ExpectedStrings(const std::map<std::string, std::string
   m["FileDescription"] = m["ProductName"] = "Sound Driver Package";
   m["FileVersion"] = m["ProductVersion"] = "1.00.0.12";
   m["PrivateBuild"] = pass;
-  std::vector<std::string> out;
-  for (const auto& [k, v] : m) out.push_back("040904b0 " + k + "=" + v);
-  return out;
+  return Strings(m.begin(), m.end());
 }
 
-std::map<std::string, std::string> StubStrings(const std::string& stub) {
+// The stub's strings of its "040904b0" table, whatever resource holds it.
+std::map<std::string, std::string> StubStrings(const PefileDump& stub) {
   std::map<std::string, std::string> m;
-  for (const auto& l : e2e::VersionStrings(stub)) {
-    if (l.rfind("040904b0 ", 0) != 0) continue;
-    const auto eq = l.find('=');
-    m[l.substr(9, eq - 9)] = l.substr(eq + 1);
-  }
+  for (const auto& s : stub.strings)
+    if (s.table == "040904b0") m[s.key] = s.value;
   return m;
-}
-
-std::vector<std::string> UsTable(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
-               [](const std::string& l) { return l.rfind("040904b0 ", 0) == 0; });
-  return out;
 }
 
 void ExpectReadableByOtherTools(const std::string& output) {
@@ -121,8 +110,11 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
     EXPECT_EQ(testsupport::FileDigest(archive), zipDigest);
 
     ExpectReadableByOtherTools(output);
-    EXPECT_EQ(UsTable(e2e::VersionStrings(output)), ExpectedStrings(StubStrings(stub), c.pass));
-    EXPECT_EQ(e2e::OtherResources(output), e2e::OtherResources(stub));
+    const PefileDump before = ReadWithPefile(stub);
+    const PefileDump after = ReadWithPefile(output);
+    EXPECT_TRUE(after.warnings.empty());
+    EXPECT_EQ(after.Strings(1033), ExpectedStrings(StubStrings(before), c.pass));
+    EXPECT_EQ(e2e::OtherResources(after), e2e::OtherResources(before));
 
     TVPkg package;
     EXPECT_TRUE(package.Load(output.c_str(), u"SETUP42.xml", u"en"));
@@ -142,12 +134,10 @@ TEST_F(BuildSuccess, AppendedArchiveStartsWhereItsOffsetsSay) {
   ASSERT_LT(prefix + 4u, bytes.size());
   EXPECT_EQ(std::string(bytes.begin() + prefix, bytes.begin() + prefix + 4), "PK\x03\x04");
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 2), "MZ");
-  // The fixed record carries the package's version numbers.
-  const auto report = e2e::PeReport(output);
-  EXPECT_NE(std::find(report.begin(), report.end(), "fixed FileVersionMS 0x00010000"), report.end());
-  EXPECT_NE(std::find(report.begin(), report.end(), "fixed FileVersionLS 0x0000000c"), report.end());
-  EXPECT_EQ(std::count_if(report.begin(), report.end(),
-                          [](const std::string& l) { return l.rfind("warning", 0) == 0; }), 0);
+  // The fixed record carries the package's version numbers (file, then product).
+  const std::string fixed = ReadWithPefile(output).FixedRecordHex(1033);
+  ASSERT_EQ(fixed.size(), 104u);
+  EXPECT_EQ(fixed.substr(16, 32), "000001000c000000000001000c000000");
 }
 
 }  // namespace

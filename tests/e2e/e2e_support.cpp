@@ -1,7 +1,6 @@
 #include "e2e_support.h"
 
 #include <filesystem>
-#include <sstream>
 
 namespace e2e {
 
@@ -43,31 +42,13 @@ std::string Definition(const std::string& name, const std::string& version,
          "</name_xlate>\n  </name>\n  <version value=\"" + version + "\"/>\n</trv_package>\n";
 }
 
-std::vector<std::string> PeReport(const std::string& path) {
-  auto r = testsupport::RunCommand("/usr/bin/python3 " + ShellQuote(ZG_PE_REPORT) + " " +
-                                   ShellQuote(path), true);
-  if (r.exitCode != 0) throw std::runtime_error("pe_report failed: " + r.output);
-  std::vector<std::string> lines;
-  std::istringstream in(r.output);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
-namespace {
-std::vector<std::string> Select(const std::string& path, const std::string& prefix,
-                                const std::string& skip = "") {
+std::vector<std::string> OtherResources(const PefileDump& dump) {
   std::vector<std::string> out;
-  for (const auto& l : PeReport(path))
-    if (l.rfind(prefix, 0) == 0 && (skip.empty() || l.rfind(skip, 0) != 0))
-      out.push_back(l.substr(prefix.size()));
+  for (const auto& r : dump.resources)
+    if (r.type != "16")
+      out.push_back(r.type + " " + r.name + " " + std::to_string(r.language) + " " + r.codePage +
+                    " " + r.dataHex);
   return out;
-}
-}  // namespace
-
-std::vector<std::string> VersionStrings(const std::string& path) { return Select(path, "string "); }
-
-std::vector<std::string> OtherResources(const std::string& path) {
-  return Select(path, "resource ", "resource 16 ");
 }
 
 std::string BuildPrelude(const std::string& stub, const std::string& archive,

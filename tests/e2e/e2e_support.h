@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pefile_dump.h"
 #include "test_support.h"
 
 namespace e2e {
@@ -30,12 +31,8 @@ std::string MakeArchive(const testsupport::TempDir& dir, const std::string& name
 std::string Definition(const std::string& name, const std::string& version,
                        const std::string& fileName = "setup42.exe");
 
-// pefile's view of an executable, one fact per line (see pe_report.py).
-std::vector<std::string> PeReport(const std::string& path);
-// The "string" lines of a report, as "table key=value".
-std::vector<std::string> VersionStrings(const std::string& path);
-// The "resource" lines of a report for every type but 16.
-std::vector<std::string> OtherResources(const std::string& path);
+// pefile's view of every resource but the version, as "type name lang codepage data".
+std::vector<std::string> OtherResources(const PefileDump& dump);
 
 // Stdout of a build that gets past the definition load, up to and including
 // the updating lines.

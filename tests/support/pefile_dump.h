@@ -29,7 +29,7 @@ struct PefileDump {
   std::vector<std::pair<std::string, std::string>> Strings(int language) const;
 };
 
-// Runs version_dump.py under /usr/bin/python3; fails the test on error.
+// Runs pefile_dump.py under /usr/bin/python3; fails the test on error.
 PefileDump ReadWithPefile(const std::string& path);
 
 std::string ToHex(const unsigned char* data, std::size_t size);

@@ -43,7 +43,7 @@ PefileDump ReadWithPefile(const std::string& path) {
   PefileDump dump;
   auto result = testsupport::RunCommand(
       "/usr/bin/python3 " +
-      testsupport::ShellQuote(testsupport::SourceDir() + "/tests/verinfo/version_dump.py") + " " +
+      testsupport::ShellQuote(testsupport::SourceDir() + "/tests/support/pefile_dump.py") + " " +
       testsupport::ShellQuote(path));
   EXPECT_EQ(result.exitCode, 0) << result.output;
   std::istringstream lines(result.output);
@@ -58,7 +58,7 @@ PefileDump ReadWithPefile(const std::string& path) {
     } else if (f[0] == "string" && f.size() == 6) {
       dump.strings.push_back({std::stoi(f[2]), f[3], f[4], f[5]});
     } else {
-      ADD_FAILURE() << "unexpected line from version_dump.py: " << line;
+      ADD_FAILURE() << "unexpected line from pefile_dump.py: " << line;
     }
   }
   return dump;
