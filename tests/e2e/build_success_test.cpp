@@ -93,6 +93,9 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
       {"stub64_emptyvalue", {}, ""},
       {"stub64_overlay", {}, ""},
       {"stub64_extrasection", {}, ""},
+      {"stub64_signed", {}, ""},
+      {"stub64_twolang", {}, ""},
+      {"stub64_neutral", {}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stub);
