@@ -97,6 +97,15 @@ TEST_F(BuildFailure, FileStepsReportTheirPaths) {
                     "'\nERROR: unable to open '" + good + "'" + kFailed);
   ::chmod(good.c_str(), 0644);
 
+  // A temporary path that leads to the output itself: the temporary file is
+  // then held open for reading when the output is opened for appending.
+  fs::create_symlink(output, output + ".tmp");
+  ExpectFailure({stub, good, output},
+                prelude + "\n- modifying offsets in the .zip file '" + good +
+                    "'\n- opening temporary file '" + output + ".tmp'\n- opening output file '" +
+                    output + "'\nERROR: unable to open '" + output + "'" + kFailed);
+  EXPECT_FALSE(fs::is_symlink(output + ".tmp"));
+
   fs::create_directory(output + ".tmp");
   ExpectFailure({stub, good, output},
                 prelude + "\n- modifying offsets in the .zip file '" + good +
