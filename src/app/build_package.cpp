@@ -54,16 +54,20 @@ uint32_t MeasureOutput(const char* outputPath) {
   return static_cast<uint32_t>(*size);
 }
 
+// Writes the archive, laid out behind prefixSize bytes, to the temporary file.
+// The temporary path is formed only once the archive is open, so a failure
+// before that never deletes a file of that name.
 void RewriteArchive(trvzip::ZIP_File& archive, const char* archivePath, uint32_t prefixSize,
-                    const std::string& temporaryPath) {
+                    const char* outputPath, std::optional<std::string>& temporaryPath) {
   platform::ConsolePrint("\n- modifying offsets in the .zip file '%s'", {archivePath});
   if (archive.Open(archivePath, false) != 0) {
     platform::ConsolePrint("\nERROR: unable to open '%s'", {archivePath});
     Fail();
   }
+  temporaryPath = std::string(outputPath) + ".tmp";
   archive.SetPrefixSize(prefixSize);
-  if (archive.Save(temporaryPath, false) != 0) {
-    platform::ConsolePrint("\nERROR: unable to save and update '%s'", {temporaryPath});
+  if (archive.Save(*temporaryPath, false) != 0) {
+    platform::ConsolePrint("\nERROR: unable to save and update '%s'", {*temporaryPath});
     Fail();
   }
 }
@@ -108,8 +112,7 @@ bool BuildPackage(const char* stubPath, const char* archivePath, const char* out
     const uint32_t prefixSize = MeasureOutput(outputPath);
 
     trvzip::ZIP_File archive;
-    temporaryPath = std::string(outputPath) + ".tmp";
-    RewriteArchive(archive, archivePath, prefixSize, *temporaryPath);
+    RewriteArchive(archive, archivePath, prefixSize, outputPath, temporaryPath);
 
     OpenForAppend(temporary, output, *temporaryPath, outputPath);
     AppendArchive(temporary, output, *temporaryPath, outputPath);

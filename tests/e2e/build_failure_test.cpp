@@ -95,6 +95,12 @@ TEST_F(BuildFailure, FileStepsReportTheirPaths) {
   ExpectFailure({stub, good, output},
                 prelude + "\n- modifying offsets in the .zip file '" + good +
                     "'\nERROR: unable to open '" + good + "'" + kFailed);
+  // A file that happens to bear the temporary name is only the tool's once
+  // the rewrite has begun.
+  testsupport::WriteFile(output + ".tmp", std::string("somebody's notes"));
+  EXPECT_EQ(e2e::RunZipgraft({stub, good, output}).exitCode, 1);
+  EXPECT_EQ(testsupport::ReadFile(output + ".tmp").size(), 16u);
+  fs::remove(output + ".tmp");
   ::chmod(good.c_str(), 0644);
 
   // A temporary path that leads to the output itself: the temporary file is
