@@ -68,12 +68,22 @@ bool FileHandle::Open(const std::string& path, Access access, Share share,
     lastError_ = kErrorAccessDenied;
     return false;
   }
-  int flags = O_CLOEXEC;
+  // Non-blocking only for the open itself: a FIFO must not stall it.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
   if (disposition == Disposition::CreateAlways) flags |= O_CREAT;
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) {
     lastError_ = ErrorFromErrno(errno);
+    return false;
+  }
+  // Only regular files: a pipe or a device has no size, no positions and may
+  // never end.
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    lastError_ = kErrorAccessDenied;
+    ::close(fd);
     return false;
   }
   const bool shared = access == Access::Read && share == Share::Read;

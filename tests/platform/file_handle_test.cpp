@@ -47,6 +47,17 @@ TEST(FileHandle, ReadOnlyFileRefusesWritingEvenForRoot) {
   EXPECT_TRUE(h.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
 }
 
+TEST(FileHandle, OnlyRegularFilesOpen) {
+  testsupport::TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0644), 0);
+  FileHandle h;
+  // Would block for ever if the open waited for a writer.
+  EXPECT_FALSE(h.Open(dir.File("pipe"), Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_FALSE(h.Open("/dev/zero", Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_FALSE(h.Open(dir.Path().string(), Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
+}
+
 TEST(FileHandle, MissingFileAndCreation) {
   testsupport::TempDir dir;
   FileHandle h;
