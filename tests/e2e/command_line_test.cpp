@@ -19,3 +19,23 @@ TEST(CommandLine, FewerThanThreeArgumentsShowUsage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLine, ClosedStandardOutputDoesNotStopTheBuild) {
+  testsupport::TempDir dir;
+  const std::string archive = e2e::MakeArchive(
+      dir, "data.zip", {{"PKG.xml", e2e::Definition("Quiet", "1.0")}});
+  const std::string output = dir.File("PKG.exe");
+  // Standard output is a pipe nobody reads from: every write to it fails.
+  const auto run = testsupport::RunCommand(
+      "/usr/bin/python3 -c 'import os, subprocess, sys; r, w = os.pipe(); os.close(r); "
+      "print(subprocess.run(sys.argv[1:], stdout=w).returncode)' " +
+      testsupport::ShellQuote(ZG_ZIPGRAFT) + " " + testsupport::ShellQuote(e2e::Stub("stub64_full")) +
+      " " + testsupport::ShellQuote(archive) + " " + testsupport::ShellQuote(output));
+  EXPECT_EQ(run.output, "0\n");
+  EXPECT_FALSE(std::filesystem::exists(output + ".tmp"));
+  EXPECT_EQ(testsupport::RunCommand("unzip -tq " + testsupport::ShellQuote(output)).exitCode, 0);
+}
+
+}  // namespace
