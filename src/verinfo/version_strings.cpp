@@ -1,6 +1,5 @@
 #include "verinfo/version_strings.h"
 
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <span>
@@ -25,13 +24,13 @@ bool InBlock(std::span<const uint8_t> block, const uint8_t* at, std::size_t size
   return static_cast<std::size_t>(block.data() + block.size() - at) >= size;
 }
 
-// The text of a String value: at most `length` units (its declared size, NUL
-// included) and never past the end of the block, up to the first NUL.
-std::u16string ValueText(std::span<const uint8_t> block, const void* value, uint32_t length) {
+// The text of a String value, up to its NUL; its declared length does not
+// limit it. Never past the end of the block.
+std::u16string ValueText(std::span<const uint8_t> block, const void* value) {
   auto* at = static_cast<const uint8_t*>(value);
   // Anything outside the block is the query's own empty text.
   if (!InBlock(block, at, 1)) return {};
-  std::size_t units = std::min<std::size_t>(length, (block.data() + block.size() - at) / 2);
+  const std::size_t units = static_cast<std::size_t>(block.data() + block.size() - at) / 2;
   std::u16string text;
   for (std::size_t i = 0; i < units; ++i) {
     char16_t c;
@@ -66,7 +65,7 @@ bool ReadVersionStrings(const std::string& path, uint8_t fixedRecord[kFixedRecor
     uint32_t length = 0;
     if (pe::VerQueryValue(block, std::u16string(u"\\StringFileInfo\\040904b0\\") + key, &value,
                           &length))
-      map.InsertIfAbsent(key, ValueText(block, value, length));
+      map.InsertIfAbsent(key, ValueText(block, value));
   }
   return found;
 }

@@ -4,13 +4,16 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 
-#include "pe/version_info.h"
+#include "pe/resource_update.h"
 #include "pefile_dump.h"
 #include "platform/text.h"
+#include "test_support.h"
 #include "verinfo/version_block.h"
 
 namespace {
@@ -101,28 +104,39 @@ TEST(ReadVersionStrings, KeepsValuesAlreadyInTheMap) {
   EXPECT_EQ(*map.Find(u"FileVersion"), u"1.2.0.5");
 }
 
-// Our composed block read back by our own query, as the next update would.
-TEST(BuildVersionInfoBlock, ReadsBackThroughTheQuery) {
+// A composed block written into an image reads back whole. A String's text
+// runs to its NUL, whatever value length it declares.
+TEST(ReadVersionStrings, ReadsBackAComposedBlock) {
   uint8_t record[kFixedRecordSize];
   for (std::size_t i = 0; i < sizeof record; ++i) record[i] = uint8_t(i * 7);
   VersionStringMap map;
+  map.InsertIfAbsent(u"InternalName", u"abc");
   map.InsertIfAbsent(u"OriginalFileName", u"a.exe");
   map.InsertIfAbsent(u"PrivateBuild", u"");
   map.InsertIfAbsent(u"ProductName", u"P\u00E9 Package");
   auto block = BuildVersionInfoBlock(record, map);
   ASSERT_TRUE(block);
+  const std::u16string key = u"InternalName";
+  auto at = std::search(block->begin(), block->end(), reinterpret_cast<const uint8_t*>(key.data()),
+                        reinterpret_cast<const uint8_t*>(key.data() + key.size()));
+  ASSERT_NE(at, block->end());
+  at[-4] = 1;  // wValueLength of "abc" (4 with its NUL) made 1
 
-  const void* value = nullptr;
-  uint32_t length = 0;
-  ASSERT_TRUE(pe::VerQueryValue(*block, u"\\", &value, &length));
-  EXPECT_EQ(length, kFixedRecordSize);
-  EXPECT_EQ(std::memcmp(value, record, sizeof record), 0);
-  for (const auto& [key, text] : map) {
-    ASSERT_TRUE(pe::VerQueryValue(*block, u"\\StringFileInfo\\040904b0\\" + key, &value, &length));
-    EXPECT_EQ(length, text.empty() ? 0 : text.size() + 1);
-    EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), text);
-  }
-  EXPECT_FALSE(pe::VerQueryValue(*block, u"\\StringFileInfo\\040904b0\\Comments", &value, &length));
+  testsupport::TempDir dir;
+  const std::string path = dir.File("image.exe");
+  std::filesystem::copy_file(Stub("stub64_full"), path);
+  pe::ResourceUpdate update;
+  ASSERT_TRUE(update.Begin(path, false));
+  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, *block));
+  ASSERT_TRUE(update.End(false));
+
+  uint8_t readRecord[kFixedRecordSize];
+  VersionStringMap read;
+  ASSERT_TRUE(ReadVersionStrings(path, readRecord, read));
+  EXPECT_EQ(std::memcmp(readRecord, record, sizeof record), 0);
+  EXPECT_EQ(Utf8(read), (std::map<std::string, std::string>{{"InternalName", "abc"},
+                                                            {"OriginalFileName", "a.exe"},
+                                                            {"ProductName", "P\u00E9 Package"}}));
 }
 
 }  // namespace
