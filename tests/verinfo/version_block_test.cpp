@@ -159,13 +159,4 @@ TEST(VersionNumbers, SplitsAndConvertsLikeTheRuntime) {
   }
 }
 
-TEST(VersionNumbers, StoresFileAndProductVersionsOnly) {
-  auto record = SampleRecord();
-  auto expected = record;
-  StoreVersionNumbers(record.data(), 0x00010002, 0x00030004);
-  const uint8_t words[] = {2, 0, 1, 0, 4, 0, 3, 0};
-  for (int i = 0; i < 8; ++i) expected[8 + i] = expected[16 + i] = words[i];
-  EXPECT_EQ(record, expected);
-}
-
 }  // namespace

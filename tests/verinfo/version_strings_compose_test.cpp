@@ -41,16 +41,4 @@ TEST(ComposeVersionStrings, KeepsStubStringsAndAddsThePackages) {
                                     {u"ProductVersion", u"1.00.0.12"}}));
 }
 
-TEST(ComposeVersionStrings, WithoutStubStringsGivesTheSevenFixedOnes) {
-  VersionStringMap map;
-  ComposeVersionStrings(map, u"P", u"2", u"");
-  EXPECT_EQ(Contents(map), (Entries{{u"Comments", u"Created using  version "},
-                                    {u"FileDescription", u"P Package"},
-                                    {u"FileVersion", u"2"},
-                                    {u"InternalName", u""},
-                                    {u"PrivateBuild", u""},
-                                    {u"ProductName", u"P Package"},
-                                    {u"ProductVersion", u"2"}}));
-}
-
 }  // namespace

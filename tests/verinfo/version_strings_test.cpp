@@ -68,22 +68,6 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
   }
 }
 
-TEST(ReadVersionStrings, FullStubSpellingAndEmptyValue) {
-  uint8_t record[kFixedRecordSize];
-  VersionStringMap full;
-  ASSERT_TRUE(ReadVersionStrings(Stub("stub64_full"), record, full));
-  ASSERT_NE(full.Find(u"OriginalFileName"), nullptr);
-  EXPECT_EQ(*full.Find(u"OriginalFileName"), u"stubprog.exe");
-  EXPECT_EQ(*full.Find(u"InternalName"), u"stubprog");
-  EXPECT_EQ(full.Find(u"OriginalFilename"), nullptr);
-
-  VersionStringMap empty;
-  ASSERT_TRUE(ReadVersionStrings(Stub("stub64_emptyvalue"), record, empty));
-  ASSERT_NE(empty.Find(u"LegalTrademarks"), nullptr);
-  EXPECT_EQ(*empty.Find(u"LegalTrademarks"), u"");
-  EXPECT_EQ(*empty.Find(u"OriginalFileName"), u"emptystub.exe");
-}
-
 TEST(ReadVersionStrings, WithoutVersionInformationFailsAndLeavesRecord) {
   for (const std::string& path : {Stub("stub64_noversion"), std::string(), Stub("no_such_stub")}) {
     uint8_t record[kFixedRecordSize];

@@ -75,88 +75,41 @@ class VersionUpdate : public testing::Test {
   testsupport::TempDir dir_;
 };
 
-TEST_F(VersionUpdate, WritesThePackageStringsAfterTheStubs) {
-  for (const char* stub : {"stub64_full", "stub32_full", "stub64_rich", "stub64_overlay",
-                           "stub64_extrasection", "stub64_signed", "stub64_twolang"}) {
-    SCOPED_TRACE(stub);
-    std::string path = CopyOf(stub);
+// The strings themselves are checked by the whole-program tests; here the
+// fixed record, and which version entries are replaced and which stay.
+TEST_F(VersionUpdate, ReplacesTheVersionEntriesAndKeepsEverythingElse) {
+  struct Row {
+    const char* stub;
+    int recordLanguage;           // of the stub's entry the fixed record comes from
+    std::vector<int> replaced;    // languages of RT_VERSION/1 that get the new block
+  };
+  const Row rows[] = {
+      {"stub64_full", 1033, {1033}},       {"stub32_full", 1033, {1033}},
+      {"stub64_rich", 1033, {1033}},       {"stub64_overlay", 1033, {1033}},
+      {"stub64_extrasection", 1033, {1033}}, {"stub64_signed", 1033, {1033}},
+      {"stub64_twolang", 1033, {1033}},    {"stub64_german", 1031, {1033}},
+      // A reader prefers the neutral entry, so it must carry the package's block too.
+      {"stub64_neutral", 0, {0, 1033}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stub);
+    std::string path = CopyOf(row.stub);
     auto before = ReadWithPefile(path);
     auto run = Update(path, u"Sound Driver", u"1.00.0.12", u"pass word");
     EXPECT_TRUE(run.result);
     EXPECT_EQ(run.output, "");
     auto after = ReadWithPefile(path);
     EXPECT_TRUE(after.warnings.empty()) << after.warnings.front();
-    EXPECT_EQ(after.Strings(1033),
-              (Strings{{"Comments", "Created using stubprog version 1.2.0.5"},
-                       {"CompanyName", "Example Tools Ltd."},
-                       {"FileDescription", "Sound Driver Package"},
-                       {"FileVersion", "1.00.0.12"},
-                       {"InternalName", "stubprog"},
-                       {"LegalCopyright", "Copyright (C) 2024 Example Tools"},
-                       {"LegalTrademarks", "Example is a mark of nobody"},
-                       {"OriginalFileName", "stubprog.exe"},
-                       {"PrivateBuild", "pass word"},
-                       {"ProductName", "Sound Driver Package"},
-                       {"ProductVersion", "1.00.0.12"}}));
-    EXPECT_EQ(after.FixedRecordHex(1033),
-              ExpectedRecordHex(before.FixedRecordHex(1033), 0x00010000, 0x0000000C));
-    ExpectOtherResourcesKept(before, after, {1033});
+    const auto expected =
+        ExpectedRecordHex(before.FixedRecordHex(row.recordLanguage), 0x00010000, 0x0000000C);
+    const auto* english = after.Find("16", "1", 1033);
+    ASSERT_NE(english, nullptr);
+    for (int language : row.replaced) {
+      EXPECT_EQ(after.FixedRecordHex(language), expected);
+      EXPECT_EQ(after.Find("16", "1", language)->dataHex, english->dataHex);
+    }
+    ExpectOtherResourcesKept(before, after, row.replaced);
   }
-}
-
-TEST_F(VersionUpdate, OtherLanguagesOnlyGiveTheSevenFixedStrings) {
-  std::string path = CopyOf("stub64_german");
-  auto before = ReadWithPefile(path);
-  auto run = Update(path, u"Paket", u"3,1-2", nullptr);
-  EXPECT_TRUE(run.result);
-  auto after = ReadWithPefile(path);
-  EXPECT_EQ(after.Strings(1033), (Strings{{"Comments", "Created using  version "},
-                                          {"FileDescription", "Paket Package"},
-                                          {"FileVersion", "3,1-2"},
-                                          {"InternalName", ""},
-                                          {"PrivateBuild", ""},
-                                          {"ProductName", "Paket Package"},
-                                          {"ProductVersion", "3,1-2"}}));
-  EXPECT_EQ(after.FixedRecordHex(1033),
-            ExpectedRecordHex(before.FixedRecordHex(1031), 0x00030001, 0x00020000));
-  // The stub's German resource stays beside the new one.
-  ExpectOtherResourcesKept(before, after, {1033});
-  ASSERT_NE(after.Find("16", "1", 1033), nullptr);
-  // No pass string: "PrivateBuild" has no value bytes at all.
-  auto block = after.Find("16", "1", 1033)->dataHex;
-  auto key = ToHex(reinterpret_cast<const unsigned char*>(u"PrivateBuild"), 26);
-  auto at = block.find(key);
-  ASSERT_NE(at, std::string::npos);
-  EXPECT_EQ(block.substr(at - 12, 12), "200000000100");  // wLength 32, wValueLength 0, text
-}
-
-TEST_F(VersionUpdate, EmptyStubValueStaysEmpty) {
-  std::string path = CopyOf("stub64_emptyvalue");
-  EXPECT_TRUE(Update(path, u"E", u"1", u"").result);
-  auto strings = ReadWithPefile(path).Strings(1033);
-  auto trademarks = std::find_if(strings.begin(), strings.end(),
-                                 [](const auto& s) { return s.first == "LegalTrademarks"; });
-  ASSERT_NE(trademarks, strings.end());
-  EXPECT_EQ(trademarks->second, "");
-  EXPECT_EQ(strings.front().second, "Created using emptystub version 1.0.0.1");
-}
-
-// A reader prefers the neutral entry, so it must carry the package's block too.
-TEST_F(VersionUpdate, NeutralStubResourceIsReplacedAsWell) {
-  std::string path = CopyOf("stub64_neutral");
-  auto before = ReadWithPefile(path);
-  EXPECT_TRUE(Update(path, u"N", u"9.8.7.6", u"").result);
-  auto after = ReadWithPefile(path);
-  const auto* neutral = after.Find("16", "1", 0);
-  const auto* english = after.Find("16", "1", 1033);
-  ASSERT_NE(neutral, nullptr);
-  ASSERT_NE(english, nullptr);
-  EXPECT_EQ(neutral->dataHex, english->dataHex);
-  EXPECT_EQ(after.Strings(0).front().second, "Created using neutralstub version 4.5.6.7");
-  EXPECT_EQ(after.FixedRecordHex(0),
-            ExpectedRecordHex(before.FixedRecordHex(0), 0x00090008, 0x00070006));
-  for (const auto& r : after.resources) EXPECT_FALSE(r.type == "16" && r.dataHex == before.Find("16", "1", 0)->dataHex);
-  ExpectOtherResourcesKept(before, after, {0, 1033});
 }
 
 TEST_F(VersionUpdate, FailuresPrintTheirLineAndLeaveTheFileAlone) {
@@ -199,56 +152,6 @@ TEST_F(VersionUpdate, FailedWriteIsReportedWithItsCode) {
   EXPECT_EQ(run.output.substr(prefix.size() + 8), ").\n");
   EXPECT_NE(run.output.substr(prefix.size(), 8), "00000000");
   EXPECT_EQ(testsupport::FileDigest(path), digest);
-}
-
-}  // namespace
-
-#include "package/tv_pkg.h"
-
-namespace {
-
-// The package overload reads the name and version of a loaded definition.
-TEST_F(VersionUpdate, TakesNameAndVersionFromThePackage) {
-  if (!testsupport::HaveProgram("zip")) GTEST_SKIP() << "Info-ZIP zip not installed";
-  struct Row {
-    std::string definition;
-    bool result;
-    std::string output;
-  };
-  const Row rows[] = {
-      {"<name><name_xlate lang=\"en\">Sound Driver</name_xlate></name><version value=\"2.10.0.37\"/>",
-       true, ""},
-      {"<name><name_xlate lang=\"de\">Treiber</name_xlate></name><version value=\"1\"/>", false,
-       "\nERROR: the package definition has no name"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.definition);
-    testsupport::WriteFile(dir_.File("SETUP42.xml"),
-                           "<?xml version=\"1.0\"?><trv_package><filename>SETUP42</filename>" +
-                               row.definition + "</trv_package>");
-    std::filesystem::remove(dir_.File("data.zip"));
-    auto zipped = testsupport::RunCommand(
-        "cd " + testsupport::ShellQuote(dir_.Path().string()) + " && zip -q data.zip SETUP42.xml", true);
-    ASSERT_EQ(zipped.exitCode, 0) << zipped.output;
-    TVPkg package;
-    ASSERT_TRUE(package.Load(dir_.File("data.zip").c_str(), u"SETUP42.xml", u"en"));
-
-    std::string path = CopyOf("stub64_full");
-    auto digest = testsupport::FileDigest(path);
-    testing::internal::CaptureStdout();
-    bool result = UpdateVersionResource(path, package, u"");
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.output);
-    EXPECT_EQ(result, row.result);
-    if (result) {
-      auto after = ReadWithPefile(path);
-      EXPECT_EQ(after.Strings(1033)[2], (std::pair<std::string, std::string>("FileDescription", "Sound Driver Package")));
-      EXPECT_EQ(after.FixedRecordHex(1033).substr(16, 32), "0a000200250000000a00020025000000");
-    } else {
-      EXPECT_EQ(testsupport::FileDigest(path), digest);
-    }
-    std::filesystem::remove(path);
-  }
 }
 
 }  // namespace
