@@ -172,7 +172,10 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources,
 std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
                                           const std::vector<ResourceLeaf>& leaves,
                                           uint32_t* error) {
-  if (!SectionsConsistent(image, file.size())) {
+  // Without a slot for the resource directory the new section could not be
+  // found by anyone; refusing beats reporting an update that is not there.
+  if (!SectionsConsistent(image, file.size()) ||
+      image.directories.size() <= kDirectoryResource) {
     SetError(error, platform::kErrorInvalidData);
     return std::nullopt;
   }
@@ -288,8 +291,11 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, 
            static_cast<uint32_t>(image.pointerToSymbolTable + newEnd - oldEnd));
   }
   PutU32(out, image.optionalHeaderOffset + kOptSizeOfImage, static_cast<uint32_t>(top));
+  // A stub that understated its initialised data must not wrap below zero.
+  const int64_t initialized =
+      std::max<int64_t>(0, image.sizeOfInitializedData + a.initializedDelta);
   PutU32(out, image.optionalHeaderOffset + kOptSizeOfInitializedData,
-         static_cast<uint32_t>(image.sizeOfInitializedData + a.initializedDelta));
+         static_cast<uint32_t>(initialized));
   PutDirectory(out, image, kDirectoryResource,
                {a.resourceRva, static_cast<uint32_t>(resources.size())});
   const DataDirectory certificates = image.Directory(kDirectorySecurity);

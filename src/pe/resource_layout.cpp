@@ -60,13 +60,21 @@ struct Layout {
   uint64_t total = 0;
 };
 
+// A table counts its named and its numbered entries in 16 bits each.
+bool CountsFit(const Table& t) {
+  const auto named =
+      static_cast<std::size_t>(std::count_if(t.entries.begin(), t.entries.end(), IsNamed));
+  return named <= 0xFFFF && t.entries.size() - named <= 0xFFFF;
+}
+
+// Offsets of the parts; a total beyond kMaxSection when the layout cannot be written.
 Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leaves) {
   Layout layout;
   uint64_t at = 0;
   for (Table& t : tables) {
     t.offset = static_cast<uint32_t>(at);
     at += 16 + 8 * uint64_t{t.entries.size()};
-    if (at > kMaxSection) return {0, 0, 0, kMaxSection + 1};
+    if (at > kMaxSection || !CountsFit(t)) return {0, 0, 0, kMaxSection + 1};
   }
   layout.dataEntries = at;
   at += 16 * uint64_t{leaves.size()};

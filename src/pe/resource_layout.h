@@ -13,7 +13,8 @@ namespace pe {
 // loaded at baseRva: the tables (root, then the name tables, then the
 // language tables, each sorted as the loader's search needs), the data
 // entries, the name strings, then each leaf's data aligned to 8 bytes.
-// nullopt when the section would pass 2 GiB.
+// nullopt when the section would pass 2 GiB or a table hold more entries of
+// one kind (named or numbered) than its 16-bit counts can state.
 std::optional<std::vector<uint8_t>> LayoutResources(std::vector<ResourceLeaf> leaves,
                                                     uint32_t baseRva);
 

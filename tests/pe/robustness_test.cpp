@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <random>
 
+#include "pe/byte_io.h"
 #include "pe/pe_image.h"
+#include "pe/resource_layout.h"
 #include "pe/resource_update.h"
 #include "pe/version_info.h"
 #include "pe_test_util.h"
@@ -122,6 +124,50 @@ TEST(PeRobustnessTest, LoopsAndWildOffsets) {
     const std::string path = dir.File("crafted.exe");
     testsupport::WriteFile(path, bytes);
     EXPECT_EQ(Exercise(path), 13u) << c.what;
+  }
+}
+
+// Headers that are valid but leave the update no sound result.
+TEST(PeRobustnessTest, HeaderOddities) {
+  testsupport::TempDir dir;
+  const std::string path = dir.File("odd.exe");
+  auto bytes = testsupport::ReadFile(petest::StubPath("stub64_full"));
+  const auto image = pe::PeImage::Parse(bytes, nullptr);
+  ASSERT_TRUE(image);
+  const uint32_t optional = image->optionalHeaderOffset;
+  const auto fresh = petest::MakeVersionBlock(0x10000, {});
+  const auto update = [&](std::vector<uint8_t> stub) {
+    testsupport::WriteFile(path, stub);
+    pe::ResourceUpdate u;
+    const bool done = u.Begin(path, false) &&
+                      u.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, fresh) &&
+                      u.End(false);
+    return done ? 0u : u.LastError();
+  };
+  // Two data directories: no slot that could point at new resources.
+  auto twoDirectories = bytes;
+  pe::PutU32(twoDirectories, optional + 108, 2);
+  EXPECT_EQ(update(twoDirectories), 13u);
+  EXPECT_EQ(testsupport::ReadFile(path), twoDirectories);
+  // A shrinking resource section in a stub that declared no initialised data.
+  auto noInitialized = bytes;
+  pe::PutU32(noInitialized, optional + pe::kOptSizeOfInitializedData, 0);
+  ASSERT_EQ(update(noInitialized), 0u);
+  const auto written = testsupport::ReadFile(path);
+  EXPECT_LT(*pe::ReadU32(written, optional + pe::kOptSizeOfInitializedData), 0x1000000u);
+}
+
+// A table states its named and numbered entries in 16 bits each.
+TEST(PeRobustnessTest, LayoutRefusesTablesBeyondTheirCounts) {
+  const std::vector<uint8_t> data{1};
+  for (std::size_t count : {0xFFFFu, 0x10000u}) {
+    std::vector<pe::ResourceLeaf> leaves;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::u16string name = u"N";
+      for (std::size_t v = i; v > 0; v /= 26) name += static_cast<char16_t>(u'A' + v % 26);
+      leaves.push_back({ResourceName::Id(10), ResourceName::Named(name), 0, 0, data});
+    }
+    EXPECT_EQ(pe::LayoutResources(leaves, 0x1000).has_value(), count <= 0xFFFF) << count;
   }
 }
 
