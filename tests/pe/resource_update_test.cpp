@@ -143,28 +143,23 @@ class PeUpdateFailureTest : public ::testing::Test {
   testsupport::TempDir dir_;
 };
 
-TEST_F(PeUpdateFailureTest, NoRoomForSectionHeaderLeavesFileAlone) {
-  const std::string path = Copy("stub64_extrasection");
-  auto bytes = testsupport::ReadFile(path);
+// Refused updates report why and leave the file as it was.
+TEST_F(PeUpdateFailureTest, RefusedUpdatesLeaveTheFileAlone) {
+  const std::string crowded = Copy("stub64_extrasection");
+  auto bytes = testsupport::ReadFile(crowded);
   const auto image = pe::PeImage::Parse(bytes, nullptr);
   ASSERT_TRUE(image);
   bytes[image->SectionHeaderOffset(image->sections.size()) + 3] = 0x7F;  // header slot in use
-  testsupport::WriteFile(path, bytes);
-  const uint64_t digest = testsupport::FileDigest(path);
-  pe::ResourceUpdate update;
-  EXPECT_FALSE(UpdateLarge(path, update));
-  EXPECT_EQ(update.LastError(), 122u);
-  EXPECT_EQ(testsupport::FileDigest(path), digest);
-}
-
-TEST_F(PeUpdateFailureTest, ReadOnlyFileIsRefusedAndUnchanged) {
-  const std::string path = Copy("stub64_full");
-  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-  const uint64_t digest = testsupport::FileDigest(path);
-  pe::ResourceUpdate update;
-  EXPECT_FALSE(UpdateLarge(path, update));
-  EXPECT_EQ(update.LastError(), 5u);
-  EXPECT_EQ(testsupport::FileDigest(path), digest);
+  testsupport::WriteFile(crowded, bytes);
+  const std::string readOnly = Copy("stub64_full");
+  ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+  for (const auto& [path, code] : {std::pair{crowded, 122u}, std::pair{readOnly, 5u}}) {
+    const uint64_t digest = testsupport::FileDigest(path);
+    pe::ResourceUpdate update;
+    EXPECT_FALSE(UpdateLarge(path, update)) << path;
+    EXPECT_EQ(update.LastError(), code) << path;
+    EXPECT_EQ(testsupport::FileDigest(path), digest) << path;
+  }
 }
 
 TEST_F(PeUpdateFailureTest, DiscardAndMisuse) {

@@ -90,23 +90,6 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
   EXPECT_EQ(zip.Open(dir.File("missing.zip"), true), -9);
 }
 
-TEST_F(ZipDirectoryTest, PrefixIsTheLowestStoredOffset) {
-  Archive a = OneMember("note");
-  a.members.push_back(ziptest::Make("b.bin", "bb", 8));
-  const std::string plain = ziptest::Build(a);
-  a.shift = 40960;
-  ZIP_File zip;
-  ASSERT_EQ(OpenBytes(zip, plain), 0);
-  EXPECT_FALSE(zip.HasPrefix());
-  EXPECT_EQ(zip.GetPrefixSize(), 0u);
-  const uint32_t firstData = zip.Entries()[1]->dataOffset;
-  ASSERT_EQ(OpenBytes(zip, std::string(40960, '\0') + ziptest::Build(a)), 0);
-  EXPECT_TRUE(zip.HasPrefix());
-  EXPECT_EQ(zip.GetPrefixSize(), 40960u);
-  EXPECT_EQ(zip.Entries()[1]->dataOffset, firstData + 40960);
-  EXPECT_STREQ(zip.GetComment(), "note");
-}
-
 TEST_F(ZipDirectoryTest, FindEntryFoldsAsciiCaseAndTakesTheFirstDuplicate) {
   Archive a;
   for (const char* name : {"setup.xml", "dir/Gr\xc3\xb6\xc3\x9f" "e.txt", "SETUP.XML"}) {

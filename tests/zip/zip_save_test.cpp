@@ -52,6 +52,8 @@ TEST_F(ZipSaveTest, SavedBehindAPrefixOpensWithShiftedOffsets) {
   const uint64_t digest = testsupport::FileDigest(source);
   ZIP_File zip;
   ASSERT_EQ(zip.Open(source, false), 0);
+  EXPECT_FALSE(zip.HasPrefix());
+  EXPECT_EQ(zip.GetPrefixSize(), 0u);
   std::vector<uint32_t> dataOffsets;
   for (auto* e : zip.Entries()) dataOffsets.push_back(e->dataOffset);
   zip.SetPrefixSize(40960);
@@ -68,6 +70,7 @@ TEST_F(ZipSaveTest, SavedBehindAPrefixOpensWithShiftedOffsets) {
   EXPECT_EQ(ziptest::CheckOffsets(combined), "");
   EXPECT_EQ(ziptest::Le32(combined, combined.size() - 22 - 15 + 16), 40960 + out.find("PK\x01\x02"));
   ASSERT_EQ(zip.Open(Write("combined.exe", combined), true), 0);
+  EXPECT_TRUE(zip.HasPrefix());
   EXPECT_EQ(zip.GetPrefixSize(), 40960u);
   EXPECT_STREQ(zip.GetComment(), "archive comment");
   const auto entries = zip.Entries();
