@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "crypt/des_crypt_exception.h"
-#include "crypt/wide_to_narrow.h"
 
 struct DesCrypt {
   // K1..K16, 48 bits each, most significant bit first.

@@ -1,8 +1,12 @@
 // The package data document and the configuration file it names.
 
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "crypt/des_crypt.h"
+#include "crypt/wide_to_narrow.h"
 #include "package/element_text.h"
 #include "package/member_bytes.h"
 #include "package/tv_pkg.h"

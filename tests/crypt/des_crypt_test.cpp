@@ -1,6 +1,7 @@
 // Key making, key scheduling, the hex text path and its failures.
 
 #include "crypt/des_crypt.h"
+#include "crypt/wide_to_narrow.h"
 
 #include <gtest/gtest.h>
 
