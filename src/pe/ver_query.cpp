@@ -20,6 +20,7 @@ struct Node {
   uint16_t valueLength = 0;
   uint16_t type = 0;
   std::size_t childrenStart = 0;
+  bool valueFits = true;  // false when wValueLength overstates what the node holds
 };
 
 // Reads the node at `start`, which must end within `limit` (its parent's end).
@@ -41,9 +42,13 @@ std::optional<Node> ReadNode(std::span<const uint8_t> block, std::size_t start,
   }
   node.keyLength = (at - node.keyStart) / 2 - 1;
   node.valueStart = std::min<std::size_t>(AlignUp(at, 4), node.end);
-  // Text values count characters, binary ones bytes.
+  // Text values count characters, binary ones bytes. A value that overstates
+  // its length spoils only itself: its siblings are still reached by wLength.
   node.valueBytes = node.type == 1 ? std::size_t{node.valueLength} * 2 : node.valueLength;
-  if (node.valueStart + node.valueBytes > node.end) return std::nullopt;
+  if (node.valueStart + node.valueBytes > node.end) {
+    node.valueFits = false;
+    node.valueBytes = node.end - node.valueStart;
+  }
   node.childrenStart =
       std::min<std::size_t>(AlignUp(node.valueStart + node.valueBytes, 4), node.end);
   return node;
@@ -99,7 +104,7 @@ bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
                    const void** value, uint32_t* length) {
   if (value == nullptr || length == nullptr) return false;
   auto node = ReadNode(block, 0, block.size());
-  if (!node) return false;
+  if (!node || !node->valueFits) return false;
   bool descended = false;
   bool underStrings = false;  // values below StringFileInfo are texts whatever their wType
   while (!subBlock.empty()) {
@@ -109,7 +114,7 @@ bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
                                                       : subBlock.substr(separator + 1);
     if (key.empty()) continue;
     node = FindChild(block, *node, key);
-    if (!node) return false;
+    if (!node || !node->valueFits) return false;
     underStrings = underStrings || (!descended && KeyEquals(block, *node, u"StringFileInfo"));
     descended = true;
   }

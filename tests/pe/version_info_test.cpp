@@ -136,6 +136,11 @@ TEST(PeVersionQueryTest, MalformedBlocksAreRejected) {
     bad[c.offset + 1] = static_cast<uint8_t>(c.field >> 8);
     EXPECT_FALSE(pe::VerQueryValue(bad, c.query, &value, &length)) << c.what;
   }
+  // A String whose value length overstates its text does not hide the next one.
+  auto overstated = good;
+  overstated[154] = 200;
+  ASSERT_TRUE(pe::VerQueryValue(overstated, u"\\StringFileInfo\\040904b0\\A", &value, &length));
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"b");
   // Strings marked as binary are still texts that must end in their String.
   const std::size_t stringA = 152 + 40;  // behind "FileVersion" = "1.2"
   auto binary = good;
