@@ -54,10 +54,6 @@ class ZIP_File {
   // The members in directory order; owned by this object until the next
   // Close, Open or Save.
   std::vector<ZIP_FileEntry*> Entries() const;
-  template <class F>
-  void ForEachEntry(F f) const {
-    for (const auto& entry : entries) f(*entry);
-  }
 
  private:
   int64_t FindEndRecord();
