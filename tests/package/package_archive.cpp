@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "zip/zip_file.h"
-
 namespace packagetest {
 
 using testsupport::ShellQuote;
@@ -34,19 +32,6 @@ std::string StandardDefinition() {
                     "  <name>\n    <name_xlate lang=\"en\">Demo Tools</name_xlate>\n"
                     "    <name_xlate lang=\"de\">Beispielwerkzeuge</name_xlate>\n  </name>\n"
                     "  <version value=\"1.2.3.4\"/>");
-}
-
-std::string MakeExecutable(const testsupport::TempDir& dir, const std::string& exeName,
-                           const std::string& archivePath, const std::string& prefix) {
-  trvzip::ZIP_File archive;
-  EXPECT_EQ(archive.Open(archivePath, false), trvzip::kZipOk);
-  archive.SetPrefixSize(static_cast<uint32_t>(prefix.size()));
-  EXPECT_EQ(archive.Save(dir.File("shifted.tmp"), false), trvzip::kZipOk);
-  std::vector<uint8_t> bytes(prefix.begin(), prefix.end());
-  const auto tail = testsupport::ReadFile(dir.File("shifted.tmp"));
-  bytes.insert(bytes.end(), tail.begin(), tail.end());
-  testsupport::WriteFile(dir.File(exeName), bytes);
-  return dir.File(exeName);
 }
 
 }  // namespace packagetest

