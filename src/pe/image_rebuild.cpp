@@ -154,8 +154,15 @@ struct Assembly {
   int64_t initializedDelta = 0;
 };
 
-void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const Plan& plan,
-                    const std::vector<uint8_t>& resources, Assembly& a);
+// The first section-aligned address behind the headers and every section:
+// the image's size in memory.
+uint64_t AddressBehind(const PeImage& image, const std::vector<SectionHeader>& sections) {
+  uint64_t top = image.sizeOfHeaders;
+  for (const SectionHeader& s : sections) {
+    top = std::max<uint64_t>(top, uint64_t{s.virtualAddress} + s.MemorySize());
+  }
+  return AlignUp(top, image.sectionAlignment);
+}
 
 // Every section, moved or grown, must end inside the 32-bit address space.
 bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t sectionAlignment) {
@@ -163,66 +170,6 @@ bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t secti
     return AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
   });
 }
-
-void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources,
-                   uint64_t oldEnd, uint64_t newEnd, Assembly& a);
-
-}  // namespace
-
-std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
-                                          const std::vector<ResourceLeaf>& leaves,
-                                          uint32_t* error) {
-  // Without a slot for the resource directory the new section could not be
-  // found by anyone; refusing beats reporting an update that is not there.
-  if (!SectionsConsistent(image, file.size()) ||
-      image.directories.size() <= kDirectoryResource) {
-    SetError(error, platform::kErrorInvalidData);
-    return std::nullopt;
-  }
-  const auto probe = LayoutResources(leaves, 0);
-  if (!probe) {
-    SetError(error, platform::kErrorNotEnoughMemory);
-    return std::nullopt;
-  }
-  const auto plan = ChoosePlacement(image, file, probe->size());
-  if (!plan) {
-    SetError(error, kErrorInsufficientBuffer);
-    return std::nullopt;
-  }
-  Assembly a;
-  a.sections = image.sections;
-  if (plan->placement == Placement::NewSection) {
-    uint64_t top = 0;
-    for (const SectionHeader& s : image.sections) {
-      top = std::max<uint64_t>(top, uint64_t{s.virtualAddress} + s.MemorySize());
-    }
-    top = AlignUp(std::max<uint64_t>(top, image.sizeOfHeaders), image.sectionAlignment);
-    if (top + probe->size() > 0xFFFFFFFFu) {
-      SetError(error, platform::kErrorInvalidData);
-      return std::nullopt;
-    }
-    a.resourceRva = static_cast<uint32_t>(top);
-  } else {
-    a.resourceRva = image.sections[static_cast<std::size_t>(plan->section)].virtualAddress;
-  }
-  const auto resources = LayoutResources(leaves, a.resourceRva);
-  if (!resources) {
-    SetError(error, platform::kErrorNotEnoughMemory);
-    return std::nullopt;
-  }
-  PlaceResources(file, image, *plan, *resources, a);
-  const uint64_t newEnd = a.out.size();
-  if (!FitsAddressSpace(a.sections, image.sectionAlignment) || newEnd > 0xFFFFFFFFu) {
-    SetError(error, platform::kErrorInvalidData);
-    return std::nullopt;
-  }
-  const std::vector<uint8_t> overlay = Overlay(file, image);
-  a.out.insert(a.out.end(), overlay.begin(), overlay.end());
-  FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
-  return RebuildResult{std::move(a.out), plan->placement};
-}
-
-namespace {
 
 void AppendPadded(std::vector<uint8_t>& out, std::span<const uint8_t> bytes, uint64_t size) {
   out.insert(out.end(), bytes.begin(), bytes.end());
@@ -278,19 +225,16 @@ void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const P
 void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, uint64_t oldEnd,
                    uint64_t newEnd, Assembly& a) {
   std::vector<uint8_t>& out = a.out;
-  uint64_t top = 0;
   for (std::size_t i = 0; i < a.sections.size(); ++i) {
     PutSectionHeader(out, image, i, a.sections[i]);
-    const SectionHeader& s = a.sections[i];
-    top = std::max(top, AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(),
-                                image.sectionAlignment));
   }
   PutU16(out, image.fileHeaderOffset + 2, static_cast<uint16_t>(a.sections.size()));
   if (image.pointerToSymbolTable >= oldEnd) {
     PutU32(out, image.fileHeaderOffset + 8,
            static_cast<uint32_t>(image.pointerToSymbolTable + newEnd - oldEnd));
   }
-  PutU32(out, image.optionalHeaderOffset + kOptSizeOfImage, static_cast<uint32_t>(top));
+  PutU32(out, image.optionalHeaderOffset + kOptSizeOfImage,
+         static_cast<uint32_t>(AddressBehind(image, a.sections)));
   // A stub that understated its initialised data must not wrap below zero.
   const int64_t initialized =
       std::max<int64_t>(0, image.sizeOfInitializedData + a.initializedDelta);
@@ -318,4 +262,54 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, 
 }
 
 }  // namespace
+
+std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
+                                          const std::vector<ResourceLeaf>& leaves,
+                                          uint32_t* error) {
+  // Without a slot for the resource directory the new section could not be
+  // found by anyone; refusing beats reporting an update that is not there.
+  if (!SectionsConsistent(image, file.size()) ||
+      image.directories.size() <= kDirectoryResource) {
+    SetError(error, platform::kErrorInvalidData);
+    return std::nullopt;
+  }
+  const auto probe = LayoutResources(leaves, 0);
+  if (!probe) {
+    SetError(error, platform::kErrorNotEnoughMemory);
+    return std::nullopt;
+  }
+  const auto plan = ChoosePlacement(image, file, probe->size());
+  if (!plan) {
+    SetError(error, kErrorInsufficientBuffer);
+    return std::nullopt;
+  }
+  Assembly a;
+  a.sections = image.sections;
+  if (plan->placement == Placement::NewSection) {
+    const uint64_t top = AddressBehind(image, image.sections);
+    if (top + probe->size() > 0xFFFFFFFFu) {
+      SetError(error, platform::kErrorInvalidData);
+      return std::nullopt;
+    }
+    a.resourceRva = static_cast<uint32_t>(top);
+  } else {
+    a.resourceRva = image.sections[static_cast<std::size_t>(plan->section)].virtualAddress;
+  }
+  const auto resources = LayoutResources(leaves, a.resourceRva);
+  if (!resources) {
+    SetError(error, platform::kErrorNotEnoughMemory);
+    return std::nullopt;
+  }
+  PlaceResources(file, image, *plan, *resources, a);
+  const uint64_t newEnd = a.out.size();
+  if (!FitsAddressSpace(a.sections, image.sectionAlignment) || newEnd > 0xFFFFFFFFu) {
+    SetError(error, platform::kErrorInvalidData);
+    return std::nullopt;
+  }
+  const std::vector<uint8_t> overlay = Overlay(file, image);
+  a.out.insert(a.out.end(), overlay.begin(), overlay.end());
+  FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
+  return RebuildResult{std::move(a.out), plan->placement};
+}
+
 }  // namespace pe
