@@ -147,8 +147,14 @@ int ZIP_File::ReadDirectory() {
   BlockReader local(file, kLocalBlock);
   uint64_t position = centralDirOffset;
   uint32_t lowest = centralDirOffset;
+  // Members that share local headers would multiply their names and extra
+  // fields in memory; sound members cannot keep more bytes than the file has.
+  const uint64_t fileSize = file.Size().value_or(0);
+  uint64_t kept = 0;
   for (uint32_t i = 0; i < total; ++i) {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
+    kept += entries.back()->GetNameLength() + entries.back()->GetExtraFieldLength();
+    if (kept > fileSize) return kZipErrorFormat;
   }
   // Whatever stands in front of the lowest stored offset is the prefix.
   prefixSize = lowest;

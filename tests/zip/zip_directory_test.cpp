@@ -62,6 +62,15 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
   const std::string good = ziptest::Build(OneMember());
   std::string badLocal = good;
   badLocal[0] = 'X';
+  // Three central headers sharing one local header with a large extra field.
+  Archive shared = OneMember();
+  shared.members[0].extra = std::string(60000, 'x');
+  shared.members[0].centralExtra = "";
+  shared.recordsOnDisk = shared.totalRecords = 3;
+  std::string sharedBytes = ziptest::Build(shared);
+  const std::size_t centralAt = sharedBytes.find("PK\x01\x02");
+  const std::string centralHeader = sharedBytes.substr(centralAt, 46 + 9);
+  sharedBytes.insert(centralAt, centralHeader + centralHeader);
   // A fake record in the comment, nearest the end, wins the search.
   const std::string fakeCounts("PK\x05\x06\0\0\0\0\x03\0\x04\0\0\0\0\0\0\0\0\0\0\0", 22);
   const Case cases[] = {
@@ -77,6 +86,7 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
       {"cut inside the directory", good.substr(0, good.size() - 30), -1},
       {"fake record in comment", ziptest::Build(OneMember(fakeCounts)), -7},
       {"not shifted behind a prefix", std::string(4096, 'M') + good, -7},
+      {"members sharing a local header", sharedBytes, -7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
