@@ -13,6 +13,7 @@ constexpr uint32_t kHighBit = 0x80000000u;
 constexpr uint32_t kTableHeaderSize = 16;
 constexpr uint32_t kEntrySize = 8;
 constexpr uint32_t kDataEntrySize = 16;
+constexpr uint64_t kNameCopiesPerFileByte = 4;
 
 // Walks the three levels of the directory inside its section's bytes.
 class TreeReader {
@@ -93,6 +94,11 @@ class TreeReader {
     // refusing more keeps a crafted directory from multiplying the output.
     total_ += size;
     if (total_ > file_.size()) return false;
+    // Every leaf keeps its own copy of its type's and its name's strings, but
+    // many entries may point at one long string: bound the copies by the
+    // file's size too (real files stay far below it).
+    names_ += 2 * (current_.type.name.size() + current_.name.name.size());
+    if (names_ > kNameCopiesPerFileByte * file_.size()) return false;
     current_.data = file_.subspan(*offset, size);
     leaves.push_back(current_);
     return true;
@@ -104,6 +110,7 @@ class TreeReader {
   std::set<uint32_t> visited_;
   std::set<uint32_t> dataEntries_;
   uint64_t total_ = 0;
+  uint64_t names_ = 0;
   ResourceLeaf current_;
 };
 

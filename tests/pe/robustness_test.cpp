@@ -10,6 +10,7 @@
 #include "pe/byte_io.h"
 #include "pe/pe_image.h"
 #include "pe/resource_layout.h"
+#include "pe/resource_tree.h"
 #include "pe/resource_update.h"
 #include "pe/version_info.h"
 #include "pe_test_util.h"
@@ -155,6 +156,48 @@ TEST(PeRobustnessTest, HeaderOddities) {
   ASSERT_EQ(update(noInitialized), 0u);
   const auto written = testsupport::ReadFile(path);
   EXPECT_LT(*pe::ReadU32(written, optional + pe::kOptSizeOfInitializedData), 0x1000000u);
+}
+
+// A directory whose leaves all lie under one named type: each leaf keeps a
+// copy of the type's name, which may be long and read only once.
+std::optional<std::vector<pe::ResourceLeaf>> ReadSharedNameDirectory(
+    std::vector<uint8_t>& file, uint32_t nameLength, uint32_t leaves) {
+  const uint32_t langBase = 40 + 8 * leaves, dataBase = langBase + 24 * leaves;
+  const uint32_t nameAt = dataBase + 16 * leaves, size = nameAt + 2 + 2 * nameLength;
+  file.assign(0x200 + size, 0);
+  const auto put16 = [&](uint32_t at, uint16_t v) { pe::PutU16(file, 0x200 + at, v); };
+  const auto put32 = [&](uint32_t at, uint32_t v) { pe::PutU32(file, 0x200 + at, v); };
+  put16(12, 1);
+  put32(16, 0x80000000u | nameAt);
+  put32(20, 0x80000000u | 24);
+  put16(24 + 14, static_cast<uint16_t>(leaves));
+  for (uint32_t i = 0; i < leaves; ++i) {
+    put32(40 + 8 * i, i + 1);
+    put32(44 + 8 * i, 0x80000000u | (langBase + 24 * i));
+    put16(langBase + 24 * i + 14, 1);
+    put32(langBase + 24 * i + 16, 1033);
+    put32(langBase + 24 * i + 20, dataBase + 16 * i);
+    put32(dataBase + 16 * i, 0x1000);
+  }
+  put16(nameAt, static_cast<uint16_t>(nameLength));
+  for (uint32_t i = 0; i < nameLength; ++i) put16(nameAt + 2 + 2 * i, u'N');
+  pe::PeImage image;
+  image.sizeOfHeaders = 0x200;
+  image.directories = {{}, {}, {0x1000, size}};
+  pe::SectionHeader section;
+  section.virtualAddress = 0x1000;
+  section.virtualSize = section.rawSize = size;
+  section.rawPointer = 0x200;
+  image.sections = {section};
+  return pe::ReadResources(image, file, nullptr);
+}
+
+TEST(PeRobustnessTest, SharedNameCopiesAreBounded) {
+  std::vector<uint8_t> file;
+  const auto few = ReadSharedNameDirectory(file, 10, 50);
+  ASSERT_TRUE(few);
+  EXPECT_EQ(few->size(), 50u);
+  EXPECT_FALSE(ReadSharedNameDirectory(file, 30000, 500));  // 30 MB of copies from 85 kB
 }
 
 // A table states its named and numbered entries in 16 bits each.
