@@ -94,37 +94,26 @@ TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
   EXPECT_EQ(readBack, block);
 }
 
-// Larger blocks do not fit the stubs' resource sections: they grow (moving
-// .reloc up), or, behind another section, move to a new one.
-INSTANTIATE_TEST_SUITE_P(
-    PeStubs, PeUpdateTest,
-    ::testing::Values(
-        UpdateCase{"stub64_full", Size::Larger, 0}, UpdateCase{"stub64_full", Size::Smaller, 0},
-        UpdateCase{"stub64_full", Size::Equal, 0}, UpdateCase{"stub32_full", Size::Larger, 0},
-        UpdateCase{"stub32_full", Size::Smaller, 0}, UpdateCase{"stub32_full", Size::Equal, 0},
-        UpdateCase{"stub64_partial", Size::Larger, 0},
-        UpdateCase{"stub64_german", Size::Larger, 0},
-        UpdateCase{"stub64_german", Size::Equal, 0},
-        UpdateCase{"stub64_noversion", Size::Smaller, 1},
-        UpdateCase{"stub64_noversion", Size::Larger, 1},
-        UpdateCase{"stub64_rich", Size::Larger, 0}, UpdateCase{"stub64_rich", Size::Smaller, 0},
-        UpdateCase{"stub64_rich", Size::Equal, 0},
-        UpdateCase{"stub64_extrasection", Size::Larger, 1},
-        UpdateCase{"stub64_extrasection", Size::Smaller, 0},
-        UpdateCase{"stub64_extrasection", Size::Equal, 0},
-        UpdateCase{"stub64_overlay", Size::Larger, 0},
-        UpdateCase{"stub64_overlay", Size::Smaller, 0},
-        UpdateCase{"stub64_overlay", Size::Equal, 0},
-        UpdateCase{"stub64_twolang", Size::Larger, 0},
-        UpdateCase{"stub64_twolang", Size::Equal, 0},
-        UpdateCase{"stub64_signed", Size::Larger, 0},
-        UpdateCase{"stub64_signed", Size::Smaller, 0},
-        UpdateCase{"stub64_signed", Size::Equal, 0},
-        UpdateCase{"stub64_neutral", Size::Larger, 0},
-        UpdateCase{"stub64_neutral", Size::Equal, 0},
-        UpdateCase{"stub64_emptyvalue", Size::Larger, 0},
-        UpdateCase{"stub64_emptyvalue", Size::Equal, 0}),
-    Describe);
+// Every stub with a larger, a smaller and an equal block. Larger blocks do
+// not fit the stubs' resource sections: they grow (moving .reloc up), or,
+// behind another section, move to a new one; a stub without resources gets one.
+std::vector<UpdateCase> AllCases() {
+  std::vector<UpdateCase> cases;
+  for (const char* stub : {"stub64_full", "stub32_full", "stub64_partial", "stub64_german",
+                           "stub64_noversion", "stub64_rich", "stub64_extrasection",
+                           "stub64_overlay", "stub64_twolang", "stub64_signed", "stub64_neutral",
+                           "stub64_emptyvalue"}) {
+    for (Size size : {Size::Larger, Size::Smaller, Size::Equal}) {
+      const std::string name = stub;
+      const bool newSection = name == "stub64_noversion" ||
+                              (name == "stub64_extrasection" && size == Size::Larger);
+      cases.push_back({stub, size, newSection ? 1 : 0});
+    }
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(PeStubs, PeUpdateTest, ::testing::ValuesIn(AllCases()), Describe);
 
 class PeUpdateFailureTest : public ::testing::Test {
  protected:
