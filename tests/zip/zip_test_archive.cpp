@@ -111,7 +111,7 @@ std::string Build(const Archive& a) {
   Put16(file, a.totalRecords.value_or(count));
   Put32(file, static_cast<uint32_t>(directory.size()));
   Put32(file, directoryOffset);
-  Put16(file, a.commentLength.value_or(static_cast<uint16_t>(a.comment.size())));
+  Put16(file, static_cast<uint32_t>(a.comment.size()));
   return file + a.comment;
 }
 

@@ -29,7 +29,6 @@ struct Archive {
   uint32_t shift = 0;  // added to every stored offset (bytes that will stand in front)
   uint16_t disk = 0, directoryDisk = 0;
   std::optional<uint16_t> recordsOnDisk, totalRecords;
-  std::optional<uint16_t> commentLength;
 };
 
 // A member with the usual headers; tests adjust the other knobs afterwards.
