@@ -47,22 +47,9 @@ std::u16string FromBytes(const std::string& bytes) {
 
 }  // namespace
 
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
-  auto r = Convert("UTF-16LE", "UTF-8", text.data(), text.size());
-  if (!r) return std::nullopt;
-  return FromBytes(*r);
-}
-
 std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
   return Convert("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(text.data()),
                  text.size() * 2);
-}
-
-std::u16string Widen(std::string_view utf8) {
-  if (auto r = Utf8ToUtf16(utf8)) return *r;
-  std::u16string out;
-  for (unsigned char c : utf8) out.push_back(c < 0x80 ? c : u'\uFFFD');
-  return out;
 }
 
 std::string Narrow(std::u16string_view utf16) {

@@ -15,6 +15,7 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
 
 // Lenient forms for display and paths: malformed units become U+FFFD.
 std::u16string Widen(std::string_view utf8);
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view utf8);
 std::string Narrow(std::u16string_view utf16);
 
 // The charset of the process locale, as set by setlocale(LC_ALL, ""). The

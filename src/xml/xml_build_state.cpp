@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "xml/shift_jis_encoding.h"
-#include "xml/utf8_decode.h"
+#include "platform/text.h"
 #include "xml/xml_node.h"
 
 namespace {
 
 std::u16string ToUtf16(const XML_Char* text) {
   std::u16string out;
-  if (text != nullptr) AppendUtf8AsUtf16(out, text, std::char_traits<char>::length(text));
+  if (text != nullptr) platform::AppendUtf8AsUtf16(out, text);
   return out;
 }
 
@@ -84,7 +84,7 @@ void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t coun
       return;
     }
     state.piece.clear();
-    AppendUtf8AsUtf16(state.piece, chars, count);
+    platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
     auto node =
         std::make_unique<CTrvXMLNode>(u"#TEXT", std::vector<std::u16string>{}, XMLNODE_TEXT);
     node->SetText(state.piece.data(), state.piece.size());
@@ -93,7 +93,7 @@ void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t coun
     state.firstChunk = false;
   } else if (!blank && state.lastText != nullptr) {
     state.piece.clear();
-    AppendUtf8AsUtf16(state.piece, chars, count);
+    platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
     state.lastText->AppendText(state.piece.data(), state.piece.size());
   }
 }
@@ -104,7 +104,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* chars, int count) {
     const auto size = static_cast<std::size_t>(count);
     if (state.inCdata) {
       state.piece.clear();
-      AppendUtf8AsUtf16(state.piece, chars, size);
+      platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, size));
       state.current->AppendText(state.piece.data(), state.piece.size());
     } else if (state.acceptText) {
       TakeTextPiece(state, chars, size);

@@ -1,6 +1,11 @@
-#include "xml/utf8_decode.h"
+// UTF-8 to UTF-16 without a conversion descriptor: names, texts and paths are
+// converted often and in small pieces.
 
 #include <cstdint>
+
+#include "platform/text.h"
+
+namespace platform {
 
 namespace {
 
@@ -34,10 +39,11 @@ std::size_t DecodeOne(const unsigned char* data, std::size_t size, std::size_t i
   return length;
 }
 
-}  // namespace
-
-void AppendUtf8AsUtf16(std::u16string& out, const char* text, std::size_t size) {
-  const auto* data = reinterpret_cast<const unsigned char*>(text);
+// Decodes text onto out; malformed sequences become U+FFFD, or end the
+// conversion with false when strict.
+bool DecodeUtf8(std::u16string& out, std::string_view text, bool strict) {
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
   out.reserve(out.size() + size);
   for (std::size_t i = 0; i < size;) {
     if (data[i] < 0x80) {
@@ -47,6 +53,7 @@ void AppendUtf8AsUtf16(std::u16string& out, const char* text, std::size_t size) 
     uint32_t cp = 0;
     const std::size_t length = DecodeOne(data, size, i, &cp);
     if (length == 0) {
+      if (strict) return false;
       out.push_back(kReplacement);
       ++i;
     } else if (cp < 0x10000) {
@@ -59,4 +66,25 @@ void AppendUtf8AsUtf16(std::u16string& out, const char* text, std::size_t size) 
       i += length;
     }
   }
+  return true;
 }
+
+}  // namespace
+
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view utf8) {
+  DecodeUtf8(out, utf8, false);
+}
+
+std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  if (!DecodeUtf8(out, text, true)) return std::nullopt;
+  return out;
+}
+
+std::u16string Widen(std::string_view utf8) {
+  std::u16string out;
+  AppendUtf8AsUtf16(out, utf8);
+  return out;
+}
+
+}  // namespace platform
