@@ -14,7 +14,7 @@ const char kFailed[] = "\nERROR: package assembly failed\n\n";
 class BuildFailure : public ::testing::Test {
  protected:
   testsupport::TempDir dir;
-  std::string stub = e2e::Stub("stub64_full");
+  std::string stub = e2e::StubPath("stub64_full");
   std::string output = dir.File("SETUP42.exe");
 
   std::string Archive(const std::string& name, std::map<std::string, std::string> files) {
@@ -74,7 +74,7 @@ TEST_F(BuildFailure, PackageStepsRefuseBadInput) {
 
 TEST_F(BuildFailure, StubWithoutVersionInformation) {
   const std::string good = GoodArchive();
-  const std::string bare = e2e::Stub("stub64_noversion");
+  const std::string bare = e2e::StubPath("stub64_noversion");
   ExpectFailure({bare, good, output},
                 e2e::BuildPrelude(bare, good, "Sound Driver", "2.1") +
                     "\nERROR: unable to obtain version information from '" + output +
@@ -166,7 +166,7 @@ namespace {
 // archive as it was: no crash, no hang, no half-written success.
 TEST(BuildRobustness, EveryCorpusArchiveEndsInAVerdict) {
   testsupport::TempDir dir;
-  const std::string stub = e2e::Stub("stub64_full");
+  const std::string stub = e2e::StubPath("stub64_full");
   testsupport::WriteFile(dir.File("OUT.xml"), e2e::Definition("Robust", "1.0"));
   int runs = 0, built = 0;
   for (const auto& entry : fs::directory_iterator(testsupport::CorpusDir() + "/zip")) {

@@ -99,7 +99,7 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stub);
-    const std::string stub = e2e::Stub(c.stub);
+    const std::string stub = e2e::StubPath(c.stub);
     const auto stubDigest = testsupport::FileDigest(stub);
     const auto zipDigest = testsupport::FileDigest(archive);
     std::vector<std::string> args = {stub, archive, output};
@@ -125,7 +125,7 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
 }
 
 TEST_F(BuildSuccess, AppendedArchiveStartsWhereItsOffsetsSay) {
-  const std::string stub = e2e::Stub("stub64_full");
+  const std::string stub = e2e::StubPath("stub64_full");
   testsupport::WriteFile(output, std::string(100000, 'x'));  // replaced, not appended to
   ASSERT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 0);
 

@@ -31,7 +31,7 @@ TEST(CommandLine, ClosedStandardOutputDoesNotStopTheBuild) {
   const auto run = testsupport::RunCommand(
       "/usr/bin/python3 -c 'import os, subprocess, sys; r, w = os.pipe(); os.close(r); "
       "print(subprocess.run(sys.argv[1:], stdout=w).returncode)' " +
-      testsupport::ShellQuote(ZG_ZIPGRAFT) + " " + testsupport::ShellQuote(e2e::Stub("stub64_full")) +
+      testsupport::ShellQuote(ZG_ZIPGRAFT) + " " + testsupport::ShellQuote(e2e::StubPath("stub64_full")) +
       " " + testsupport::ShellQuote(archive) + " " + testsupport::ShellQuote(output));
   EXPECT_EQ(run.output, "0\n");
   EXPECT_FALSE(std::filesystem::exists(output + ".tmp"));

@@ -13,8 +13,6 @@ Run RunZipgraft(const std::vector<std::string>& args) {
   return {r.exitCode, r.output};
 }
 
-std::string Stub(const std::string& name) { return std::string(ZG_STUB_DIR) + "/" + name + ".exe"; }
-
 std::string Banner() {
   return "\nZIPGRAFT: Tarvel Package Build Tool\n-----------------------------------";
 }

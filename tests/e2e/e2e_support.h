@@ -18,7 +18,7 @@ struct Run {
 // Runs zipgraft with the arguments, capturing standard output only.
 Run RunZipgraft(const std::vector<std::string>& args);
 
-std::string Stub(const std::string& name);  // a built test stub, e.g. "stub64_full"
+using testsupport::StubPath;
 
 // The banner every run starts with.
 std::string Banner();

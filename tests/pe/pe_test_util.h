@@ -10,9 +10,7 @@
 
 namespace petest {
 
-inline std::string StubPath(const std::string& name) {
-  return std::string(ZG_STUB_DIR) + "/" + name + ".exe";
-}
+using testsupport::StubPath;
 
 // Runs tests/pe/pefile_tool.py with arguments (each quoted).
 testsupport::CommandResult PefileTool(const std::vector<std::string>& arguments);

@@ -86,6 +86,10 @@ bool HaveProgram(const std::string& name) {
   return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1").exitCode == 0;
 }
 
+std::string StubPath(const std::string& name) {
+  return std::string(ZG_STUB_DIR) + "/" + name + ".exe";
+}
+
 std::string CorpusDir() { return ZG_CORPUS_DIR; }
 std::string SourceDir() { return ZG_SOURCE_DIR; }
 std::string BinaryDir() { return ZG_BINARY_DIR; }

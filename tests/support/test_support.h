@@ -40,6 +40,9 @@ std::string ShellQuote(const std::string& text);
 // True when a program is on the PATH.
 bool HaveProgram(const std::string& name);
 
+// A stub program built by the fixtures, e.g. StubPath("stub64_full").
+std::string StubPath(const std::string& name);
+
 std::string CorpusDir();
 std::string SourceDir();
 std::string BinaryDir();

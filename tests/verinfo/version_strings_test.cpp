@@ -18,7 +18,7 @@
 
 namespace {
 
-std::string Stub(const std::string& name) { return std::string(ZG_STUB_DIR) + "/" + name + ".exe"; }
+using testsupport::StubPath;
 
 std::map<std::string, std::string> Utf8(const VersionStringMap& map) {
   std::map<std::string, std::string> out;
@@ -54,11 +54,11 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
                          Row{"stub64_neutral", 3}, Row{"stub64_rich", 10},
                          Row{"stub64_twolang", 10}}) {
     SCOPED_TRACE(row.stub);
-    auto dump = ReadWithPefile(Stub(row.stub));
+    auto dump = ReadWithPefile(StubPath(row.stub));
     ASSERT_FALSE(dump.fixedRecords.empty());
     uint8_t record[kFixedRecordSize];
     VersionStringMap map;
-    ASSERT_TRUE(ReadVersionStrings(Stub(row.stub), record, map));
+    ASSERT_TRUE(ReadVersionStrings(StubPath(row.stub), record, map));
     // With several languages our layer prefers neutral, then 1033.
     int language = dump.FixedRecordHex(0).empty() ? 1033 : 0;
     if (dump.FixedRecordHex(language).empty()) language = dump.fixedRecords.front().first;
@@ -69,7 +69,7 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
 }
 
 TEST(ReadVersionStrings, WithoutVersionInformationFailsAndLeavesRecord) {
-  for (const std::string& path : {Stub("stub64_noversion"), std::string(), Stub("no_such_stub")}) {
+  for (const std::string& path : {StubPath("stub64_noversion"), std::string(), StubPath("no_such_stub")}) {
     uint8_t record[kFixedRecordSize];
     std::memset(record, 0xCC, sizeof record);
     VersionStringMap map;
@@ -83,7 +83,7 @@ TEST(ReadVersionStrings, KeepsValuesAlreadyInTheMap) {
   uint8_t record[kFixedRecordSize];
   VersionStringMap map;
   map.InsertIfAbsent(u"InternalName", u"mine");
-  ASSERT_TRUE(ReadVersionStrings(Stub("stub64_full"), record, map));
+  ASSERT_TRUE(ReadVersionStrings(StubPath("stub64_full"), record, map));
   EXPECT_EQ(*map.Find(u"InternalName"), u"mine");
   EXPECT_EQ(*map.Find(u"FileVersion"), u"1.2.0.5");
 }
@@ -108,7 +108,7 @@ TEST(ReadVersionStrings, ReadsBackAComposedBlock) {
 
   testsupport::TempDir dir;
   const std::string path = dir.File("image.exe");
-  std::filesystem::copy_file(Stub("stub64_full"), path);
+  std::filesystem::copy_file(StubPath("stub64_full"), path);
   pe::ResourceUpdate update;
   ASSERT_TRUE(update.Begin(path, false));
   ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, *block));

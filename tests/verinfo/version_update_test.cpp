@@ -18,7 +18,7 @@ namespace {
 
 using Strings = std::vector<std::pair<std::string, std::string>>;
 
-std::string Stub(const std::string& name) { return std::string(ZG_STUB_DIR) + "/" + name + ".exe"; }
+using testsupport::StubPath;
 
 struct Run {
   bool result = false;
@@ -69,7 +69,7 @@ class VersionUpdate : public testing::Test {
  protected:
   std::string CopyOf(const std::string& stub) {
     std::string path = dir_.File(stub + ".exe");
-    std::filesystem::copy_file(Stub(stub), path);
+    std::filesystem::copy_file(StubPath(stub), path);
     return path;
   }
   testsupport::TempDir dir_;
