@@ -7,6 +7,7 @@
 #include <string>
 
 #include "zip/zip_file.h"
+#include "test_support.h"
 #include "zip_test_archive.h"
 
 namespace {
@@ -36,7 +37,7 @@ BENCHMARK(BM_OpenLargestDirectory)->Unit(benchmark::kMillisecond);
 void BM_SaveBehindPrefix(benchmark::State& state) {
   ziptest::Archive archive;
   archive.members.push_back(
-      ziptest::Make("payload.bin", ziptest::Pattern(static_cast<size_t>(state.range(0)), 7)));
+      ziptest::Make("payload.bin", testsupport::Pattern(static_cast<size_t>(state.range(0)), 7)));
   const std::string path = ScratchFile("big.zip", ziptest::Build(archive));
   const std::string out = path + ".tmp";
   for (auto _ : state) {

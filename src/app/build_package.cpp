@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/archive_append.h"
 #include "app/package_steps.h"
@@ -36,6 +37,23 @@ void RefuseInputsAsOutputs(const char* stub, const char* archive, const char* ou
       Fail();
     }
   }
+}
+
+// Copies the stub to the output, replacing whatever had the output's name.
+bool CopyStub(const char* stubPath, const char* outputPath) {
+  FileHandle stub;
+  if (!stub.Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting)) return false;
+  const auto size = stub.Size();
+  if (!size || *size > kLargestPrefix) return false;
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(*size));
+  const auto got = stub.Read(bytes.data(), bytes.size());
+  if (!got || *got != bytes.size()) return false;
+  FileHandle output;
+  if (!output.Open(outputPath, Access::Write, Share::None, Disposition::CreateAlways)) return false;
+  if (output.Write(bytes.data(), bytes.size()) && platform::CopyPermissions(stub, output)) return true;
+  output.Close();
+  platform::DeleteFileQuietly(outputPath);
+  return false;
 }
 
 uint32_t MeasureOutput(const char* outputPath) {
@@ -104,7 +122,7 @@ bool BuildPackage(const char* stubPath, const char* archivePath, const char* out
     LoadDefinition(definition, archivePath, outputPath);
 
     platform::ConsolePrint("\n- copying stub from '%s'", {stubPath});
-    if (!platform::CopyFileReplacing(stubPath, outputPath)) {
+    if (!CopyStub(stubPath, outputPath)) {
       platform::ConsolePrint("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
       Fail();
     }

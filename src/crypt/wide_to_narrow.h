@@ -1,13 +1,12 @@
 #pragma once
-// UTF-16 text to 8-bit text in a Windows-style code page.
+// UTF-16 text to 8-bit text in a code page of the tool's home system
+// (platform/code_page.h names them).
 
 #include <cstddef>
 
-// Code pages understood: 0 and 3 (the process locale's charset, standing in
-// for the system's and the thread's ANSI code page) and 65001 (UTF-8).
-inline constexpr unsigned kCodePageAnsi = 0;
-inline constexpr unsigned kCodePageThreadAnsi = 3;
-inline constexpr unsigned kCodePageUtf8 = 65001;
+#include "platform/code_page.h"
+
+using platform::kCodePageThreadAnsi;
 
 // Converts text, its terminating NUL included, into buffer of size bytes.
 // Returns buffer, or null when either pointer is null, the text cannot be

@@ -1,6 +1,6 @@
 #include "package/member_name.h"
 
-#include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 std::u16string DefinitionMemberName(std::string_view path) {

@@ -1,6 +1,5 @@
 #include "package/tv_pkg.h"
 
-#include <filesystem>
 #include <limits>
 
 #include "package/element_text.h"
@@ -12,13 +11,6 @@ namespace {
 
 constexpr char16_t kEnglish[] = u"en";
 constexpr char16_t kPackageDataMember[] = u"tv_data.xml";
-
-// Size of the whole file the archive is in; the bound for declared sizes.
-uint64_t FileSize(const char* path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  return error ? 0 : static_cast<uint64_t>(size);
-}
 
 int ParseDocument(CTrvXMLReader& reader, const std::vector<uint8_t>& bytes) {
   // Members are capped far below the parser's signed 32-bit length.
@@ -50,7 +42,8 @@ bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* n
   // Released on every path, an exception from the deciphering included.
   trvzip::ZIP_File archive;
   if (archive.Open(path, true) != trvzip::kZipOk) return false;
-  const uint64_t archiveSize = FileSize(path);
+  // The whole file the archive is in bounds the sizes its members declare.
+  const uint64_t archiveSize = archive.GetFileSize();
   if (!LoadDefinition(archive, memberName, archiveSize)) return false;
 
   bool result = true;

@@ -95,7 +95,7 @@ bool ReplaceImageFile(const std::string& path, std::span<const uint8_t> bytes, u
   if (!ec) fs::permissions(*temporary, mode, ec);
   if (!ec) fs::rename(*temporary, target, ec);
   if (ec) {
-    SetError(error, platform::ErrorFromErrno(ec.value()));
+    SetError(error, platform::kErrorAccessDenied);
     fs::remove(*temporary, ec);
     return false;
   }

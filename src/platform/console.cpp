@@ -1,6 +1,4 @@
-#include "console.h"
-
-#include <cstdio>
+#include "platform/console.h"
 
 namespace platform {
 
@@ -17,10 +15,6 @@ std::string FormatText(std::string_view format, std::initializer_list<std::strin
     }
   }
   return out;
-}
-
-void ConsoleWrite(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void ConsolePrint(std::string_view format, std::initializer_list<std::string_view> args) {

@@ -1,12 +1,13 @@
 #pragma once
 // A file handle with the access, sharing and creation rules of the system the
-// tool was designed for, on POSIX descriptors with 64-bit positions.
+// tool was designed for, and 64-bit positions.
 //
-// Sharing is emulated with flock(): a handle that reads and lets others read
-// takes a shared lock, every other handle an exclusive one, so a file held
-// without sharing cannot be opened a second time, from this process or another.
-// A file with no write permission bit refuses to open for writing, as a
-// read-only file does, even for root.
+// On Windows these are the system's own rules. On POSIX systems sharing is
+// emulated with flock(): a handle that reads and lets others read takes a
+// shared lock, every other handle an exclusive one, so a file held without
+// sharing cannot be opened a second time, from this process or another. A
+// file with no write permission bit refuses to open for writing, as a
+// read-only file does, even for root. Only regular files open.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +18,14 @@ namespace platform {
 
 enum class Access { Read, Write, ReadWrite };
 enum class Share { None, Read };
-enum class Disposition { OpenExisting, CreateAlways };
+enum class Disposition {
+  OpenExisting,
+  // A new, empty file takes the name: an existing entry is removed by name
+  // first (a link is replaced, never followed; a file's data is never
+  // truncated in place), unless it is a read-only file, a file another handle
+  // holds, or not a file at all. The new file is created exclusively.
+  CreateAlways,
+};
 
 // Error numbers in the style of the platform the tool was designed for.
 enum ErrorCode : uint32_t {
@@ -31,13 +39,19 @@ enum ErrorCode : uint32_t {
   kErrorReadFault = 30,
   kErrorSharingViolation = 32,
   kErrorHandleDiskFull = 39,
+  kErrorFileExists = 80,
   kErrorInvalidParameter = 87,
   kErrorDiskFull = 112,
   kErrorBadExeFormat = 193,
 };
 
-// Maps an errno value to one of the codes above.
-uint32_t ErrorFromErrno(int err);
+// What makes two open files the same file (device and file number, or volume
+// serial number and file index).
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 class FileHandle {
  public:
@@ -52,23 +66,37 @@ class FileHandle {
   // LastError() telling why.
   bool Open(const std::string& path, Access access, Share share, Disposition disposition);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
-  int Descriptor() const { return fd_; }
+  bool IsOpen() const { return handle_ != kInvalid; }
   uint32_t LastError() const { return lastError_; }
 
-  // Reads up to count bytes, retrying short reads until count or the end of
-  // the file. Returns the number delivered (0 at the end), or nullopt on error.
+  // Reads up to count bytes at the current position, retrying short reads
+  // until count or the end of the file. Returns the number delivered (0 at
+  // the end), or nullopt on error.
   std::optional<std::size_t> Read(void* buffer, std::size_t count);
-  // Writes all count bytes; false on any failure or short write.
+  // The same at an absolute position; the current position is unspecified
+  // afterwards.
+  std::optional<std::size_t> ReadAt(uint64_t position, void* buffer, std::size_t count);
+  // Writes all count bytes at the current position; false on any failure.
   bool Write(const void* buffer, std::size_t count);
-  // Moves to an absolute position; returns the new position or nullopt.
-  std::optional<uint64_t> Seek(uint64_t position);
+  // The same at an absolute position; the current position is unspecified
+  // afterwards.
+  bool WriteAt(uint64_t position, const void* buffer, std::size_t count);
+  // Moves to an absolute position; true only when it landed there.
+  bool Seek(uint64_t position);
+  // Moves to the end; the new position, or nullopt.
   std::optional<uint64_t> SeekToEnd();
-  std::optional<uint64_t> Position() const;
   std::optional<uint64_t> Size() const;
+  // Cuts or extends the file to size bytes; the position is unspecified afterwards.
+  bool Truncate(uint64_t size);
+  std::optional<FileIdentity> Identity() const;
+
+  // The descriptor or handle, for the platform layer's own use.
+  intptr_t Native() const { return handle_; }
+  void SetLastError(uint32_t code) { lastError_ = code; }
 
  private:
-  int fd_ = -1;
+  static constexpr intptr_t kInvalid = -1;
+  intptr_t handle_ = kInvalid;
   uint32_t lastError_ = kErrorSuccess;
 };
 

@@ -1,28 +1,26 @@
 #pragma once
-// Whole-file operations and the few other system services the tool needs.
+// Operations on files by name, and the few other system services the tool needs.
 
 #include <string>
-#include <string_view>
+
+#include "platform/file_handle.h"
 
 namespace platform {
 
-// Copies source to target, replacing an existing target. The copy is always
-// writable by its owner, so the version resource can be rewritten in it.
-// Returns false, leaving nothing half-written behind the caller's back, when
-// the source cannot be read or the target cannot be written.
-bool CopyFileReplacing(const std::string& source, const std::string& target);
-
-// Deletes a file; the result is not reported.
+// Deletes a file by its name (a link itself, never what it points at); the
+// result is not reported.
 void DeleteFileQuietly(const std::string& path);
 
-// True when both paths name the same existing file (same device and inode).
+// True when both paths name the same existing file.
 bool IsSameFile(const std::string& a, const std::string& b);
 
-// Sounds a tone: a BEL on standard error when it is a terminal, else nothing.
-void Beep(unsigned frequencyHz, unsigned durationMs);
+// Gives target the permissions of source, plus write permission for its
+// owner, so that a copy of a read-only program can still be updated. False
+// when the system refuses.
+bool CopyPermissions(const FileHandle& source, FileHandle& target);
 
-// The file-name component of a path: no drive ("X:"), no directory (up to the
-// last '\' or '/'), no extension (from the last '.' of what remains).
-std::string_view FileNameComponent(std::string_view path);
+// Sounds a tone where the system can: a BEL on standard error when it is a
+// terminal on POSIX systems.
+void Beep(unsigned frequencyHz, unsigned durationMs);
 
 }  // namespace platform

@@ -1,80 +1,142 @@
-#include "text.h"
+// UTF-8 and UTF-16 by hand rather than through a conversion descriptor:
+// names, texts and paths are converted often and in small pieces.
 
-#include <iconv.h>
-#include <langinfo.h>
+#include <cstdint>
 
-#include <cerrno>
-#include <cstring>
-#include <vector>
+#include "platform/text.h"
 
 namespace platform {
 
 namespace {
 
-// Runs one whole conversion through iconv; nullopt on any error.
-std::optional<std::string> Convert(const char* to, const char* from, const char* data,
-                                   std::size_t size) {
-  iconv_t cd = ::iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string out;
-  std::vector<char> chunk(4096);
-  char* in = const_cast<char*>(data);
-  std::size_t inLeft = size;
-  bool ok = true;
-  while (true) {
-    char* outPtr = chunk.data();
-    std::size_t outLeft = chunk.size();
-    const std::size_t r = ::iconv(cd, inLeft ? &in : nullptr, &inLeft, &outPtr, &outLeft);
-    out.append(chunk.data(), chunk.size() - outLeft);
-    if (r != static_cast<std::size_t>(-1)) {
-      if (inLeft == 0) break;
-      continue;
-    }
-    if (errno == E2BIG) continue;
-    ok = false;
-    break;
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Decodes one sequence at data[i]; returns its length, or 0 when it is malformed.
+std::size_t DecodeOne(const unsigned char* data, std::size_t size, std::size_t i,
+                      uint32_t* codePoint) {
+  const unsigned char lead = data[i];
+  std::size_t length = 0;
+  uint32_t value = 0;
+  uint32_t minimum = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
   }
-  ::iconv_close(cd);
-  if (!ok) return std::nullopt;
-  return out;
+  if (size - i < length) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if (!IsContinuation(data[i + k])) return 0;
+    value = (value << 6) | (data[i + k] & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *codePoint = value;
+  return length;
 }
 
-std::u16string FromBytes(const std::string& bytes) {
-  std::u16string out(bytes.size() / 2, u'\0');
-  std::memcpy(out.data(), bytes.data(), out.size() * 2);
-  return out;
+// Decodes text onto out; malformed sequences become U+FFFD, or end the
+// conversion with false when strict.
+bool DecodeUtf8(std::u16string& out, std::string_view text, bool strict) {
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  out.reserve(out.size() + size);
+  for (std::size_t i = 0; i < size;) {
+    if (data[i] < 0x80) {
+      out.push_back(data[i++]);
+      continue;
+    }
+    uint32_t cp = 0;
+    const std::size_t length = DecodeOne(data, size, i, &cp);
+    if (length == 0) {
+      if (strict) return false;
+      out.push_back(kReplacement);
+      ++i;
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char16_t>(cp));
+      i += length;
+    } else {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      i += length;
+    }
+  }
+  return true;
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void AppendCodePoint(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Encodes text onto out; lone surrogates become U+FFFD, or end the
+// conversion with false when strict.
+bool EncodeUtf8(std::string& out, std::u16string_view text, bool strict) {
+  out.reserve(out.size() + text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      AppendCodePoint(out, 0x10000 + ((uint32_t{c} - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      if (strict) return false;
+      AppendCodePoint(out, kReplacement);
+    } else {
+      AppendCodePoint(out, c);
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
-std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
-  return Convert("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(text.data()),
-                 text.size() * 2);
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view utf8) {
+  DecodeUtf8(out, utf8, false);
 }
 
-std::string Narrow(std::u16string_view utf16) {
-  if (auto r = Utf16ToUtf8(utf16)) return *r;
-  std::string out;
-  for (char16_t c : utf16) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  if (!DecodeUtf8(out, text, true)) return std::nullopt;
   return out;
 }
 
-std::string LocaleCharset() {
-  const char* cs = ::nl_langinfo(CODESET);
-  if (cs == nullptr || *cs == '\0' || std::strcmp(cs, "ANSI_X3.4-1968") == 0) return "UTF-8";
-  return cs;
+std::u16string Widen(std::string_view utf8) {
+  std::u16string out;
+  AppendUtf8AsUtf16(out, utf8);
+  return out;
 }
 
-std::optional<std::string> WideToLocale(std::u16string_view text) {
-  const std::string charset = LocaleCharset();
-  return Convert(charset.c_str(), "UTF-16LE", reinterpret_cast<const char*>(text.data()),
-                 text.size() * 2);
+std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  if (!EncodeUtf8(out, text, true)) return std::nullopt;
+  return out;
 }
 
-std::optional<std::u16string> DecodeCharset(std::string_view bytes, const char* charset) {
-  auto r = Convert("UTF-16LE", charset, bytes.data(), bytes.size());
-  if (!r) return std::nullopt;
-  return FromBytes(*r);
+std::string Narrow(std::u16string_view utf16) {
+  std::string out;
+  EncodeUtf8(out, utf16, false);
+  return out;
 }
 
 }  // namespace platform

@@ -1,8 +1,10 @@
 #include "xml/shift_jis_encoding.h"
 
-#include <iconv.h>
-
 #include <cstddef>
+#include <string_view>
+
+#include "platform/ascii.h"
+#include "platform/code_page.h"
 
 namespace {
 
@@ -23,49 +25,9 @@ constexpr std::array<int, 256> MakeShiftJisByteMap() {
 }
 
 bool IsShiftJisName(const XML_Char* name) {
-  static constexpr char kName[] = "SHIFT_JIS";
-  if (name == nullptr) return false;
-  std::size_t i = 0;
-  for (; kName[i] != '\0'; ++i) {
-    char c = name[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != kName[i]) return false;
-  }
-  return name[i] == '\0';
+  return name != nullptr &&
+         platform::EqualsNoCaseAscii(std::string_view(name), std::string_view("Shift_JIS"));
 }
-
-// One descriptor per thread, opened on first use: Expat asks for every pair.
-class Cp932Decoder {
- public:
-  Cp932Decoder() : cd(::iconv_open("UTF-16LE", "CP932")) {}
-  ~Cp932Decoder() {
-    if (IsOpen()) ::iconv_close(cd);
-  }
-  Cp932Decoder(const Cp932Decoder&) = delete;
-  Cp932Decoder& operator=(const Cp932Decoder&) = delete;
-
-  int Decode(const char* bytes) {
-    if (!IsOpen()) return -1;
-    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char in[2] = {bytes[0], bytes[1]};
-    unsigned char out[8] = {};
-    char* inPtr = in;
-    char* outPtr = reinterpret_cast<char*>(out);
-    std::size_t inLeft = sizeof in;
-    std::size_t outLeft = sizeof out;
-    if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) return -1;
-    // Exactly one unit for both bytes; nothing, two characters or a surrogate
-    // pair is not a character the parser can take from one sequence.
-    if (inLeft != 0 || sizeof out - outLeft != 2) return -1;
-    const int unit = out[0] | (out[1] << 8);
-    if (unit >= 0xD800 && unit <= 0xDFFF) return -1;
-    return unit;
-  }
-
- private:
-  bool IsOpen() const { return cd != reinterpret_cast<iconv_t>(-1); }
-  iconv_t cd;
-};
 
 }  // namespace
 
@@ -80,6 +42,9 @@ int XMLCALL OnUnknownEncoding(void* /*handlerData*/, const XML_Char* name, XML_E
 
 int XMLCALL ConvertShiftJisPair(void* /*data*/, const char* bytes) {
   if (bytes == nullptr) return -1;
-  thread_local Cp932Decoder decoder;
-  return decoder.Decode(bytes);
+  const auto unit = platform::CodePageToWide(std::string_view(bytes, 2), platform::kCodePageShiftJis);
+  // Exactly one unit for both bytes; nothing, two characters or a surrogate
+  // pair is not a character the parser can take from one sequence.
+  if (!unit || unit->size() != 1 || ((*unit)[0] >= 0xD800 && (*unit)[0] <= 0xDFFF)) return -1;
+  return (*unit)[0];
 }

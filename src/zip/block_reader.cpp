@@ -10,8 +10,7 @@ BlockReader::BlockReader(platform::FileHandle& file, std::size_t blockSize)
 
 bool BlockReader::Fill(uint64_t pos) {
   length_ = 0;
-  const auto landed = file_.Seek(pos);
-  if (!landed || *landed != pos) return false;
+  if (!file_.Seek(pos)) return false;
   const auto got = file_.Read(block_.data(), block_.size());
   if (!got) return false;
   start_ = pos;
@@ -33,8 +32,7 @@ std::optional<std::size_t> BlockReader::ReadAt(uint64_t pos, void* out, std::siz
     }
     if (count - done >= block_.size()) {
       // Too large to gain from the block: read straight into the caller's memory.
-      const auto landed = file_.Seek(pos);
-      if (!landed || *landed != pos) return std::nullopt;
+      if (!file_.Seek(pos)) return std::nullopt;
       const auto got = file_.Read(dest + done, count - done);
       if (!got) return std::nullopt;
       return done + *got;

@@ -51,8 +51,7 @@ int64_t ZIP_File::FindEndRecord() {
   for (uint64_t back = 4; back < range;) {
     back = std::min(back + kSearchStep, range);
     const uint64_t start = fileSize - back;
-    const auto landed = file.Seek(start);
-    if (!landed || *landed != start) return 0;
+    if (!file.Seek(start)) return 0;
     const auto got = file.Read(window.data(), std::min<uint64_t>(window.size(), back));
     if (!got) return 0;
     for (std::size_t i = *got >= 4 ? *got - 3 : 0; i-- > 0;) {

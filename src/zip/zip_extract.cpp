@@ -19,8 +19,7 @@ constexpr uint32_t kDeflated = 8;
 // archive is shorter than its directory says.
 bool Refill(ZipReadState& state) {
   const uint32_t n = std::min(ZipReadState::kBufferSize, state.compressedRemaining);
-  const auto landed = state.file->Seek(state.position);
-  if (!landed || *landed != state.position) return false;
+  if (!state.file->Seek(state.position)) return false;
   const auto got = state.file->Read(state.buffer.get(), n);
   if (!got || *got != n) return false;
   state.position += n;
@@ -62,8 +61,7 @@ int ZIP_FileEntry::OpenRead(ZipReadState* state) {
   state->file = sourceFile;
   state->position = dataOffset;
   if (sourceFile == nullptr) return kZipErrorSeek;
-  const auto landed = sourceFile->Seek(dataOffset);
-  if (!landed || *landed != dataOffset) return kZipErrorSeek;
+  if (!sourceFile->Seek(dataOffset)) return kZipErrorSeek;
   state->stream = z_stream{};
   if (method != kStored) {
     if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) return kZipErrorNoEndRecord;

@@ -4,7 +4,8 @@
 
 #include <string_view>
 
-#include "platform/text.h"
+#include "platform/ascii.h"
+#include "platform/code_page.h"
 #include "zip/output_buffer.h"
 #include "zip/zip_format.h"
 
@@ -14,14 +15,8 @@ using namespace format;
 
 namespace {
 
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
+  return platform::EqualsNoCaseAscii(a, b);
 }
 
 }  // namespace
@@ -53,7 +48,7 @@ int ZIP_File::Close() {
 
 ZIP_FileEntry* ZIP_File::FindEntry(const char16_t* name) {
   if (name == nullptr) return nullptr;
-  const auto narrow = platform::WideToLocale(std::u16string_view(name));
+  const auto narrow = platform::WideToCodePage(std::u16string_view(name), platform::kCodePageThreadAnsi);
   if (!narrow) return nullptr;
   for (const auto& entry : entries) {
     if (entry->name && EqualsNoCase(*narrow, *entry->name)) return entry.get();
@@ -90,8 +85,7 @@ int ZIP_File::Save(const std::string& path, bool reopen) {
 
 int ZIP_File::WriteArchive(OutputBuffer& output) {
   if (hasPrefix && file.IsOpen()) {
-    const auto landed = file.Seek(0);
-    if (!landed || *landed != 0) return kZipErrorSeek;
+    if (!file.Seek(0)) return kZipErrorSeek;
     if (!CopyFileRange(file, output, prefixSize)) return kZipErrorWrite;
   }
   if (const int r = LayOutMembers()) return r;

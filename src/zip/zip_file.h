@@ -48,6 +48,8 @@ class ZIP_File {
   bool HasPrefix() const { return hasPrefix; }
   uint32_t GetCentralDirOffset() const { return centralDirOffset; }
   bool IsOpen() const { return file.IsOpen(); }
+  // Size of the whole file the archive is in; 0 when closed.
+  uint64_t GetFileSize() const { return file.Size().value_or(0); }
   // The archive comment, cut at its first zero byte; null when there is none.
   const char* GetComment() const { return comment ? comment->c_str() : nullptr; }
 

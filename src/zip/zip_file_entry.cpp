@@ -64,8 +64,7 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output) const {
 
 int ZIP_FileEntry::CopyData(OutputBuffer& output) const {
   if (sourceFile == nullptr) return kZipErrorSeek;
-  const auto landed = sourceFile->Seek(dataOffset);
-  if (!landed || *landed != dataOffset) return kZipErrorSeek;
+  if (!sourceFile->Seek(dataOffset)) return kZipErrorSeek;
   return CopyFileRange(*sourceFile, output, dataSize) ? kZipOk : kZipErrorWrite;
 }
 

@@ -103,14 +103,20 @@ TEST_F(BuildFailure, FileStepsReportTheirPaths) {
   fs::remove(output + ".tmp");
   ::chmod(good.c_str(), 0644);
 
-  // A temporary path that leads to the output itself: the temporary file is
-  // then held open for reading when the output is opened for appending.
-  fs::create_symlink(output, output + ".tmp");
-  ExpectFailure({stub, good, output},
-                prelude + "\n- modifying offsets in the .zip file '" + good +
-                    "'\n- opening temporary file '" + output + ".tmp'\n- opening output file '" +
-                    output + "'\nERROR: unable to open '" + output + "'" + kFailed);
-  EXPECT_FALSE(fs::is_symlink(output + ".tmp"));
+  // Links planted at the temporary path are replaced, never written through.
+  const std::string precious = dir.File("precious.txt");
+  testsupport::WriteFile(precious, std::string("precious"));
+  fs::create_symlink(precious, output + ".tmp");
+  EXPECT_EQ(e2e::RunZipgraft({stub, good, output}).exitCode, 0);
+  fs::create_hard_link(precious, output + ".tmp");
+  EXPECT_EQ(e2e::RunZipgraft({stub, good, output}).exitCode, 0);
+  // ...and so is a second name of somebody's file at the output path.
+  fs::remove(output);
+  fs::create_hard_link(precious, output);
+  EXPECT_EQ(e2e::RunZipgraft({stub, good, output}).exitCode, 0);
+  EXPECT_EQ(testsupport::ReadFile(precious).size(), 8u);
+  EXPECT_FALSE(fs::exists(output + ".tmp"));
+  fs::remove(output);
 
   fs::create_directory(output + ".tmp");
   ExpectFailure({stub, good, output},

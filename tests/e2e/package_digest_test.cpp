@@ -34,7 +34,7 @@ std::map<std::string, std::string> Archives() {
   }
   ziptest::Archive plain;
   plain.members = {Make("SETUP42.xml", e2e::Definition("Plain", "3.1.4")),
-                   Make("data/empty.bin", ""), Make("data/pattern.bin", ziptest::Pattern(70000, 3), 8)};
+                   Make("data/empty.bin", ""), Make("data/pattern.bin", testsupport::Pattern(70000, 3), 8)};
   // Extra fields with zero bytes in them, as Info-ZIP writes its timestamps,
   // and an archive comment.
   ziptest::Archive extras;

@@ -1,9 +1,16 @@
+// File handles and file operations as the rest of the tool relies on them:
+// sharing, read-only files, replacement by a new file, positions, identity,
+// copies. Portable: the same tests run on every system.
+
 #include "platform/file_handle.h"
-#include "platform/file_system.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
+
+#include "platform/file_copy.h"
+#include "platform/file_system.h"
+#include "platform/interrupt.h"
 #include "test_support.h"
 
 using platform::Access;
@@ -12,6 +19,18 @@ using platform::FileHandle;
 using platform::Share;
 
 namespace {
+
+namespace fs = std::filesystem;
+
+void MakeReadOnly(const std::string& path) {
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+}
+
+std::string Text(const std::string& path) {
+  const auto bytes = testsupport::ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(FileHandle, SharingRulesFollowTheRequestedAccess) {
   testsupport::TempDir dir;
@@ -29,73 +48,98 @@ TEST(FileHandle, SharingRulesFollowTheRequestedAccess) {
   ASSERT_TRUE(writer.Open(path, Access::ReadWrite, Share::None, Disposition::OpenExisting));
   FileHandle another;
   EXPECT_FALSE(another.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
-  // Creating anew over a file held unshared must fail and must not truncate it.
+  // Replacing a file held unshared must fail and leave it as it is.
   EXPECT_FALSE(another.Open(path, Access::ReadWrite, Share::None, Disposition::CreateAlways));
   writer.Close();
-  EXPECT_EQ(testsupport::ReadFile(path).size(), 5u);
+  EXPECT_EQ(Text(path), "hello");
 }
 
-TEST(FileHandle, ReadOnlyFileRefusesWritingEvenForRoot) {
+TEST(FileHandle, ReadOnlyFileRefusesWritingAndReplacementEvenForRoot) {
   testsupport::TempDir dir;
   const auto path = dir.File("ro.zip");
   testsupport::WriteFile(path, std::string("data"));
-  ::chmod(path.c_str(), 0444);
+  MakeReadOnly(path);
   FileHandle h;
   EXPECT_FALSE(h.Open(path, Access::ReadWrite, Share::None, Disposition::OpenExisting));
   EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
   EXPECT_FALSE(h.Open(path, Access::Write, Share::None, Disposition::CreateAlways));
-  EXPECT_TRUE(h.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
-}
-
-TEST(FileHandle, OnlyRegularFilesOpen) {
-  testsupport::TempDir dir;
-  ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0644), 0);
-  FileHandle h;
-  // Would block for ever if the open waited for a writer.
-  EXPECT_FALSE(h.Open(dir.File("pipe"), Access::Read, Share::Read, Disposition::OpenExisting));
-  EXPECT_FALSE(h.Open("/dev/zero", Access::Read, Share::Read, Disposition::OpenExisting));
-  EXPECT_FALSE(h.Open(dir.Path().string(), Access::Read, Share::Read, Disposition::OpenExisting));
   EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
+  EXPECT_TRUE(h.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_EQ(Text(path), "data");
 }
 
-TEST(FileHandle, MissingFileAndCreation) {
+TEST(FileHandle, ReplacementIsANewFileThatLeavesOtherNamesAlone) {
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir.File("old"), std::string("old contents"));
+  fs::create_hard_link(dir.File("old"), dir.File("second"));
+  FileHandle h;
+  ASSERT_TRUE(h.Open(dir.File("old"), Access::ReadWrite, Share::None, Disposition::CreateAlways));
+  EXPECT_EQ(h.Size().value(), 0u);
+  ASSERT_TRUE(h.Write("new", 3));
+  h.Close();
+  EXPECT_EQ(Text(dir.File("old")), "new");
+  // The data behind the other name was neither truncated nor written.
+  EXPECT_EQ(Text(dir.File("second")), "old contents");
+  // A directory is never removed to make room.
+  fs::create_directory(dir.File("sub"));
+  EXPECT_FALSE(h.Open(dir.File("sub"), Access::Write, Share::None, Disposition::CreateAlways));
+  EXPECT_TRUE(fs::is_directory(dir.File("sub")));
+}
+
+TEST(FileHandle, PositionsSizesAndIdentity) {
   testsupport::TempDir dir;
   FileHandle h;
   EXPECT_FALSE(h.Open(dir.File("none"), Access::Read, Share::Read, Disposition::OpenExisting));
   EXPECT_EQ(h.LastError(), platform::kErrorFileNotFound);
-  testsupport::WriteFile(dir.File("old"), std::string("old contents"));
-  ASSERT_TRUE(h.Open(dir.File("old"), Access::ReadWrite, Share::None, Disposition::CreateAlways));
-  EXPECT_EQ(h.Size().value(), 0u);
-  ASSERT_TRUE(h.Write("abc", 3));
-  ASSERT_EQ(h.Seek(1).value(), 1u);
+  ASSERT_TRUE(h.Open(dir.File("f"), Access::ReadWrite, Share::None, Disposition::CreateAlways));
+  ASSERT_TRUE(h.Write("abcdef", 6));
+  ASSERT_TRUE(h.Seek(1));
   char buf[8] = {};
-  EXPECT_EQ(h.Read(buf, sizeof buf).value(), 2u);
+  EXPECT_EQ(h.Read(buf, 2).value(), 2u);
   EXPECT_EQ(std::string(buf, 2), "bc");
-  EXPECT_EQ(h.Read(buf, sizeof buf).value(), 0u);
-}
+  EXPECT_EQ(h.ReadAt(4, buf, sizeof buf).value(), 2u);
+  EXPECT_EQ(std::string(buf, 2), "ef");
+  ASSERT_TRUE(h.WriteAt(2, "XY", 2));
+  ASSERT_TRUE(h.Truncate(5));
+  EXPECT_EQ(h.Size().value(), 5u);
+  EXPECT_EQ(h.SeekToEnd().value(), 5u);
+  EXPECT_EQ(h.ReadAt(0, buf, sizeof buf).value(), 5u);
+  EXPECT_EQ(std::string(buf, 5), "abXYe");
 
-TEST(FileSystem, CopyReplacesTargetAndKeepsItWritable) {
-  testsupport::TempDir dir;
-  testsupport::WriteFile(dir.File("src"), std::string("stub bytes"));
-  ::chmod(dir.File("src").c_str(), 0555);
-  testsupport::WriteFile(dir.File("dst"), std::string("a much longer old target file"));
-  ASSERT_TRUE(platform::CopyFileReplacing(dir.File("src"), dir.File("dst")));
-  EXPECT_EQ(testsupport::ReadFile(dir.File("dst")), testsupport::ReadFile(dir.File("src")));
-  FileHandle h;
-  EXPECT_TRUE(h.Open(dir.File("dst"), Access::Write, Share::None, Disposition::OpenExisting));
+  FileHandle same, other;
+  testsupport::WriteFile(dir.File("g"), std::string("g"));
   h.Close();
-  EXPECT_FALSE(platform::CopyFileReplacing(dir.File("src"), dir.File("src")));
-  EXPECT_FALSE(platform::CopyFileReplacing(dir.File("missing"), dir.File("dst2")));
+  ASSERT_TRUE(h.Open(dir.File("f"), Access::Read, Share::Read, Disposition::OpenExisting));
+  ASSERT_TRUE(same.Open(dir.File("f"), Access::Read, Share::Read, Disposition::OpenExisting));
+  ASSERT_TRUE(other.Open(dir.File("g"), Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_EQ(h.Identity().value(), same.Identity().value());
+  EXPECT_NE(h.Identity().value(), other.Identity().value());
+  EXPECT_TRUE(platform::IsSameFile(dir.File("f"), dir.File("./f")));
+  EXPECT_FALSE(platform::IsSameFile(dir.File("f"), dir.File("g")));
 }
 
-TEST(FileSystem, FileNameComponentSplitsLikeWindowsPaths) {
-  using platform::FileNameComponent;
-  EXPECT_EQ(FileNameComponent("D:\\out\\SETUP42.exe"), "SETUP42");
-  EXPECT_EQ(FileNameComponent("/tmp/out/pkg"), "pkg");
-  EXPECT_EQ(FileNameComponent("a.b.exe"), "a.b");
-  EXPECT_EQ(FileNameComponent("dir.d/name"), "name");
-  EXPECT_EQ(FileNameComponent("C:x.exe"), "x");
-  EXPECT_EQ(FileNameComponent(".hidden"), "");
+TEST(FileCopy, CopiesFromBothPositionsAndReportsTheFailingSide) {
+  testsupport::TempDir dir;
+  const std::string data = testsupport::Pattern(3 << 20);
+  testsupport::WriteFile(dir.File("src"), data);
+  FileHandle in, out;
+  ASSERT_TRUE(in.Open(dir.File("src"), Access::Read, Share::Read, Disposition::OpenExisting));
+  ASSERT_TRUE(out.Open(dir.File("dst"), Access::ReadWrite, Share::None, Disposition::CreateAlways));
+  ASSERT_TRUE(out.Write("head", 4));
+  ASSERT_TRUE(in.Seek(10));
+  EXPECT_EQ(platform::CopyFileData(in, out, data.size() - 20), platform::CopyResult::Done);
+  out.Close();
+  EXPECT_EQ(Text(dir.File("dst")), "head" + data.substr(10, data.size() - 20));
+
+  // A source shorter than promised is a failed read, not a short copy.
+  ASSERT_TRUE(out.Open(dir.File("dst"), Access::Write, Share::None, Disposition::CreateAlways));
+  ASSERT_TRUE(in.Seek(data.size() - 5));
+  EXPECT_EQ(platform::CopyFileData(in, out, 10), platform::CopyResult::ReadFailed);
+
+  ASSERT_TRUE(in.Seek(0));
+  platform::RequestInterrupt();
+  EXPECT_EQ(platform::CopyFileData(in, out, 100), platform::CopyResult::Interrupted);
+  platform::ClearInterrupted();
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
+// Text conversions, code pages, path splitting and the console's formatting.
+
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+
+#include "platform/ascii.h"
+#include "platform/code_page.h"
+#include "platform/console.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -12,20 +19,38 @@ TEST(Text, RoundTripsAndRejectsMalformedInput) {
   EXPECT_EQ(platform::Utf16ToUtf8(*wide).value(), utf8);
   EXPECT_FALSE(platform::Utf8ToUtf16("\xFF\xFE"));
   EXPECT_FALSE(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))));
+  // Lenient forms replace only what is malformed.
   EXPECT_EQ(platform::Widen("a\xFF"), u"a\uFFFD");
+  EXPECT_EQ(platform::Narrow(u"\u00EB" + std::u16string(1, char16_t(0xDC00)) + u"x"),
+            "\xC3\xAB\xEF\xBF\xBDx");
 }
 
-TEST(Text, DecodesOtherCharsets) {
-  EXPECT_EQ(platform::DecodeCharset("\x82\xA0", "CP932").value(), u"\u3042");
-  EXPECT_EQ(platform::DecodeCharset("\xE9", "ISO-8859-1").value(), u"\u00E9");
-  EXPECT_FALSE(platform::DecodeCharset("\x82", "CP932"));
+TEST(Text, CodePages) {
+  EXPECT_EQ(platform::CodePageToWide("\x82\xA0", platform::kCodePageShiftJis).value(), u"\u3042");
+  EXPECT_EQ(platform::CodePageToWide("\xB1", platform::kCodePageShiftJis).value(), u"\uFF71");
+  EXPECT_FALSE(platform::CodePageToWide("\x82", platform::kCodePageShiftJis));
+  EXPECT_EQ(platform::WideToCodePage(u"\u3042", platform::kCodePageShiftJis).value(), "\x82\xA0");
+  EXPECT_EQ(platform::WideToCodePage(u"setup42", platform::kCodePageThreadAnsi).value(), "setup42");
+  EXPECT_EQ(platform::WideToCodePage(u"\u00E9", platform::kCodePageUtf8).value(), "\xC3\xA9");
 }
 
-}  // namespace
+TEST(Text, AsciiCaseFoldLeavesOtherLettersAlone) {
+  EXPECT_TRUE(platform::EqualsNoCaseAscii<char>("SETUP42.Xml", "setup42.xML"));
+  EXPECT_FALSE(platform::EqualsNoCaseAscii<char>("\xC3\x89", "\xC3\xA9"));
+  EXPECT_TRUE(platform::EqualsNoCaseAscii<char16_t>(u"StringFileInfo", u"STRINGFILEINFO"));
+  EXPECT_FALSE(platform::EqualsNoCaseAscii<char16_t>(u"\u00C9", u"\u00E9"));
+  EXPECT_FALSE(platform::EqualsNoCaseAscii<char>("a", "ab"));
+}
 
-#include "platform/console.h"
-
-namespace {
+TEST(Path, FileNameComponentSplitsLikeWindowsPaths) {
+  using platform::FileNameComponent;
+  EXPECT_EQ(FileNameComponent("D:\\out\\SETUP42.exe"), "SETUP42");
+  EXPECT_EQ(FileNameComponent("/tmp/out/pkg"), "pkg");
+  EXPECT_EQ(FileNameComponent("a.b.exe"), "a.b");
+  EXPECT_EQ(FileNameComponent("dir.d/name"), "name");
+  EXPECT_EQ(FileNameComponent("C:x.exe"), "x");
+  EXPECT_EQ(FileNameComponent(".hidden"), "");
+}
 
 TEST(Console, FormatsPercentSInOrder) {
   EXPECT_EQ(platform::FormatText("\nERROR: unable to copy '%s' to '%s'", {"a.exe", "b 100%s.exe"}),

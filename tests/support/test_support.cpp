@@ -86,6 +86,15 @@ bool HaveProgram(const std::string& name) {
   return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1").exitCode == 0;
 }
 
+std::string Pattern(std::size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>('a' + (seed >> 16) % 7 + (i / 97) % 3);
+  }
+  return s;
+}
+
 std::string StubPath(const std::string& name) {
   return std::string(ZG_STUB_DIR) + "/" + name + ".exe";
 }

@@ -40,6 +40,9 @@ std::string ShellQuote(const std::string& text);
 // True when a program is on the PATH.
 bool HaveProgram(const std::string& name);
 
+// Deterministic bytes that deflate moderately well.
+std::string Pattern(std::size_t size, uint32_t seed = 1);
+
 // A stub program built by the fixtures, e.g. StubPath("stub64_full").
 std::string StubPath(const std::string& name);
 

@@ -17,7 +17,7 @@ class ZipExtractTest : public ::testing::Test {
  protected:
   ZIP_FileEntry& OpenMember(const Member& m) {
     Archive a;
-    a.members = {ziptest::Make("other", ziptest::Pattern(40000, 9), 8), m};
+    a.members = {ziptest::Make("other", testsupport::Pattern(40000, 9), 8), m};
     const std::string path = dir.File(std::to_string(++counter) + ".zip");
     ziptest::WriteText(path, ziptest::Build(a));
     EXPECT_EQ(zip.Open(path, true), 0);
@@ -36,8 +36,8 @@ TEST_F(ZipExtractTest, WholeMembersExtract) {
   for (const Member& m : {ziptest::Make("s", "stored"),
                           ziptest::Make("d", "deflated deflated deflated", 8),
                           ziptest::Make("0", ""), ziptest::Make("0d", "", 8),
-                          ziptest::Make("100k", ziptest::Pattern(100000, 4)),
-                          ziptest::Make("6m", ziptest::Pattern(6 << 20, 5), 8)}) {
+                          ziptest::Make("100k", testsupport::Pattern(100000, 4)),
+                          ziptest::Make("6m", testsupport::Pattern(6 << 20, 5), 8)}) {
     SCOPED_TRACE(m.name);
     ZIP_FileEntry& e = OpenMember(m);
     std::string out;
@@ -50,7 +50,7 @@ TEST_F(ZipExtractTest, WholeMembersExtract) {
 }
 
 TEST_F(ZipExtractTest, DamagedMembersFail) {
-  const std::string text = ziptest::Pattern(50000, 6);
+  const std::string text = testsupport::Pattern(50000, 6);
   struct Case {
     Member member;
     int expected;
@@ -80,7 +80,7 @@ TEST_F(ZipExtractTest, DamagedMembersFail) {
 }
 
 TEST_F(ZipExtractTest, SmallerBufferGetsTheFirstBytes) {
-  const std::string text = ziptest::Pattern(100000, 7);
+  const std::string text = testsupport::Pattern(100000, 7);
   for (uint16_t method : {0, 8}) {
     ZIP_FileEntry& e = OpenMember(ziptest::Make("m", text, method));
     std::string out;
@@ -90,7 +90,7 @@ TEST_F(ZipExtractTest, SmallerBufferGetsTheFirstBytes) {
 }
 
 TEST_F(ZipExtractTest, InterleavedReadsResumeWhereTheyStopped) {
-  const std::string text = ziptest::Pattern(300000, 8);
+  const std::string text = testsupport::Pattern(300000, 8);
   for (uint16_t method : {0, 8}) {
     ZIP_FileEntry& e = OpenMember(ziptest::Make("m", text, method));
     ZIP_FileEntry& other = *zip.Entries()[0];

@@ -75,7 +75,7 @@ class ZipInteropTest : public ::testing::Test {
     ASSERT_EQ(zip.Save(source + ".tmp", false), 0);
     EXPECT_EQ(testsupport::FileDigest(source), digest);
     const std::string combined = source + ".exe";
-    ziptest::WriteText(combined, ziptest::Pattern(kPrefix, 1) + ziptest::ReadText(source + ".tmp"));
+    ziptest::WriteText(combined, testsupport::Pattern(kPrefix, 1) + ziptest::ReadText(source + ".tmp"));
 
     const std::string test = Run("unzip -t " + ShellQuote(combined));
     EXPECT_NE(test.find("No errors detected"), std::string::npos) << test;
@@ -117,7 +117,7 @@ TEST_F(ZipInteropTest, PythonArchivesSurviveTheRewrite) {
 
 TEST_F(ZipInteropTest, SelfExtractorAdjustedByInfoZip) {
   MakeInfoZipArchives();
-  const std::string stub = ziptest::Pattern(12345, 2);
+  const std::string stub = testsupport::Pattern(12345, 2);
   ziptest::WriteText(dir.File("stub"), stub);
   Run("cd " + ShellQuote(dir.Path().string()) + " && cat stub infozip.zip > sfx && zip -q -A sfx");
   ZIP_File zip;

@@ -22,13 +22,13 @@ using ziptest::Member;
 Archive Sample() {
   Archive a;
   a.comment = "archive comment";
-  Member first = ziptest::Make("a.txt", ziptest::Pattern(5000, 1), 8);
+  Member first = ziptest::Make("a.txt", testsupport::Pattern(5000, 1), 8);
   first.extra = "UT\x05";
   first.centralExtra = "central";
   first.memberComment = "mc";
   a.members.push_back(first);
   a.members.push_back(ziptest::Make("empty", ""));
-  a.members.push_back(ziptest::Make("b.bin", ziptest::Pattern(70000, 2)));
+  a.members.push_back(ziptest::Make("b.bin", testsupport::Pattern(70000, 2)));
   return a;
 }
 
@@ -98,7 +98,7 @@ TEST_F(ZipSaveTest, ReopenAndPrefixCopies) {
   shifted.members[0].centralExtra.reset();
   shifted.members[0].memberComment.clear();
   shifted.shift = 40960;
-  const std::string withPrefix = ziptest::Pattern(40960, 3) + ziptest::Build(shifted);
+  const std::string withPrefix = testsupport::Pattern(40960, 3) + ziptest::Build(shifted);
   const std::string source = Write("pfx.exe", withPrefix);
   ASSERT_EQ(zip.Open(source, false), 0);
   ASSERT_TRUE(zip.HasPrefix());

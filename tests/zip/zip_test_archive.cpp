@@ -144,13 +144,5 @@ void WriteText(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Pattern(std::size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>('a' + (seed >> 16) % 7 + (i / 97) % 3);
-  }
-  return s;
-}
 
 }  // namespace ziptest

@@ -46,7 +46,5 @@ std::string CheckOffsets(const std::string& file);
 uint32_t Le32(const std::string& bytes, std::size_t at);
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& bytes);
-// Deterministic bytes that deflate moderately well.
-std::string Pattern(std::size_t size, uint32_t seed);
 
 }  // namespace ziptest

@@ -1,0 +1,258 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/file_handle.h"
+#include "platform/posix_error.h"
+
+namespace platform {
+
+namespace {
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+bool WantsWrite(Access access) { return access != Access::Read; }
+
+// A file whose permission bits allow nobody to write is read-only for every
+// caller, root included.
+bool IsReadOnlyFile(const struct stat& st) {
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Takes the lock that stands for the sharing mode; a conflict is a sharing
+// violation.
+bool Lock(int fd, bool shared, uint32_t* error) {
+  if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) return true;
+  *error = errno == EWOULDBLOCK ? kErrorSharingViolation : ErrorFromErrno(errno);
+  return false;
+}
+
+// Makes room for a new file at path. A symbolic link or a second name of a
+// file goes by its name alone; a file is removed only when it may be written
+// and no handle holds it.
+bool RemoveForReplacement(const std::string& path, uint32_t* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    *error = ErrorFromErrno(errno);
+    return false;
+  }
+  if (S_ISREG(st.st_mode)) {
+    if (IsReadOnlyFile(st)) {
+      *error = kErrorAccessDenied;
+      return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      const bool free = Lock(fd, false, error);
+      // Removed while locked, so nobody can take it over in between.
+      const bool removed = free && ::unlink(path.c_str()) == 0;
+      if (free && !removed) *error = ErrorFromErrno(errno);
+      ::close(fd);
+      return removed;
+    }
+  } else if (!S_ISLNK(st.st_mode)) {
+    *error = kErrorAccessDenied;  // a directory, device or pipe is not ours to remove
+    return false;
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    *error = ErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+int OpenFlags(Access access) {
+  int flags = O_CLOEXEC;
+  flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
+  return flags;
+}
+
+// Opens an existing regular file without following it into a pipe or device.
+int OpenExisting(const std::string& path, Access access, uint32_t* error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 &&
+      (S_ISDIR(st.st_mode) || (WantsWrite(access) && IsReadOnlyFile(st)))) {
+    *error = kErrorAccessDenied;
+    return -1;
+  }
+  // Non-blocking only for the open itself: a FIFO must not stall it.
+  const int fd = ::open(path.c_str(), OpenFlags(access) | O_NONBLOCK);
+  if (fd < 0) {
+    *error = ErrorFromErrno(errno);
+    return -1;
+  }
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    *error = kErrorAccessDenied;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int CreateNew(const std::string& path, Access access, uint32_t* error) {
+  if (!RemoveForReplacement(path, error)) return -1;
+  const int fd = ::open(path.c_str(), OpenFlags(access) | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+  if (fd < 0) *error = errno == EEXIST ? kErrorFileExists : ErrorFromErrno(errno);
+  return fd;
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() { Close(); }
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+    lastError_ = other.lastError_;
+  }
+  return *this;
+}
+
+bool FileHandle::Open(const std::string& path, Access access, Share share,
+                      Disposition disposition) {
+  Close();
+  lastError_ = kErrorSuccess;
+  const int fd = disposition == Disposition::CreateAlways ? CreateNew(path, access, &lastError_)
+                                                          : OpenExisting(path, access, &lastError_);
+  if (fd < 0) return false;
+  if (!Lock(fd, access == Access::Read && share == Share::Read, &lastError_)) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+void FileHandle::Close() {
+  if (IsOpen()) {
+    ::close(Fd(handle_));  // releases the flock as well
+    handle_ = kInvalid;
+  }
+}
+
+std::optional<std::size_t> FileHandle::Read(void* buffer, std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(Fd(handle_), out + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = ErrorFromErrno(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
+                                              std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto at = static_cast<off_t>(position + done);
+    const ssize_t n = at < 0 ? -1 : ::pread(Fd(handle_), out + done, count - done, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = at < 0 ? kErrorInvalidParameter : ErrorFromErrno(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+bool FileHandle::Write(const void* buffer, std::size_t count) {
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(Fd(handle_), in + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = ErrorFromErrno(errno);
+      return false;
+    }
+    if (n == 0) {
+      lastError_ = kErrorWriteFault;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t count) {
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto at = static_cast<off_t>(position + done);
+    const ssize_t n = at < 0 ? -1 : ::pwrite(Fd(handle_), in + done, count - done, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = at < 0 ? kErrorInvalidParameter : ErrorFromErrno(errno);
+      return false;
+    }
+    if (n == 0) {
+      lastError_ = kErrorWriteFault;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool FileHandle::Seek(uint64_t position) {
+  if (position > static_cast<uint64_t>(INT64_MAX)) {
+    lastError_ = kErrorInvalidParameter;
+    return false;
+  }
+  const off_t r = ::lseek(Fd(handle_), static_cast<off_t>(position), SEEK_SET);
+  if (r < 0) lastError_ = ErrorFromErrno(errno);
+  return r >= 0 && static_cast<uint64_t>(r) == position;
+}
+
+std::optional<uint64_t> FileHandle::SeekToEnd() {
+  const off_t r = ::lseek(Fd(handle_), 0, SEEK_END);
+  if (r < 0) {
+    lastError_ = ErrorFromErrno(errno);
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(r);
+}
+
+std::optional<uint64_t> FileHandle::Size() const {
+  struct stat st {};
+  if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool FileHandle::Truncate(uint64_t size) {
+  if (size > static_cast<uint64_t>(INT64_MAX) ||
+      ::ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0) {
+    lastError_ = size > static_cast<uint64_t>(INT64_MAX) ? kErrorInvalidParameter
+                                                         : ErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+std::optional<FileIdentity> FileHandle::Identity() const {
+  struct stat st {};
+  if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+}  // namespace platform
