@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "zip/output_buffer.h"
+
 namespace trvzip {
 
 BlockReader::BlockReader(platform::FileHandle& file, std::size_t blockSize)
@@ -10,30 +12,33 @@ BlockReader::BlockReader(platform::FileHandle& file, std::size_t blockSize)
 
 bool BlockReader::Fill(uint64_t pos) {
   length_ = 0;
-  if (!file_.Seek(pos)) return false;
-  const auto got = file_.Read(block_.data(), block_.size());
+  const auto got = file_.ReadAt(pos, block_.data(), block_.size());
   if (!got) return false;
   start_ = pos;
   length_ = *got;
   return true;
 }
 
+std::span<const uint8_t> BlockReader::Buffered(uint64_t pos) const {
+  if (pos < start_ || pos - start_ >= length_) return {};
+  return std::span<const uint8_t>(block_).subspan(static_cast<std::size_t>(pos - start_),
+                                                  length_ - static_cast<std::size_t>(pos - start_));
+}
+
 std::optional<std::size_t> BlockReader::ReadAt(uint64_t pos, void* out, std::size_t count) {
   auto* dest = static_cast<uint8_t*>(out);
   std::size_t done = 0;
   while (done < count) {
-    if (pos >= start_ && pos < start_ + length_) {
-      const std::size_t skip = static_cast<std::size_t>(pos - start_);
-      const std::size_t n = std::min(count - done, length_ - skip);
-      std::memcpy(dest + done, block_.data() + skip, n);
+    if (const auto have = Buffered(pos); !have.empty()) {
+      const std::size_t n = std::min(count - done, have.size());
+      std::memcpy(dest + done, have.data(), n);
       done += n;
       pos += n;
       continue;
     }
     if (count - done >= block_.size()) {
       // Too large to gain from the block: read straight into the caller's memory.
-      if (!file_.Seek(pos)) return std::nullopt;
-      const auto got = file_.Read(dest + done, count - done);
+      const auto got = file_.ReadAt(pos, dest + done, count - done);
       if (!got) return std::nullopt;
       return done + *got;
     }
@@ -43,15 +48,35 @@ std::optional<std::size_t> BlockReader::ReadAt(uint64_t pos, void* out, std::siz
   return done;
 }
 
-void BlockReader::ReadFixed(uint64_t pos, uint8_t* out, std::size_t count) {
-  const std::size_t got = ReadAt(pos, out, count).value_or(0);
-  std::fill(out + got, out + count, uint8_t{0});
+void BlockReader::ReadFixed(uint64_t pos, std::span<uint8_t> out) {
+  const std::size_t got = ReadAt(pos, out.data(), out.size()).value_or(0);
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(got), out.end(), uint8_t{0});
 }
 
-std::string BlockReader::ReadString(uint64_t pos, std::size_t count) {
-  std::string text(count, '\0');
-  text.resize(ReadAt(pos, text.data(), count).value_or(0));
-  return text;
+bool BlockReader::CopyTo(uint64_t pos, uint64_t count, OutputBuffer& output) {
+  while (count > 0) {
+    if (const auto have = Buffered(pos); !have.empty()) {
+      const auto n = static_cast<std::size_t>(std::min<uint64_t>(count, have.size()));
+      if (!output.Put(have.data(), n)) return false;
+      pos += n;
+      count -= n;
+      continue;
+    }
+    if (count < block_.size()) {
+      if (!Fill(pos) || length_ == 0) return false;
+      continue;
+    }
+    std::size_t room = 0;
+    uint8_t* space = output.Reserve(&room);
+    if (space == nullptr) return false;
+    const auto want = static_cast<std::size_t>(std::min<uint64_t>(count, room));
+    const auto got = file_.ReadAt(pos, space, want);
+    if (!got || *got != want) return false;  // a member cut short must not pass as whole
+    output.Commit(want);
+    pos += want;
+    count -= want;
+  }
+  return true;
 }
 
 }  // namespace trvzip

@@ -1,34 +1,41 @@
 #pragma once
 // Positioned reads through a read-ahead block, so that headers are parsed a
-// block at a time instead of one system call per field.
+// block at a time and small members are copied many to a read, instead of
+// one system call per field or member.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "platform/file_handle.h"
 
 namespace trvzip {
 
+class OutputBuffer;
+
 class BlockReader {
  public:
   BlockReader(platform::FileHandle& file, std::size_t blockSize);
 
   // Copies up to count bytes from the absolute position pos; fewer at the end
-  // of the file. nullopt when a seek or read fails.
+  // of the file. nullopt when a read fails.
   std::optional<std::size_t> ReadAt(uint64_t pos, void* out, std::size_t count);
 
   // A fixed-size record: bytes that cannot be read (end of file, read error)
   // read as zero, so truncation shows up in the next signature or comparison.
-  void ReadFixed(uint64_t pos, uint8_t* out, std::size_t count);
+  void ReadFixed(uint64_t pos, std::span<uint8_t> out);
 
-  // A variable field: as many of count bytes as the file holds.
-  std::string ReadString(uint64_t pos, std::size_t count);
+  // Copies count bytes from pos to output; large runs go straight from the
+  // file into the output's buffer. False when the file ends early or a read
+  // or write fails.
+  bool CopyTo(uint64_t pos, uint64_t count, OutputBuffer& output);
 
  private:
   bool Fill(uint64_t pos);
+  // The bytes of the block from pos on, or an empty span when pos is outside it.
+  std::span<const uint8_t> Buffered(uint64_t pos) const;
 
   platform::FileHandle& file_;
   std::vector<uint8_t> block_;

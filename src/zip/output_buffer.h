@@ -1,22 +1,29 @@
 #pragma once
-// Batches the small header writes and the large data copies of a save into
-// big writes, and remembers whether any of them failed.
+// Batches the header writes and data copies of a save into large writes,
+// remembers whether any of them failed, shows every byte written to an
+// observer (a checksum of the finished file), and stops when the user
+// interrupts.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <vector>
 
 #include "platform/file_handle.h"
 
 namespace trvzip {
 
+using WriteObserver = std::function<void(std::span<const uint8_t>)>;
+
 class OutputBuffer {
  public:
-  static constexpr std::size_t kDefaultCapacity = 1u << 20;
+  static constexpr std::size_t kDefaultCapacity = 4u << 20;
 
-  explicit OutputBuffer(platform::FileHandle& file, std::size_t capacity = kDefaultCapacity);
+  OutputBuffer(platform::FileHandle& file, WriteObserver observer = {},
+               std::size_t capacity = kDefaultCapacity);
 
-  // false when these bytes or an earlier flush could not be written.
+  // false when these bytes or an earlier write could not be written.
   bool Put(const void* bytes, std::size_t count);
   // Free space to fill in place (flushing first when the buffer is full);
   // nullptr when a flush fails.
@@ -25,14 +32,13 @@ class OutputBuffer {
   bool Flush();
 
  private:
+  bool WriteOut(const uint8_t* bytes, std::size_t count);
+
   platform::FileHandle& file_;
+  WriteObserver observer_;
   std::vector<uint8_t> buffer_;
   std::size_t used_ = 0;
   bool failed_ = false;
 };
-
-// Copies count bytes from the current position of from into to. A read that
-// fails or ends early fails the copy: a member cut short must not pass as whole.
-bool CopyFileRange(platform::FileHandle& from, OutputBuffer& to, uint64_t count);
 
 }  // namespace trvzip

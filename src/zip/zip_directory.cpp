@@ -7,11 +7,11 @@
 
 #include "zip/block_reader.h"
 #include "zip/zip_file.h"
-#include "zip/zip_format.h"
+#include "zip/zip_records.h"
 
 namespace trvzip {
 
-using namespace format;
+using namespace records;
 
 namespace {
 
@@ -23,17 +23,13 @@ constexpr std::size_t kSearchStep = 1024;
 constexpr std::size_t kCentralBlock = 64 * 1024;
 constexpr std::size_t kLocalBlock = 4 * 1024;
 
-// Names, extra fields and the comment are kept up to their first zero byte.
-std::optional<std::string> KeptString(const std::string& stored, uint32_t storedLength) {
-  if (storedLength == 0) return std::nullopt;
-  return stored.substr(0, std::min(stored.size(), std::strlen(stored.c_str())));
-}
+constexpr std::array<uint8_t, 4> kEndSignatureBytes = {0x50, 0x4B, 0x05, 0x06};
 
-bool SameHeaderValues(const uint8_t* central, const ZIP_FileEntry& e) {
-  return Get16(central + 6) == e.versionNeeded && Get16(central + 8) == e.flags &&
-         Get16(central + 10) == e.method && Get16(central + 12) == e.modTime &&
-         Get16(central + 14) == e.modDate && Get32(central + 16) == e.crc32 &&
-         Get32(central + 20) == e.compressedSize && Get32(central + 24) == e.uncompressedSize;
+template <std::size_t kSize>
+std::array<uint8_t, kSize> ReadRecord(BlockReader& reader, uint64_t position) {
+  std::array<uint8_t, kSize> raw;
+  reader.ReadFixed(position, raw);
+  return raw;
 }
 
 }  // namespace
@@ -43,7 +39,7 @@ bool SameHeaderValues(const uint8_t* central, const ZIP_FileEntry& e) {
 int64_t ZIP_File::FindEndRecord() {
   const auto size = file.Size();
   // Offsets on disk are 32-bit: a larger file cannot be described by them.
-  if (!size || *size > kMaxOffset) return kZipErrorSeek;
+  if (!size || *size > kMaxOffset) return kZipErrorFileSize;
   const uint64_t fileSize = *size;
   const uint64_t range = std::min(fileSize, kSearchRange);
   std::array<uint8_t, kSearchStep + 4> window;
@@ -51,86 +47,118 @@ int64_t ZIP_File::FindEndRecord() {
   for (uint64_t back = 4; back < range;) {
     back = std::min(back + kSearchStep, range);
     const uint64_t start = fileSize - back;
-    if (!file.Seek(start)) return 0;
-    const auto got = file.Read(window.data(), std::min<uint64_t>(window.size(), back));
+    const auto got = file.ReadAt(start, window.data(), std::min<uint64_t>(window.size(), back));
     if (!got) return 0;
     for (std::size_t i = *got >= 4 ? *got - 3 : 0; i-- > 0;) {
-      if (Get32(window.data() + i) == kEndSignature) return static_cast<int64_t>(start + i);
+      if (std::equal(kEndSignatureBytes.begin(), kEndSignatureBytes.end(), window.data() + i)) {
+        return static_cast<int64_t>(start + i);
+      }
     }
   }
   return 0;
 }
 
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {
-  uint8_t record[kEndRecordSize];
-  reader.ReadFixed(position, record, sizeof record);
-  if (Get32(record) != kEndSignature) return kZipErrorFormat;
-  const uint32_t commentLength = Get16(record + 20);
-  centralDirOffset = Get32(record + 16);
-  if (commentLength > 0) {
-    comment = KeptString(reader.ReadString(position + kEndRecordSize, commentLength),
-                         commentLength);
+  const auto raw = ReadRecord<kEndRecordSize>(reader, position);
+  bytes::ByteReader in(raw);
+  const EndRecord end = records::ReadEndRecord(in);
+  if (end.signature != kEndSignature) return kZipErrorFormat;
+  centralDirOffset = end.directoryOffset;
+  if (end.commentLength > 0) {
+    std::string text(end.commentLength, '\0');
+    text.resize(reader.ReadAt(position + kEndRecordSize, text.data(), text.size()).value_or(0));
+    // Kept up to its first zero byte.
+    comment = text.substr(0, std::strlen(text.c_str()));
   }
-  *total = Get16(record + 10);
-  const bool oneDisk = Get16(record + 4) == 0 && Get16(record + 6) == 0 &&
-                       Get16(record + 8) == *total;
-  if (!oneDisk) {
+  *total = end.totalRecords;
+  if (end.disk != 0 || end.directoryDisk != 0 || end.recordsOnDisk != end.totalRecords) {
     centralDirOffset = 0;
     return kZipErrorFormat;
   }
   return kZipOk;
 }
 
-// Reads the central header at *position and its local header into a new
+// Appends the length bytes at position to the string store, and a zero byte;
+// with cutAtZero only those before the first zero byte count. *kept is the
+// count kept; fewer than length when the file ends first.
+bool ZIP_File::KeepString(BlockReader& reader, uint64_t position, uint32_t length,
+                          bool cutAtZero, uint32_t* kept) {
+  const std::size_t at = strings.size();
+  strings.resize(at + length + 1);
+  const std::size_t got = reader.ReadAt(position, strings.data() + at, length).value_or(0);
+  *kept = static_cast<uint32_t>(cutAtZero ? ::strnlen(strings.data() + at, got) : got);
+  strings.resize(at + *kept + 1);
+  strings.back() = '\0';
+  return *kept == length;
+}
+
+// Reads the central header at *position and its local header into the next
 // member; *position moves past the central header.
 int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
                          uint32_t* lowest) {
-  uint8_t ch[kCentralHeaderSize];
-  central.ReadFixed(*position, ch, sizeof ch);
-  if (Get32(ch) != kCentralSignature) return kZipErrorFormat;
-  const uint32_t nameLength = Get16(ch + 28);
-  const std::string centralName = central.ReadString(*position + sizeof ch, nameLength);
+  const auto rawCentral = ReadRecord<kCentralHeaderSize>(central, *position);
+  bytes::ByteReader centralIn(rawCentral);
+  const CentralHeader ch = ReadCentralHeader(centralIn);
+  if (ch.signature != kCentralSignature) return kZipErrorFormat;
+  const uint64_t centralNameAt = *position + kCentralHeaderSize;
   // The central extra field and member comment are not kept.
-  *position += sizeof ch + nameLength + Get16(ch + 30) + Get16(ch + 32);
+  *position = centralNameAt + ch.common.nameLength + ch.common.extraLength + ch.commentLength;
 
-  std::unique_ptr<ZIP_FileEntry> e(new (std::nothrow) ZIP_FileEntry);
-  if (!e) return kZipErrorNoMemory;
-  const uint32_t offset = Get32(ch + 42);
+  const uint32_t offset = ch.localHeaderOffset;
   *lowest = std::min(*lowest, offset);
-  uint8_t lh[kLocalHeaderSize];
-  local.ReadFixed(offset, lh, sizeof lh);
-  if (Get32(lh) != kLocalSignature) return kZipErrorFormat;
-  const uint32_t localNameLength = Get16(lh + 26);
-  const uint32_t localExtraLength = Get16(lh + 28);
-  const std::string localName = local.ReadString(offset + sizeof lh, localNameLength);
-  const uint64_t extraAt = offset + sizeof lh + localNameLength;
-  const uint64_t dataAt = extraAt + localExtraLength;
-  if (dataAt > kMaxOffset) return kZipErrorFormat;
-
-  e->versionMadeBy = Get16(ch + 4);
-  e->versionNeeded = Get16(lh + 4);
-  e->flags = Get16(lh + 6);
-  e->method = Get16(lh + 8);
-  e->modTime = Get16(lh + 10);
-  e->modDate = Get16(lh + 12);
-  e->crc32 = Get32(lh + 14);
-  e->compressedSize = Get32(lh + 18);
-  e->uncompressedSize = Get32(lh + 22);
-  e->diskNumberStart = Get16(ch + 34);
-  e->internalAttributes = Get16(ch + 36);
-  e->externalAttributes = Get32(ch + 38);
-  e->localHeaderOffset = offset;
-  e->sourceFile = &file;
-  e->dataOffset = static_cast<uint32_t>(dataAt);
-  e->dataSize = e->compressedSize;
-  e->name = KeptString(localName, localNameLength);
-  e->extraField = KeptString(local.ReadString(extraAt, localExtraLength), localExtraLength);
+  const auto rawLocal = ReadRecord<kLocalHeaderSize>(local, offset);
+  bytes::ByteReader localIn(rawLocal);
+  const LocalHeader lh = ReadLocalHeader(localIn);
+  if (lh.signature != kLocalSignature) return kZipErrorFormat;
+  const uint64_t nameAt = offset + kLocalHeaderSize;
+  const uint64_t extraAt = nameAt + lh.common.nameLength;
+  const uint64_t dataAt = extraAt + lh.common.extraLength;
   // Members written with a data descriptor differ here too (zero sizes and
   // CRC-32 in the local header); they are not supported.
-  if (!SameHeaderValues(ch, *e) || centralName != localName || nameLength != localNameLength) {
+  if (dataAt > kMaxOffset || !lh.common.SameValues(ch.common) ||
+      lh.common.nameLength != ch.common.nameLength) {
     return kZipErrorFormat;
   }
-  entries.push_back(std::move(e));
+
+  ZIP_FileEntry& e = entries[entryCount];
+  e.nameAt = static_cast<uint32_t>(strings.size());
+  uint32_t whole = 0;
+  KeepString(local, nameAt, lh.common.nameLength, false, &whole);
+  // The names must agree byte for byte, and only then is the kept one cut.
+  std::array<char, 256> piece;
+  for (uint32_t done = 0; done < lh.common.nameLength; done += static_cast<uint32_t>(piece.size())) {
+    const auto n = std::min<std::size_t>(piece.size(), lh.common.nameLength - done);
+    if (central.ReadAt(centralNameAt + done, piece.data(), n).value_or(0) != n ||
+        whole < done + n || std::memcmp(piece.data(), strings.data() + e.nameAt + done, n) != 0) {
+      return kZipErrorFormat;
+    }
+  }
+  e.nameLength = static_cast<uint32_t>(::strnlen(strings.data() + e.nameAt, whole));
+  strings.resize(e.nameAt + e.nameLength + 1);
+  strings.back() = '\0';
+  e.extraAt = static_cast<uint32_t>(strings.size());
+  KeepString(local, extraAt, lh.common.extraLength, false, &e.extraFieldLength);
+
+  e.versionMadeBy = ch.versionMadeBy;
+  e.versionNeeded = lh.common.versionNeeded;
+  e.flags = lh.common.flags;
+  e.method = lh.common.method;
+  e.modTime = lh.common.modTime;
+  e.modDate = lh.common.modDate;
+  e.crc32 = lh.common.crc32;
+  e.compressedSize = lh.common.compressedSize;
+  e.uncompressedSize = lh.common.uncompressedSize;
+  e.diskNumberStart = ch.diskNumberStart;
+  e.internalAttributes = ch.internalAttributes;
+  e.externalAttributes = ch.externalAttributes;
+  e.localHeaderOffset = offset;
+  e.sourceFile = &file;
+  e.dataOffset = static_cast<uint32_t>(dataAt);
+  e.dataSize = e.compressedSize;
+  // A string stored with length 0 is no string at all.
+  if (lh.common.nameLength == 0) e.nameAt = ZIP_FileEntry::kNoString;
+  if (lh.common.extraLength == 0) e.extraAt = ZIP_FileEntry::kNoString;
+  ++entryCount;
   return kZipOk;
 }
 
@@ -143,17 +171,22 @@ int ZIP_File::ReadDirectory() {
   if (const int r = ReadEndRecord(central, static_cast<uint64_t>(found), &total)) return r;
   if (centralDirOffset == 0) return kZipOk;
 
+  entries.reset(new (std::nothrow) ZIP_FileEntry[total]);
+  if (!entries) return kZipErrorNoMemory;
   BlockReader local(file, kLocalBlock);
   uint64_t position = centralDirOffset;
   uint32_t lowest = centralDirOffset;
   // Members that share local headers would multiply their names and extra
   // fields in memory; sound members cannot keep more bytes than the file has.
   const uint64_t fileSize = file.Size().value_or(0);
-  uint64_t kept = 0;
   for (uint32_t i = 0; i < total; ++i) {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
-    kept += entries.back()->GetNameLength() + entries.back()->GetExtraFieldLength();
-    if (kept > fileSize) return kZipErrorFormat;
+    if (strings.size() > fileSize + 2 * uint64_t{entryCount}) return kZipErrorFormat;
+  }
+  for (uint32_t i = 0; i < entryCount; ++i) {
+    ZIP_FileEntry& e = entries[i];
+    e.name = e.nameAt == ZIP_FileEntry::kNoString ? nullptr : strings.data() + e.nameAt;
+    e.extraField = e.extraAt == ZIP_FileEntry::kNoString ? nullptr : strings.data() + e.extraAt;
   }
   // Whatever stands in front of the lowest stored offset is the prefix.
   prefixSize = lowest;

@@ -14,13 +14,12 @@ namespace {
 constexpr uint32_t kStored = 0;
 constexpr uint32_t kDeflated = 8;
 
-// Reads the next chunk of stored bytes, seeking first because other users of
-// the archive handle may have moved it. A read that ends early fails: the
-// archive is shorter than its directory says.
+// Reads the next chunk of stored bytes at its own position, since other users
+// of the archive handle may read elsewhere in between. A read that ends early
+// fails: the archive is shorter than its directory says.
 bool Refill(ZipReadState& state) {
   const uint32_t n = std::min(ZipReadState::kBufferSize, state.compressedRemaining);
-  if (!state.file->Seek(state.position)) return false;
-  const auto got = state.file->Read(state.buffer.get(), n);
+  const auto got = state.file->ReadAt(state.position, state.buffer.get(), n);
   if (!got || *got != n) return false;
   state.position += n;
   state.compressedRemaining -= n;
@@ -61,10 +60,9 @@ int ZIP_FileEntry::OpenRead(ZipReadState* state) {
   state->file = sourceFile;
   state->position = dataOffset;
   if (sourceFile == nullptr) return kZipErrorSeek;
-  if (!sourceFile->Seek(dataOffset)) return kZipErrorSeek;
   state->stream = z_stream{};
   if (method != kStored) {
-    if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) return kZipErrorNoEndRecord;
+    if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) return kZipErrorInflateStart;
     state->inflating = true;
   }
   state->buffer.reset(new (std::nothrow) uint8_t[ZipReadState::kBufferSize]);
@@ -90,7 +88,7 @@ int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
   int result = kZipOk;
   while (s.avail_out > 0) {
     if (s.avail_in == 0 && state->compressedRemaining > 0 && !Refill(*state)) {
-      result = kZipErrorNoEndRecord;
+      result = kZipErrorRead;
       break;
     }
     if (method == kStored) {

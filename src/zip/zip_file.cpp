@@ -2,27 +2,28 @@
 
 #include "zip/zip_file.h"
 
+#include <array>
 #include <string_view>
 
 #include "platform/ascii.h"
 #include "platform/code_page.h"
-#include "zip/output_buffer.h"
-#include "zip/zip_format.h"
+#include "zip/block_reader.h"
+#include "zip/zip_records.h"
 
 namespace trvzip {
 
-using namespace format;
+using namespace records;
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return platform::EqualsNoCaseAscii(a, b);
-}
+// Member data is read ahead in large blocks, so that runs of small members
+// cost one read between them.
+constexpr std::size_t kSourceBlock = 1u << 20;
 
 }  // namespace
 
 int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
-  if (file.IsOpen() || !entries.empty()) Close();
+  if (file.IsOpen() || entryCount > 0) Close();
   readOnly = readOnlyAccess;
   const auto access = readOnly ? platform::Access::Read : platform::Access::ReadWrite;
   const auto share = readOnly ? platform::Share::Read : platform::Share::None;
@@ -37,7 +38,9 @@ int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
 
 int ZIP_File::Close() {
   comment.reset();
-  entries.clear();
+  entries.reset();
+  entryCount = 0;
+  strings = std::vector<char>();
   file.Close();
   hasPrefix = false;
   readOnly = true;
@@ -48,18 +51,22 @@ int ZIP_File::Close() {
 
 ZIP_FileEntry* ZIP_File::FindEntry(const char16_t* name) {
   if (name == nullptr) return nullptr;
-  const auto narrow = platform::WideToCodePage(std::u16string_view(name), platform::kCodePageThreadAnsi);
+  const auto narrow = platform::WideToCodePage(name, platform::kCodePageThreadAnsi);
   if (!narrow) return nullptr;
-  for (const auto& entry : entries) {
-    if (entry->name && EqualsNoCase(*narrow, *entry->name)) return entry.get();
+  for (uint32_t i = 0; i < entryCount; ++i) {
+    ZIP_FileEntry& e = entries[i];
+    if (e.GetName() != nullptr &&
+        platform::EqualsNoCaseAscii<char>(*narrow, {e.GetName(), e.GetNameLength()})) {
+      return &e;
+    }
   }
   return nullptr;
 }
 
 std::vector<ZIP_FileEntry*> ZIP_File::Entries() const {
   std::vector<ZIP_FileEntry*> list;
-  list.reserve(entries.size());
-  for (const auto& entry : entries) list.push_back(entry.get());
+  list.reserve(entryCount);
+  for (uint32_t i = 0; i < entryCount; ++i) list.push_back(&entries[i]);
   return list;
 }
 
@@ -71,7 +78,7 @@ int ZIP_File::Save(const std::string& path, bool reopen) {
                      platform::Disposition::CreateAlways)) {
       return kZipErrorWrite;
     }
-    OutputBuffer buffer(output);
+    OutputBuffer buffer(output, writeObserver);
     result = WriteArchive(buffer);
     if (!buffer.Flush() && result == kZipOk) result = kZipErrorWrite;
   }
@@ -84,14 +91,12 @@ int ZIP_File::Save(const std::string& path, bool reopen) {
 }
 
 int ZIP_File::WriteArchive(OutputBuffer& output) {
-  if (hasPrefix && file.IsOpen()) {
-    if (!file.Seek(0)) return kZipErrorSeek;
-    if (!CopyFileRange(file, output, prefixSize)) return kZipErrorWrite;
-  }
+  BlockReader source(file, kSourceBlock);
+  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) return kZipErrorWrite;
   if (const int r = LayOutMembers()) return r;
-  for (const auto& entry : entries) {
-    if (const int r = entry->WriteLocalHeader(output)) return r;
-    if (const int r = entry->CopyData(output)) return r;
+  for (uint32_t i = 0; i < entryCount; ++i) {
+    if (const int r = entries[i].WriteLocalHeader(output)) return r;
+    if (const int r = entries[i].CopyData(source, output)) return r;
   }
   return WriteCentralDirectory(output);
 }
@@ -101,13 +106,13 @@ int ZIP_File::WriteArchive(OutputBuffer& output) {
 int ZIP_File::LayOutMembers() {
   uint64_t offset = prefixSize;
   uint64_t directorySize = 0;
-  for (const auto& entry : entries) {
+  for (uint32_t i = 0; i < entryCount; ++i) {
     if (offset > kMaxOffset) return kZipErrorWrite;
-    entry->localHeaderOffset = static_cast<uint32_t>(offset);
-    offset += entry->LocalRecordSize();
-    directorySize += entry->CentralRecordSize();
+    entries[i].localHeaderOffset = static_cast<uint32_t>(offset);
+    offset += entries[i].LocalRecordSize();
+    directorySize += entries[i].CentralRecordSize();
   }
-  if (offset > kMaxOffset || entries.size() > kMaxMembers) return kZipErrorWrite;
+  if (offset > kMaxOffset || entryCount > kMaxMembers) return kZipErrorWrite;
   centralDirOffset = static_cast<uint32_t>(offset);
   // The whole file must stay within 32-bit sizes, or it could not be read back.
   const uint64_t end = offset + directorySize + kEndRecordSize + (comment ? comment->size() : 0);
@@ -116,23 +121,21 @@ int ZIP_File::LayOutMembers() {
 
 int ZIP_File::WriteCentralDirectory(OutputBuffer& output) const {
   uint64_t directorySize = 0;
-  for (const auto& entry : entries) {
-    if (const int r = entry->WriteCentralHeader(output)) return r;
-    directorySize += entry->CentralRecordSize();
+  for (uint32_t i = 0; i < entryCount; ++i) {
+    if (const int r = entries[i].WriteCentralHeader(output)) return r;
+    directorySize += entries[i].CentralRecordSize();
   }
-  const uint32_t count = static_cast<uint32_t>(entries.size());
-  const uint32_t commentLength = comment ? static_cast<uint32_t>(comment->size()) : 0;
-  uint8_t record[kEndRecordSize];
-  uint8_t* p = Put32(record, kEndSignature);
-  p = Put32(p, 0);  // this disk, the directory's disk
-  p = Put16(p, count);
-  p = Put16(p, count);
-  p = Put32(p, static_cast<uint32_t>(directorySize));
-  p = Put32(p, centralDirOffset);
-  Put16(p, commentLength);
-  if (!output.Put(record, sizeof record)) return kZipErrorWrite;
-  if (commentLength > 0 && !output.Put(comment->data(), commentLength)) {
-    return kZipErrorNoEndRecord;
+  EndRecord end;
+  end.recordsOnDisk = end.totalRecords = static_cast<uint16_t>(entryCount);
+  end.directorySize = static_cast<uint32_t>(directorySize);
+  end.directoryOffset = centralDirOffset;
+  end.commentLength = comment ? static_cast<uint16_t>(comment->size()) : 0;
+  std::array<uint8_t, kEndRecordSize> record;
+  bytes::ByteWriter writer(record);
+  Write(writer, end);
+  if (!output.Put(record.data(), record.size())) return kZipErrorWrite;
+  if (end.commentLength > 0 && !output.Put(comment->data(), end.commentLength)) {
+    return kZipErrorCommentWrite;
   }
   return kZipOk;
 }

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "platform/file_handle.h"
+#include "zip/output_buffer.h"
 #include "zip/zip_file_entry.h"
 #include "zip/zip_result.h"
 
 namespace trvzip {
 
 class BlockReader;
-class OutputBuffer;
 
 class ZIP_File {
  public:
@@ -32,21 +32,23 @@ class ZIP_File {
   int Close();
 
   // The first member, in directory order, whose name equals name (converted
-  // to the locale's charset) with ASCII letters compared without regard to
-  // case; null when none or when name is null.
+  // to the thread's ANSI code page) with ASCII letters compared without
+  // regard to case; null when none or when name is null.
   ZIP_FileEntry* FindEntry(const char16_t* name);
-  uint32_t GetEntryCount() const { return static_cast<uint32_t>(entries.size()); }
+  uint32_t GetEntryCount() const { return entryCount; }
 
   // The prefix size the next Save lays the members out behind.
   void SetPrefixSize(uint32_t n) { prefixSize = n; }
-  // Writes the archive anew to path, members back to back from prefixSize on
-  // (behind a copy of the source's prefix when it had one). Afterwards the
-  // object is closed, or open on the saved file when reopen is true.
+  // Every byte the next saves write is shown to observer as it is written.
+  void SetWriteObserver(WriteObserver observer) { writeObserver = std::move(observer); }
+  // Writes the archive anew to path (a new file takes the name), members
+  // back to back from prefixSize on (behind a copy of the source's prefix
+  // when it had one). Afterwards the object is closed, or open on the saved
+  // file when reopen is true.
   int Save(const std::string& path, bool reopen);
 
   uint32_t GetPrefixSize() const { return prefixSize; }
   bool HasPrefix() const { return hasPrefix; }
-  uint32_t GetCentralDirOffset() const { return centralDirOffset; }
   bool IsOpen() const { return file.IsOpen(); }
   // Size of the whole file the archive is in; 0 when closed.
   uint64_t GetFileSize() const { return file.Size().value_or(0); }
@@ -63,13 +65,21 @@ class ZIP_File {
   int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);
   int ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
                  uint32_t* lowest);
+  bool KeepString(BlockReader& reader, uint64_t position, uint32_t length, bool cutAtZero,
+                  uint32_t* kept);
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
   int WriteCentralDirectory(OutputBuffer& output) const;
 
-  std::vector<std::unique_ptr<ZIP_FileEntry>> entries;
+  // Members, allocated once for the count the end record states.
+  std::unique_ptr<ZIP_FileEntry[]> entries;
+  uint32_t entryCount = 0;
+  // Every member's kept name and extra field, each followed by a zero byte;
+  // the members point into it once the directory has been read.
+  std::vector<char> strings;
   std::optional<std::string> comment;
   platform::FileHandle file;
+  WriteObserver writeObserver;
   bool readOnly = true;
   bool hasPrefix = false;
   uint32_t prefixSize = 0;

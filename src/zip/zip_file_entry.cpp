@@ -2,34 +2,44 @@
 
 #include "zip/zip_file_entry.h"
 
+#include <array>
+
+#include "zip/block_reader.h"
 #include "zip/output_buffer.h"
-#include "zip/zip_format.h"
+#include "zip/zip_records.h"
 #include "zip/zip_result.h"
 
 namespace trvzip {
 
-using namespace format;
+using namespace records;
 
 namespace {
 
-// Writes the kept strings after a header, so the stated lengths always match.
-bool PutStrings(OutputBuffer& output, const ZIP_FileEntry& e) {
-  return output.Put(e.GetName(), e.GetNameLength()) &&
-         output.Put(e.GetExtraField(), e.GetExtraFieldLength());
+CommonFields Common(const ZIP_FileEntry& e) {
+  CommonFields c;
+  c.versionNeeded = static_cast<uint16_t>(e.versionNeeded);
+  c.flags = static_cast<uint16_t>(e.flags);
+  c.method = static_cast<uint16_t>(e.method);
+  c.modTime = static_cast<uint16_t>(e.modTime);
+  c.modDate = static_cast<uint16_t>(e.modDate);
+  c.crc32 = e.crc32;
+  c.compressedSize = e.compressedSize;
+  c.uncompressedSize = e.uncompressedSize;
+  c.nameLength = static_cast<uint16_t>(e.GetNameLength());
+  c.extraLength = static_cast<uint16_t>(e.GetExtraFieldLength());
+  return c;
 }
 
-// The fields that local and central headers share, from "version needed" on.
-uint8_t* PutCommonFields(uint8_t* p, const ZIP_FileEntry& e) {
-  p = Put16(p, e.versionNeeded);
-  p = Put16(p, e.flags);
-  p = Put16(p, e.method);
-  p = Put16(p, e.modTime);
-  p = Put16(p, e.modDate);
-  p = Put32(p, e.crc32);
-  p = Put32(p, e.compressedSize);
-  p = Put32(p, e.uncompressedSize);
-  p = Put16(p, static_cast<uint32_t>(e.GetNameLength()));
-  return Put16(p, static_cast<uint32_t>(e.GetExtraFieldLength()));
+// A header followed by the kept strings, so the stated lengths always match.
+template <std::size_t kSize, class Header>
+int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e) {
+  std::array<uint8_t, kSize> bytes;
+  bytes::ByteWriter writer(bytes);
+  Write(writer, header);
+  const bool ok = output.Put(bytes.data(), bytes.size()) &&
+                  output.Put(e.GetName(), e.GetNameLength()) &&
+                  output.Put(e.GetExtraField(), e.GetExtraFieldLength());
+  return ok ? kZipOk : kZipErrorWrite;
 }
 
 }  // namespace
@@ -43,29 +53,26 @@ uint64_t ZIP_FileEntry::CentralRecordSize() const {
 }
 
 int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output) const {
-  uint8_t header[kLocalHeaderSize];
-  PutCommonFields(Put32(header, kLocalSignature), *this);
-  return output.Put(header, sizeof header) && PutStrings(output, *this) ? kZipOk
-                                                                        : kZipErrorWrite;
+  LocalHeader header;
+  header.common = Common(*this);
+  return PutRecord<kLocalHeaderSize>(output, header, *this);
 }
 
 int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output) const {
-  uint8_t header[kCentralHeaderSize];
-  uint8_t* p = Put16(Put32(header, kCentralSignature), versionMadeBy);
-  p = PutCommonFields(p, *this);
-  p = Put16(p, 0);  // members carry no comment
-  p = Put16(p, diskNumberStart);
-  p = Put16(p, internalAttributes);
-  p = Put32(p, externalAttributes);
-  Put32(p, localHeaderOffset);
-  return output.Put(header, sizeof header) && PutStrings(output, *this) ? kZipOk
-                                                                        : kZipErrorWrite;
+  CentralHeader header;
+  header.versionMadeBy = static_cast<uint16_t>(versionMadeBy);
+  header.common = Common(*this);
+  header.commentLength = 0;  // members carry no comment
+  header.diskNumberStart = static_cast<uint16_t>(diskNumberStart);
+  header.internalAttributes = static_cast<uint16_t>(internalAttributes);
+  header.externalAttributes = externalAttributes;
+  header.localHeaderOffset = localHeaderOffset;
+  return PutRecord<kCentralHeaderSize>(output, header, *this);
 }
 
-int ZIP_FileEntry::CopyData(OutputBuffer& output) const {
+int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
   if (sourceFile == nullptr) return kZipErrorSeek;
-  if (!sourceFile->Seek(dataOffset)) return kZipErrorSeek;
-  return CopyFileRange(*sourceFile, output, dataSize) ? kZipOk : kZipErrorWrite;
+  return source.CopyTo(dataOffset, dataSize, output) ? kZipOk : kZipErrorWrite;
 }
 
 }  // namespace trvzip

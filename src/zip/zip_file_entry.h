@@ -4,14 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 
 #include "platform/file_handle.h"
 #include "zip/zip_read_state.h"
 
 namespace trvzip {
 
+class BlockReader;
 class OutputBuffer;
 class ZIP_File;
 
@@ -22,12 +21,14 @@ class ZIP_FileEntry {
   ZIP_FileEntry(const ZIP_FileEntry&) = delete;
   ZIP_FileEntry& operator=(const ZIP_FileEntry&) = delete;
 
-  // Name and extra field as kept: the stored bytes up to the first zero byte;
-  // null when the stored length was 0.
-  const char* GetName() const { return name ? name->c_str() : nullptr; }
-  std::size_t GetNameLength() const { return name ? name->size() : 0; }
-  const char* GetExtraField() const { return extraField ? extraField->c_str() : nullptr; }
-  std::size_t GetExtraFieldLength() const { return extraField ? extraField->size() : 0; }
+  // The name as kept: the stored bytes up to the first zero byte, with a
+  // terminating zero; null when the stored length was 0.
+  const char* GetName() const { return name; }
+  std::size_t GetNameLength() const { return nameLength; }
+  // The local header's extra field, whole (it may hold zero bytes, so use its
+  // length); null when the stored length was 0.
+  const char* GetExtraField() const { return extraField; }
+  std::size_t GetExtraFieldLength() const { return extraFieldLength; }
 
   // Reads the whole member into buffer (size bytes available) and checks its
   // CRC-32. 0 on success. A buffer smaller than the member receives the first
@@ -48,7 +49,7 @@ class ZIP_FileEntry {
   // Steps of ZIP_File::Save: 0 or a negative code.
   int WriteLocalHeader(OutputBuffer& output) const;
   int WriteCentralHeader(OutputBuffer& output) const;
-  int CopyData(OutputBuffer& output) const;
+  int CopyData(BlockReader& source, OutputBuffer& output) const;
 
   uint32_t versionMadeBy = 0;
   uint32_t versionNeeded = 0;
@@ -69,9 +70,16 @@ class ZIP_FileEntry {
 
  private:
   friend class ZIP_File;
+  static constexpr uint32_t kNoString = 0xFFFFFFFFu;
 
-  std::optional<std::string> name;
-  std::optional<std::string> extraField;
+  // Both strings live in the archive's string store, at these offsets until
+  // the directory has been read.
+  const char* name = nullptr;
+  const char* extraField = nullptr;
+  uint32_t nameLength = 0;
+  uint32_t extraFieldLength = 0;
+  uint32_t nameAt = 0;
+  uint32_t extraAt = 0;
 };
 
 }  // namespace trvzip

@@ -1,22 +1,28 @@
 #pragma once
 // Result codes of the archive layer: 0 for success, a negative code otherwise.
+// Some values stand for several situations; each has its own name, so that
+// every site says what went wrong.
 
 namespace trvzip {
 
 enum ZipResult : int {
   kZipOk = 0,
-  // No end of central directory record; also inflate start-up, a failed seek
-  // or read while extracting, and a failed write of the archive comment.
+  // -1: no end of central directory record; inflate cannot start; a read
+  // fails while extracting; the archive comment cannot be written.
   kZipErrorNoEndRecord = -1,
-  // The member's data ended before the member was produced.
+  kZipErrorInflateStart = -1,
+  kZipErrorRead = -1,
+  kZipErrorCommentWrite = -1,
+  // -2: the member's data ended before it produced a byte.
   kZipErrorDataEnded = -2,
-  // The file size is unusable, or a seek did not land where asked.
+  // -3: the file size is unusable, or a position cannot be reached.
+  kZipErrorFileSize = -3,
   kZipErrorSeek = -3,
-  // The output cannot be created or written, or its offsets would not fit.
+  // -4: the output cannot be created or written, or its offsets would not fit.
   kZipErrorWrite = -4,
   kZipErrorNoMemory = -5,
   kZipErrorCrc = -6,
-  // Malformed or unsupported archive or member.
+  // -7: malformed or unsupported archive or member.
   kZipErrorFormat = -7,
   kZipErrorArgument = -8,
   kZipErrorOpen = -9,

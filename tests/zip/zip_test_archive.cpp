@@ -1,5 +1,6 @@
 #include "zip_test_archive.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <fstream>
@@ -131,6 +132,38 @@ std::string CheckOffsets(const std::string& f) {
     at += 46 + Get16(f, at + 28) + Get16(f, at + 30) + Get16(f, at + 32);
   }
   return at == end ? "" : "directory does not end at the end record";
+}
+
+std::vector<StoredMember> StoredMembers(const std::string& f) {
+  std::vector<StoredMember> members;
+  const std::size_t end = f.rfind(std::string("PK\x05\x06", 4));
+  if (end == std::string::npos || end + 22 > f.size()) return members;
+  std::size_t at = Le32(f, end + 16);
+  for (uint32_t i = 0, count = Get16(f, end + 10); i < count && at + 46 <= f.size(); ++i) {
+    StoredMember m;
+    const std::size_t nameLength = Get16(f, at + 28), extraLength = Get16(f, at + 30);
+    m.name = f.substr(at + 46, nameLength);
+    m.centralExtra = f.substr(at + 46 + nameLength, extraLength);
+    m.localHeaderOffset = Le32(f, at + 42);
+    const std::size_t local = m.localHeaderOffset;
+    if (local + 30 <= f.size()) {
+      m.localExtra = f.substr(local + 30 + Get16(f, local + 26), Get16(f, local + 28));
+    }
+    members.push_back(m);
+    at += 46 + nameLength + extraLength + Get16(f, at + 32);
+  }
+  return members;
+}
+
+void ExpectSameExtraFields(const std::vector<StoredMember>& source,
+                           const std::vector<StoredMember>& rewritten) {
+  ASSERT_EQ(source.size(), rewritten.size());
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    SCOPED_TRACE(source[i].name);
+    EXPECT_EQ(rewritten[i].name, source[i].name.substr(0, source[i].name.find('\0')));
+    EXPECT_EQ(rewritten[i].localExtra, source[i].localExtra);
+    EXPECT_EQ(rewritten[i].centralExtra, source[i].localExtra);
+  }
 }
 
 std::string ReadText(const std::string& path) {

@@ -43,6 +43,20 @@ uint32_t Crc(const std::string& data);
 // local header. Empty on success, else what is wrong.
 std::string CheckOffsets(const std::string& file);
 
+// A member as stored, found through the last end record and the central
+// directory, without the product's reader.
+struct StoredMember {
+  std::string name;
+  std::string localExtra;
+  std::string centralExtra;
+  uint32_t localHeaderOffset = 0;
+};
+std::vector<StoredMember> StoredMembers(const std::string& file);
+// Expects both headers of every rewritten member to carry the source
+// member's local extra field, byte for byte.
+void ExpectSameExtraFields(const std::vector<StoredMember>& source,
+                           const std::vector<StoredMember>& rewritten);
+
 uint32_t Le32(const std::string& bytes, std::size_t at);
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& bytes);

@@ -1,0 +1,78 @@
+#pragma once
+// The three records of a ZIP archive as this layer reads and writes them:
+// local file header, central directory header and end of central directory
+// record, each decoded and encoded field by field in record order.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bytes/byte_reader.h"
+#include "bytes/byte_writer.h"
+
+namespace trvzip::records {
+
+inline constexpr uint32_t kLocalSignature = 0x04034b50;
+inline constexpr uint32_t kCentralSignature = 0x02014b50;
+inline constexpr uint32_t kEndSignature = 0x06054b50;
+
+inline constexpr std::size_t kLocalHeaderSize = 30;
+inline constexpr std::size_t kCentralHeaderSize = 46;
+inline constexpr std::size_t kEndRecordSize = 22;
+
+// Offsets and sizes on disk are 32-bit, counts 16-bit.
+inline constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
+inline constexpr std::size_t kMaxMembers = 0xFFFF;
+
+// The fields local and central headers share, from "version needed" on.
+struct CommonFields {
+  uint16_t versionNeeded = 0;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint16_t modTime = 0;
+  uint16_t modDate = 0;
+  uint32_t crc32 = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+
+  // Equal in everything but the lengths of the strings that follow.
+  bool SameValues(const CommonFields& other) const;
+};
+
+struct LocalHeader {
+  uint32_t signature = kLocalSignature;
+  CommonFields common;
+};
+
+struct CentralHeader {
+  uint32_t signature = kCentralSignature;
+  uint16_t versionMadeBy = 0;
+  CommonFields common;
+  uint16_t commentLength = 0;
+  uint16_t diskNumberStart = 0;
+  uint16_t internalAttributes = 0;
+  uint32_t externalAttributes = 0;
+  uint32_t localHeaderOffset = 0;
+};
+
+struct EndRecord {
+  uint32_t signature = kEndSignature;
+  uint16_t disk = 0;
+  uint16_t directoryDisk = 0;
+  uint16_t recordsOnDisk = 0;
+  uint16_t totalRecords = 0;
+  uint32_t directorySize = 0;
+  uint32_t directoryOffset = 0;
+  uint16_t commentLength = 0;
+};
+
+LocalHeader ReadLocalHeader(bytes::ByteReader& in);
+CentralHeader ReadCentralHeader(bytes::ByteReader& in);
+EndRecord ReadEndRecord(bytes::ByteReader& in);
+
+void Write(bytes::ByteWriter& out, const LocalHeader& header);
+void Write(bytes::ByteWriter& out, const CentralHeader& header);
+void Write(bytes::ByteWriter& out, const EndRecord& record);
+
+}  // namespace trvzip::records
