@@ -3,9 +3,9 @@
 # Debian's static MinGW zlib (libz-mingw-w64-dev):
 #   examples/stub/build_stub.sh [OUT.exe]      (default: stub.exe beside this script)
 # The build is reproducible (fixed flags, no link timestamp, stripped, sources
-# named relative to this folder), so the committed stub.exe can be checked
-# against a fresh build byte for byte. The built stub is kept in the
-# repository so the example runs without the cross compiler.
+# named relative to this folder): with Debian 12's MinGW-w64 packages the
+# committed stub.exe matches a fresh build byte for byte. The built stub is
+# kept in the repository so the example runs without the cross compiler.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=$(realpath -m "${1:-$here/stub.exe}")
