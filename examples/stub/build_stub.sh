@@ -18,7 +18,7 @@ cd "$here"
 sources=(main.c console.c self_file.c zip_reader.c member_name.c safe_path.c directories.c
          member_data.c extract.c version_strings.c)
 "$windres" stub.rc -O coff -o "$work/stub.res"
-"$cc" -std=c11 -Os -Wall -Wextra -Wpedantic -municode -fno-ident \
+"$cc" -std=c11 -Os -Wall -Wextra -Wpedantic -municode -fno-ident -DWIN32_LEAN_AND_MEAN \
   -ffile-prefix-map="$here"=. -o "$work/stub.exe" "${sources[@]}" "$work/stub.res" \
   -s -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va \
   -Wl,-Bstatic -lz -Wl,-Bdynamic -lversion

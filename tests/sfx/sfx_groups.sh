@@ -1,13 +1,13 @@
 # The check groups of sfx_test.sh (sourced by it; see there for the helpers).
+# shellcheck shell=bash disable=SC2016,SC2154  # sh -c bodies are meant literally; variables come from sfx_test.sh
 
 group_setup() {
   mkdir -p "$work"
   # The Wine prefix survives: creating it is the slow part.
   find "$work" -mindepth 1 -maxdepth 1 ! -name wineprefix -exec rm -rf {} +
-  bash "$src/examples/stub/build_stub.sh" "$work/stub.exe"
   bash "$src/examples/make_package_zip.sh" "$work/package.zip"
   mkdir "$work/pkg"
-  if ! "$zipgraft" "$work/stub.exe" "$work/package.zip" "$package" "sfx test" >"$work/zipgraft.log"; then
+  if ! "$zipgraft" "$stub" "$work/package.zip" "$package" "sfx test" >"$work/zipgraft.log"; then
     cat "$work/zipgraft.log"
     fail "zipgraft builds the package from the fresh stub"
     return
@@ -19,9 +19,9 @@ group_setup() {
 
 group_reproducible() {
   expect "the committed stub.exe is a fresh build of its source, byte for byte" \
-    cmp "$src/examples/stub/stub.exe" "$work/stub.exe"
+    cmp "$src/examples/stub/stub.exe" "$stub"
   local size
-  size=$(stat -c %s "$work/stub.exe")
+  size=$(stat -c %s "$stub")
   echo "stub size: $size bytes"
   expect "the stub stays under 200 KB" [ "$size" -lt 204800 ]
 }
@@ -65,7 +65,7 @@ group_package() {
     [ "$rc" = 1 ] && grep -q usage: usage.err || bad=1
   done
   expect "bad arguments show the usage and exit 1" [ "$bad" = 0 ]
-  sfx bare "$work/stub.exe" --list
+  sfx bare "$stub" --list
   expect "the bare stub exits 2: no package" sh -c '[ "$0" = 2 ] && grep -q "no package" "$1"' "$rc" bare.err
 }
 
@@ -74,7 +74,7 @@ group_names() {
   local refused_expected evil_before=0
   refused_expected=$("$python" "$tools" names names.zip "$src/examples/package/SETUP42.xml")
   mkdir run
-  "$zipgraft" "$work/stub.exe" names.zip run/SETUP42.exe >zipgraft.log || { cat zipgraft.log; fail "package built"; return; }
+  "$zipgraft" "$stub" names.zip run/SETUP42.exe >zipgraft.log || { cat zipgraft.log; fail "package built"; return; }
   "$python" "$tools" patch-names run/SETUP42.exe
   [ -e /evil.txt ] && evil_before=1
   sfx extract run/SETUP42.exe --extract run/out
@@ -125,6 +125,10 @@ group_damaged() {
   expect "a package cut short exits 2" sh -c '[ "$0" = 2 ] && grep -q "no package" truncated.err' "$rc"
 }
 
+verify_signature() {
+  osslsigncode verify -CAfile cert.pem -in signed/SETUP42.exe >verify.log 2>&1
+}
+
 group_signed() {
   command -v osslsigncode >/dev/null || skip "osslsigncode is not installed"
   enter
@@ -133,8 +137,7 @@ group_signed() {
   mkdir signed
   osslsigncode sign -certs cert.pem -key key.pem -n "sfx test" \
     -in "$package" -out signed/SETUP42.exe >sign.log
-  verify() { osslsigncode verify -CAfile cert.pem -in signed/SETUP42.exe >verify.log 2>&1; }
-  expect "osslsigncode verifies the signed package" verify
+  expect "osslsigncode verifies the signed package" verify_signature
   expect "the signature lies behind the archive" sh -c '! "$0" "$1" tail-is-end signed/SETUP42.exe' \
     "$python" "$tools"
   mkdir again

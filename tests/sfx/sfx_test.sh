@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs the example self-extracting stub under Wine, on packages zipgraft
 # builds from the freshly compiled stub.
-#   sfx_test.sh GROUP ZIPGRAFT SOURCE_DIR WORK_DIR
-# GROUP "setup" builds the stub and the package and starts the Wine prefix;
-# the others check one area each; "cleanup" waits for Wine to exit.
+#   sfx_test.sh GROUP ZIPGRAFT SOURCE_DIR WORK_DIR STUB
+# STUB is the stub freshly built from examples/stub (by the build). GROUP
+# "setup" builds the package and starts the Wine prefix; the others check one
+# area each; "cleanup" waits for Wine to exit.
 # Exit 77 (skipped) without wine64 or the MinGW-w64 compiler.
 set -euo pipefail
-group=$1 zipgraft=$2 src=$3 work=$4
+group=$1 zipgraft=$2 src=$3 work=$4 stub=$5
 python=/usr/bin/python3
 tools=$src/tests/sfx/zip_tools.py
 export LC_ALL=C.UTF-8 # fixes Wine's code pages: OEM names decode as CP437
@@ -14,6 +15,7 @@ export LC_ALL=C.UTF-8 # fixes Wine's code pages: OEM names decode as CP437
 skip() { echo "SKIP: $*"; exit 77; }
 [ -x "${ZG_WINE64:-/usr/lib/wine/wine64}" ] || skip "wine64 is not installed"
 command -v x86_64-w64-mingw32-gcc >/dev/null || skip "x86_64-w64-mingw32-gcc is not installed"
+[ -f "$stub" ] || skip "the example stub was not built (is libz-mingw-w64-dev installed?)"
 
 failures=0
 pass() { echo "ok: $1"; }

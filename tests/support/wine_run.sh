@@ -40,7 +40,8 @@ if [ -z "$WINEPREFIX" ]; then
   echo "wine_run.sh: no prefix (set ZG_WINEPREFIX or pass --prefix DIR)" >&2
   exit 2
 fi
-export WINEPREFIX=$(realpath -m "$WINEPREFIX") # Wine wants it absolute
+WINEPREFIX=$(realpath -m "$WINEPREFIX") # Wine wants it absolute
+export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES-mscoree,mshtml=}
 wine64=${ZG_WINE64:-/usr/lib/wine/wine64}
