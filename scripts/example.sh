@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds zipgraft, and builds a package from the bundled
 # example: examples/stub/stub.exe and the archive made from examples/package/.
-# Then shows the result with standard tools.
+# Then shows the result with standard tools and, when Wine is installed, runs
+# the package itself.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -19,3 +20,15 @@ echo "== the package's members (unzip -l) =="
 unzip -l "$out/SETUP42.exe"
 echo "== the package's version strings (pefile) =="
 /usr/bin/python3 "$root/examples/show_version.py" "$out/SETUP42.exe"
+
+# The package itself, under Wine when it is installed (a private prefix under
+# build/; its first start takes a while).
+if [ -x /usr/lib/wine/wine64 ]; then
+  run_package() {
+    bash "$root/tests/support/wine_run.sh" --prefix "$root/build/wineprefix" "$@"
+  }
+  echo "== the package lists its members (under Wine) =="
+  run_package "$out/SETUP42.exe" --list
+  echo "== the package shows its version strings (under Wine) =="
+  run_package --wait "$out/SETUP42.exe" --version
+fi

@@ -9,6 +9,7 @@ packages=(
   zip unzip openssl python3 python3-pefile
   gcc-mingw-w64-x86-64 gcc-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  libz-mingw-w64-dev wine64 osslsigncode
 )
 
 missing=()

@@ -1,0 +1,156 @@
+# The check groups of sfx_test.sh (sourced by it; see there for the helpers).
+# shellcheck shell=bash disable=SC2016,SC2154  # sh -c bodies are meant literally; variables come from sfx_test.sh
+
+group_setup() {
+  mkdir -p "$work"
+  # The Wine prefix survives: creating it is the slow part.
+  find "$work" -mindepth 1 -maxdepth 1 ! -name wineprefix -exec rm -rf {} +
+  bash "$src/examples/make_package_zip.sh" "$work/package.zip"
+  mkdir "$work/pkg"
+  if ! "$zipgraft" "$stub" "$work/package.zip" "$package" "sfx test" >"$work/zipgraft.log"; then
+    cat "$work/zipgraft.log"
+    fail "zipgraft builds the package from the fresh stub"
+    return
+  fi
+  pass "zipgraft builds the package from the fresh stub"
+  sfx "$work/first-start" "$package" --help # starts (and if new, creates) the prefix
+  expect "the package runs under Wine" [ "$rc" = 0 ]
+}
+
+group_reproducible() {
+  expect "the committed stub.exe is a fresh build of its source, byte for byte" \
+    cmp "$src/examples/stub/stub.exe" "$stub"
+  local size
+  size=$(stat -c %s "$stub")
+  echo "stub size: $size bytes"
+  expect "the stub stays under 200 KB" [ "$size" -lt 204800 ]
+}
+
+group_package() {
+  enter
+  sfx list "$package" --list
+  expect "--list succeeds" [ "$rc" = 0 ]
+  expect "--list shows the names and sizes unzip -l shows" \
+    diff <(unzip_members "$package") <(sfx_members list.out)
+
+  sfx extract "$package" --extract out/nested
+  expect "--extract into a missing directory succeeds" [ "$rc" = 0 ]
+  mkdir ref && (cd ref && unzip -q "$package")
+  expect "--extract gives the files unzip gives" diff -r ref out/nested
+  sfx again "$package" --extract out/nested
+  expect "extracting again replaces the files" \
+    sh -c '[ "$0" = 0 ] && diff -r ref out/nested' "$rc"
+
+  sfx version "$package" --version
+  "$python" "$src/examples/show_version.py" "$package" >pefile.txt
+  # pefile shows the keys as stored; the version API finds them in any case.
+  expect "--version shows the strings pefile reads" diff \
+    <(sed -nE 's/^  ([A-Za-z]+): /\L\1\E: /p' pefile.txt | sort) \
+    <(grep -v '^Fixed' version.out | sed -E 's/^([A-Za-z]+): /\L\1\E: /' | sort)
+  expect "--version shows the fixed file version" grep -qx "Fixed file version: $(
+    sed -nE 's/^FileVersion \(fixed\): //p' pefile.txt)" version.out
+
+  sfx describe "$package"
+  local count total
+  count=$(unzip_members "$package" | wc -l)
+  total=$(unzip_members "$package" | awk '{ s += $1 } END { print s }')
+  expect "without arguments it names the product and what it carries" sh -c \
+    'grep -qx "Sound Driver Package 1.00.0.12" "$0" && grep -q "carries $1 members, $2 bytes" "$0" &&
+     grep -q -- "--extract DIR" "$0"' describe.out "$count" "$total"
+
+  local bad=0
+  for args in "--bogus" "--extract" "--list extra" "--extract out x"; do
+    # shellcheck disable=SC2086
+    sfx usage "$package" $args
+    [ "$rc" = 1 ] && grep -q usage: usage.err || bad=1
+  done
+  expect "bad arguments show the usage and exit 1" [ "$bad" = 0 ]
+  sfx bare "$stub" --list
+  expect "the bare stub exits 2: no package" sh -c '[ "$0" = 2 ] && grep -q "no package" "$1"' "$rc" bare.err
+}
+
+group_names() {
+  enter
+  local refused_expected evil_before=0
+  refused_expected=$("$python" "$tools" names names.zip "$src/examples/package/SETUP42.xml")
+  mkdir run
+  "$zipgraft" "$stub" names.zip run/SETUP42.exe >zipgraft.log || { cat zipgraft.log; fail "package built"; return; }
+  "$python" "$tools" patch-names run/SETUP42.exe
+  [ -e /evil.txt ] && evil_before=1
+  sfx extract run/SETUP42.exe --extract run/out
+  expect "extraction with refused names exits 3" [ "$rc" = 3 ]
+  expect "every hostile name is refused on stderr" [ "$(grep -c '^refused: ' extract.err)" = "$refused_expected" ]
+  expect "nothing is written beside the target directory" \
+    diff <(printf '%s\n' SETUP42.exe out) <(ls -A run)
+  expect "nothing hostile is written inside it" [ -z "$(find run/out -name '*evil*')" ]
+  expect "nothing is written on the Wine drive" [ -z "$(find "$work/wineprefix/drive_c" -maxdepth 2 -name '*evil*')" ]
+  expect "nothing is written at the root of drive Z:" sh -c '[ "$0" = 1 ] || [ ! -e /evil.txt ]' "$evil_before"
+  expect "no member data reaches the console device" sh -c '! grep -q EVIL "$0"' extract.out
+  expect "a UTF-8 name is extracted with its content" \
+    sh -c 'printf "utf-8 name\n" | cmp -s - "run/out/Größe/naïve €.txt"'
+  expect "an OEM (CP437) name is extracted as such" sh -c 'printf "oem name\n" | cmp -s - run/out/café.txt'
+  expect "nested directories are created" [ "$(wc -c <run/out/sub/deeper/good.txt)" = 5000 ]
+  expect "a directory entry makes a directory" [ -d "run/out/empty dir" ]
+  sfx list run/SETUP42.exe --list
+  sfx_members list.out >members.txt
+  expect "--list shows non-ASCII names in UTF-8" sh -c \
+    'grep -qx "11  Größe/naïve €.txt" "$0" && grep -qx "9  café.txt" "$0"' members.txt
+}
+
+group_damaged() {
+  enter
+  cp "$package" SETUP42.exe
+  "$python" "$tools" flip SETUP42.exe sounddrv.bin # stored
+  "$python" "$tools" flip SETUP42.exe tv_data.xml  # deflated
+  sfx extract SETUP42.exe --extract out
+  expect "a damaged member makes extraction exit 3" [ "$rc" = 3 ]
+  expect "the stored member reports a CRC error" grep -q "sounddrv.bin: CRC-32 mismatch" extract.err
+  expect "the deflated member reports an error" grep -q "tv_data.xml: " extract.err
+  expect "no file, whole or partial, is left for them" \
+    sh -c '[ ! -e out/sounddrv.bin ] && [ ! -e out/tv_data.xml ] && [ -z "$(find out -name "*.part")" ]'
+  mkdir ref && (cd ref && unzip -qq "$package" && rm sounddrv.bin tv_data.xml)
+  expect "the other members are still extracted whole" diff -r ref out
+
+  mkdir sizes && cp "$package" sizes/SETUP42.exe
+  "$python" "$tools" set sizes/SETUP42.exe config_en.xml csize 7fffffff
+  "$python" "$tools" set sizes/SETUP42.exe config_de.xml usize 7ffffff0
+  "$python" "$tools" set sizes/SETUP42.exe settings.cfg offset fffffff0
+  "$python" "$tools" set sizes/SETUP42.exe readme.txt usize ffffffff
+  sfx sizes sizes/SETUP42.exe --extract sizes/out
+  expect "declared sizes and offsets out of range fail only their members" sh -c \
+    '[ "$0" = 3 ] && [ "$(grep -c "^error: " sizes.err)" = 4 ] && [ "$(ls sizes/out | wc -l)" = 4 ]' "$rc"
+
+  head -c -30 "$package" >truncated.exe
+  sfx truncated truncated.exe --list
+  expect "a package cut short exits 2" sh -c '[ "$0" = 2 ] && grep -q "no package" truncated.err' "$rc"
+}
+
+verify_signature() {
+  osslsigncode verify -CAfile cert.pem -in signed/SETUP42.exe >verify.log 2>&1
+}
+
+group_signed() {
+  command -v osslsigncode >/dev/null || skip "osslsigncode is not installed"
+  enter
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=zipgraft sfx test" 2>/dev/null
+  mkdir signed
+  osslsigncode sign -certs cert.pem -key key.pem -n "sfx test" \
+    -in "$package" -out signed/SETUP42.exe >sign.log
+  expect "osslsigncode verifies the signed package" verify_signature
+  expect "the signature lies behind the archive" sh -c '! "$0" "$1" tail-is-end signed/SETUP42.exe' \
+    "$python" "$tools"
+  mkdir again
+  "$zipgraft" signed/SETUP42.exe "$work/package.zip" again/SETUP42.exe >zipgraft.log || true
+  expect "zipgraft still loads it as a package" grep -q "the stub already has a .zip payload" zipgraft.log
+  sfx list signed/SETUP42.exe --list
+  expect "the signed package lists its members" \
+    diff <(unzip_members "$package") <(sfx_members list.out)
+  sfx extract signed/SETUP42.exe --extract out
+  mkdir ref && (cd ref && unzip -q "$package")
+  expect "the signed package extracts them" sh -c '[ "$0" = 0 ] && diff -r ref out' "$rc"
+}
+
+group_cleanup() {
+  wine --wait
+}
