@@ -10,7 +10,7 @@ packages=(
   man-db groff-base mandoc dpkg-dev file
   gcc-mingw-w64-x86-64 gcc-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  libz-mingw-w64-dev wine64 osslsigncode
+  libz-mingw-w64-dev wine64 osslsigncode 7zip
 )
 
 missing=()
