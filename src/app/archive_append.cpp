@@ -1,27 +1,25 @@
 #include "app/archive_append.h"
 
-#include <memory>
-
 #include "platform/console.h"
-
-namespace {
-constexpr std::size_t kCopyBufferSize = 0x100000;
-}
+#include "platform/file_copy.h"
 
 void AppendArchive(platform::FileHandle& temporary, platform::FileHandle& output,
                    const std::string& temporaryPath, const std::string& outputPath) {
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kCopyBufferSize]);
   platform::ConsolePrint("\n- writing .zip data to '%s'", {outputPath});
-  while (true) {
-    const auto got = temporary.Read(buffer.get(), kCopyBufferSize);
-    if (!got) {
+  const auto size = temporary.Size();
+  const auto result = size && temporary.Seek(0) ? platform::CopyFileData(temporary, output, *size)
+                                                : platform::CopyResult::ReadFailed;
+  switch (result) {
+    case platform::CopyResult::Done:
+      return;
+    case platform::CopyResult::ReadFailed:
       platform::ConsolePrint("\nERROR: unable to read '%s'", {temporaryPath});
-      throw 1;
-    }
-    if (*got == 0) break;
-    if (!output.Write(buffer.get(), *got)) {
+      break;
+    case platform::CopyResult::WriteFailed:
       platform::ConsolePrint("\nERROR: unable to write '%s'", {outputPath});
-      throw 1;
-    }
+      break;
+    case platform::CopyResult::Interrupted:
+      break;
   }
+  throw 1;
 }

@@ -5,8 +5,9 @@
 
 #include "platform/file_handle.h"
 
-// Copies the rest of temporary to output in 1 MiB chunks. Every read and write
-// is checked: a failure prints its line and throws the integer 1, so a damaged
-// package is never reported as built.
+// Copies the whole of temporary (from its start) to the current position of
+// output, in the kernel where the system can. A failed read or write prints
+// its line and throws the integer 1, so a damaged package is never reported
+// as built; an interruption throws without a line of its own.
 void AppendArchive(platform::FileHandle& temporary, platform::FileHandle& output,
                    const std::string& temporaryPath, const std::string& outputPath);

@@ -1,16 +1,19 @@
 #include "app/build_package.h"
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/archive_append.h"
 #include "app/package_steps.h"
+#include "bytes/byte_writer.h"
 #include "package/tv_pkg.h"
+#include "pe/image_file.h"
+#include "pe/pe_checksum.h"
 #include "platform/console.h"
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
+#include "platform/interrupt.h"
 #include "zip/zip_file.h"
 
 using platform::Access;
@@ -20,11 +23,35 @@ using platform::Share;
 
 namespace {
 
-// The offsets of the appended archive are 32-bit and every seek of the
-// archive reader is a signed 32-bit distance: the stub must stay below that.
+// The appended archive's offsets are 32-bit and its members must still lie
+// in the first 4 GiB: the stub, and the image it becomes, stay below 2 GiB.
 constexpr uint64_t kLargestPrefix = 0x7FFFFFFFu;
 
-[[noreturn]] void Fail() { throw 1; }
+// What a build has made so far, so that a failure or an interruption can
+// take it back: the output is left as the (updated) stub copy or removed,
+// and the temporary file is removed.
+struct Build {
+  const char* outputPath = nullptr;
+  FileHandle output;          // created by the copy, held until the end
+  FileHandle temporary;
+  std::optional<pe::ImageFile> image;
+  std::optional<std::string> temporaryPath;
+  std::optional<pe::PeChecksum> checksum;
+
+  void Undo();
+};
+
+// A failed step's line, unless the failure came from an interruption, which
+// gets its own line once the build has been undone.
+[[noreturn]] void Fail(std::string_view format = {},
+                       std::initializer_list<std::string_view> args = {}) {
+  if (!format.empty() && !platform::Interrupted()) platform::ConsolePrint(format, args);
+  throw 1;
+}
+
+void StopIfInterrupted() {
+  if (platform::Interrupted()) Fail();
+}
 
 // Writing the output over one of the inputs would destroy it, and the
 // clean-up after a failure deletes the temporary file: refuse both up front.
@@ -32,117 +59,146 @@ void RefuseInputsAsOutputs(const char* stub, const char* archive, const char* ou
                            const std::string& temporary) {
   for (const std::string& target : {std::string(output), temporary}) {
     if (platform::IsSameFile(target, stub) || platform::IsSameFile(target, archive)) {
-      platform::ConsolePrint("\nERROR: '%s' is an input file and cannot be written",
-                             {target});
-      Fail();
+      Fail("\nERROR: '%s' is an input file and cannot be written", {target});
     }
   }
 }
 
-// Copies the stub to the output, replacing whatever had the output's name.
-bool CopyStub(const char* stubPath, const char* outputPath) {
+// Copies the stub to a new output file, which the build holds from here on;
+// the copy's bytes become the output's image.
+void CopyStub(Build& build, const char* stubPath) {
+  platform::ConsolePrint("\n- copying stub from '%s'", {stubPath});
+  const char* outputPath = build.outputPath;
   FileHandle stub;
-  if (!stub.Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting)) return false;
-  const auto size = stub.Size();
-  if (!size || *size > kLargestPrefix) return false;
-  std::vector<uint8_t> bytes(static_cast<std::size_t>(*size));
-  const auto got = stub.Read(bytes.data(), bytes.size());
-  if (!got || *got != bytes.size()) return false;
-  FileHandle output;
-  if (!output.Open(outputPath, Access::Write, Share::None, Disposition::CreateAlways)) return false;
-  if (output.Write(bytes.data(), bytes.size()) && platform::CopyPermissions(stub, output)) return true;
-  output.Close();
-  platform::DeleteFileQuietly(outputPath);
-  return false;
+  if (!stub.Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting)) {
+    Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
+  }
+  if (stub.Size().value_or(0) > kLargestPrefix) {
+    Fail("\nERROR: '%s' is too large to carry a package", {stubPath});
+  }
+  auto bytes = pe::ImageFile::ReadWhole(stub, nullptr);
+  if (!bytes || !build.output.Open(outputPath, Access::Write, Share::None,
+                                   Disposition::CreateAlways)) {
+    Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
+  }
+  build.image.emplace(build.output, std::move(*bytes));
+  const auto copy = build.image->Bytes();
+  if (!build.output.Write(copy.data(), copy.size()) ||
+      !platform::CopyPermissions(stub, build.output)) {
+    build.image.reset();
+    build.output.Close();
+    platform::DeleteFileQuietly(outputPath);
+    Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
+  }
 }
 
-uint32_t MeasureOutput(const char* outputPath) {
-  FileHandle output;
-  std::optional<uint64_t> size;
-  if (output.Open(outputPath, Access::Read, Share::Read, Disposition::OpenExisting))
-    size = output.Size();
-  if (!size) {
-    platform::ConsolePrint("\nERROR: unable to open '%s'", {outputPath});
-    Fail();
+// The size the output has once its resource has been rewritten: where the
+// archive will begin.
+uint32_t PrefixSize(const Build& build) {
+  const uint64_t size = build.image->Bytes().size();
+  if (size > kLargestPrefix) {
+    Fail("\nERROR: '%s' is too large to carry a package", {build.outputPath});
   }
-  if (*size > kLargestPrefix) {
-    platform::ConsolePrint("\nERROR: '%s' is too large to carry a package", {outputPath});
-    Fail();
-  }
-  return static_cast<uint32_t>(*size);
+  return static_cast<uint32_t>(size);
+}
+
+// An image that carries a checksum gets one that holds over the whole
+// package: summed over the image now and over the archive as it is written.
+void StartChecksum(Build& build) {
+  const pe::PeImage* headers = build.image->Headers(nullptr);
+  if (headers == nullptr || headers->checkSum == 0) return;
+  build.checksum.emplace(headers->at.checkSum);
+  build.checksum->Add(build.image->Bytes());
 }
 
 // Writes the archive, laid out behind prefixSize bytes, to the temporary file.
 // The temporary path is formed only once the archive is open, so a failure
 // before that never deletes a file of that name.
-void RewriteArchive(trvzip::ZIP_File& archive, const char* archivePath, uint32_t prefixSize,
-                    const char* outputPath, std::optional<std::string>& temporaryPath) {
+void RewriteArchive(Build& build, const char* archivePath, uint32_t prefixSize) {
   platform::ConsolePrint("\n- modifying offsets in the .zip file '%s'", {archivePath});
-  if (archive.Open(archivePath, false) != 0) {
-    platform::ConsolePrint("\nERROR: unable to open '%s'", {archivePath});
-    Fail();
+  trvzip::ZIP_File archive;
+  if (archive.Open(archivePath, false) != trvzip::kZipOk) {
+    Fail("\nERROR: unable to open '%s'", {archivePath});
   }
-  temporaryPath = std::string(outputPath) + ".tmp";
+  build.temporaryPath = std::string(build.outputPath) + ".tmp";
   archive.SetPrefixSize(prefixSize);
-  if (archive.Save(*temporaryPath, false) != 0) {
-    platform::ConsolePrint("\nERROR: unable to save and update '%s'", {*temporaryPath});
-    Fail();
+  if (build.checksum) {
+    archive.SetWriteObserver([&build](std::span<const uint8_t> bytes) { build.checksum->Add(bytes); });
+  }
+  if (archive.Save(*build.temporaryPath, false) != trvzip::kZipOk) {
+    Fail("\nERROR: unable to save and update '%s'", {*build.temporaryPath});
   }
 }
 
-void OpenForAppend(FileHandle& temporary, FileHandle& output, const std::string& temporaryPath,
-                   const char* outputPath) {
+void OpenForAppend(Build& build) {
+  const std::string& temporaryPath = *build.temporaryPath;
   platform::ConsolePrint("\n- opening temporary file '%s'", {temporaryPath});
-  if (!temporary.Open(temporaryPath, Access::Read, Share::None, Disposition::OpenExisting)) {
-    platform::ConsolePrint("\nERROR: unable to open '%s'", {temporaryPath});
-    Fail();
+  if (!build.temporary.Open(temporaryPath, Access::Read, Share::None,
+                            Disposition::OpenExisting)) {
+    Fail("\nERROR: unable to open '%s'", {temporaryPath});
   }
-  platform::ConsolePrint("\n- opening output file '%s'", {outputPath});
-  if (!output.Open(outputPath, Access::Write, Share::None, Disposition::OpenExisting) ||
-      !output.SeekToEnd()) {
-    platform::ConsolePrint("\nERROR: unable to open '%s'", {outputPath});
-    Fail();
+  // The output has been held since the copy; nobody else can have it.
+  platform::ConsolePrint("\n- opening output file '%s'", {build.outputPath});
+  if (!build.output.SeekToEnd()) Fail("\nERROR: unable to open '%s'", {build.outputPath});
+}
+
+void StoreChecksum(Build& build) {
+  if (!build.checksum) return;
+  uint8_t field[4];
+  bytes::ByteWriter(field).U32(build.checksum->Value());
+  if (build.checksum->Length() != build.output.Size().value_or(0) ||
+      !build.output.WriteAt(build.image->Headers(nullptr)->at.checkSum, field, sizeof field)) {
+    Fail("\nERROR: unable to write '%s'", {build.outputPath});
   }
+}
+
+void Build::Undo() {
+  temporary.Close();
+  if (temporaryPath) platform::DeleteFileQuietly(*temporaryPath);
+  if (!output.IsOpen()) return;
+  // Back to the stub copy, with the version update if it was written (and
+  // its own checksum); an output that cannot be brought back is not left
+  // behind at all.
+  bool restored = image && !image->Damaged() && output.Truncate(image->Bytes().size());
+  if (restored && checksum) {
+    const uint32_t at = image->Headers(nullptr)->at.checkSum;
+    restored = output.WriteAt(at, image->Bytes().data() + at, 4);
+  }
+  output.Close();
+  if (!restored) platform::DeleteFileQuietly(outputPath);
 }
 
 }  // namespace
 
 bool BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
                   const char16_t* passString) {
-  FileHandle temporary;
-  FileHandle output;
-  std::optional<std::string> temporaryPath;
+  platform::InterruptGuard guard;
+  Build build;
+  build.outputPath = outputPath;
   try {
     if (stubPath == nullptr || archivePath == nullptr || outputPath == nullptr) Fail();
     RefuseInputsAsOutputs(stubPath, archivePath, outputPath, std::string(outputPath) + ".tmp");
-
     TVPkg probe;
     TestStub(probe, stubPath);
     TVPkg definition;
     LoadDefinition(definition, archivePath, outputPath);
-
-    platform::ConsolePrint("\n- copying stub from '%s'", {stubPath});
-    if (!CopyStub(stubPath, outputPath)) {
-      platform::ConsolePrint("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
-      Fail();
-    }
-    UpdateOutputVersion(definition, outputPath, passString);
-    const uint32_t prefixSize = MeasureOutput(outputPath);
-
-    trvzip::ZIP_File archive;
-    RewriteArchive(archive, archivePath, prefixSize, outputPath, temporaryPath);
-
-    OpenForAppend(temporary, output, *temporaryPath, outputPath);
-    AppendArchive(temporary, output, *temporaryPath, outputPath);
-
-    temporary.Close();
-    output.Close();
-    platform::DeleteFileQuietly(*temporaryPath);
+    StopIfInterrupted();
+    CopyStub(build, stubPath);
+    UpdateOutputVersion(definition, *build.image, outputPath, passString);
+    StopIfInterrupted();
+    const uint32_t prefixSize = PrefixSize(build);
+    StartChecksum(build);
+    RewriteArchive(build, archivePath, prefixSize);
+    OpenForAppend(build);
+    AppendArchive(build.temporary, build.output, *build.temporaryPath, outputPath);
+    StopIfInterrupted();
+    StoreChecksum(build);
+    build.temporary.Close();
+    platform::DeleteFileQuietly(*build.temporaryPath);
     return true;
   } catch (...) {
-    temporary.Close();
-    output.Close();
-    if (temporaryPath) platform::DeleteFileQuietly(*temporaryPath);
+    build.Undo();
+    if (platform::Interrupted()) platform::ConsolePrint("\nERROR: interrupted");
     return false;
   }
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr char16_t kLanguage[] = u"en";
-
 std::string Shown(const char16_t* text) {
   return text != nullptr ? platform::Narrow(text) : std::string("(none)");
 }
@@ -19,7 +17,7 @@ std::string Shown(const char16_t* text) {
 
 void TestStub(TVPkg& probe, const char* stubPath) {
   platform::ConsolePrint("\n- verifying '%s'", {stubPath});
-  if (probe.HasPayload(stubPath, kLanguage)) {
+  if (probe.HasPayload(stubPath, kDefaultLanguage)) {
     platform::ConsolePrint("\nERROR: the stub already has a .zip payload");
     platform::Beep(440, 250);
     throw 1;
@@ -29,7 +27,7 @@ void TestStub(TVPkg& probe, const char* stubPath) {
 void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath) {
   const std::u16string member = DefinitionMemberName(outputPath);
   platform::ConsolePrint("\n- loading package definition from '%s'", {archivePath});
-  if (!definition.Load(archivePath, member.c_str(), kLanguage)) {
+  if (!definition.Load(archivePath, member.c_str(), kDefaultLanguage)) {
     platform::ConsolePrint(
         "\nERROR: unable to load the zip file or locate a package definition file ('%s') in '%s'",
         {platform::Narrow(member), archivePath});
@@ -37,13 +35,13 @@ void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outp
   }
 }
 
-void UpdateOutputVersion(const TVPkg& definition, const char* outputPath,
+void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const char* outputPath,
                          const char16_t* passString) {
   const char16_t* version = definition.GetVersion();
   const char16_t* name = definition.GetName();
   platform::ConsolePrint("\n- updating stub version information for:\n    %s\n    version %s\n",
                          {Shown(name), Shown(version)});
-  if (!UpdateVersionResource(outputPath, definition, passString)) {
+  if (!UpdateVersionResource(output, outputPath, definition, passString)) {
     platform::ConsolePrint("\nERROR: unable to update the stub version information");
     throw 1;
   }
@@ -54,7 +52,7 @@ bool VerifyPackage(const char* outputPath) {
   try {
     const std::u16string member = DefinitionMemberName(outputPath);
     TVPkg package;
-    verified = package.Load(outputPath, member.c_str(), kLanguage);
+    verified = package.Load(outputPath, member.c_str(), kDefaultLanguage);
   } catch (...) {
     verified = false;
   }

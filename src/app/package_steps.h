@@ -7,14 +7,19 @@
 
 class TVPkg;
 
+namespace pe {
+class ImageFile;
+}
+
 // Refuses a stub that already carries a package named after itself.
 void TestStub(TVPkg& probe, const char* stubPath);
 
 // Loads the definition named after the output from the archive.
 void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath);
 
-// Rewrites the output's version resource from the loaded definition.
-void UpdateOutputVersion(const TVPkg& definition, const char* outputPath,
+// Rewrites the output's version resource from the loaded definition; output
+// is the output file's image, named outputPath.
+void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const char* outputPath,
                          const char16_t* passString);
 
 // Loads the finished output as a package; prints the verdict and returns it.

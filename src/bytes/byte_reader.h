@@ -20,6 +20,16 @@ class ByteReader {
   uint16_t U16() { return static_cast<uint16_t>(Take(2)); }
   uint32_t U32() { return static_cast<uint32_t>(Take(4)); }
   uint64_t U64() { return Take(8); }
+  // Record fields by their type, so that one field list serves reading and
+  // writing (see ByteWriter::Field).
+  void Field(uint8_t& value) { value = U8(); }
+  void Field(uint16_t& value) { value = U16(); }
+  void Field(uint32_t& value) { value = U32(); }
+  template <std::size_t kSize>
+  void Field(char (&text)[kSize]) {
+    const auto field = Bytes(kSize);
+    for (std::size_t i = 0; i < kSize; ++i) text[i] = field.empty() ? 0 : static_cast<char>(field[i]);
+  }
 
   // The next count bytes; empty (and the reader failed) when fewer remain.
   std::span<const uint8_t> Bytes(std::size_t count) {

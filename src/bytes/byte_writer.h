@@ -24,6 +24,14 @@ class ByteWriter {
   void U16(uint16_t value) { Put(value, 2); }
   void U32(uint32_t value) { Put(value, 4); }
   void U64(uint64_t value) { Put(value, 8); }
+  // Record fields by their type (see ByteReader::Field).
+  void Field(const uint8_t& value) { U8(value); }
+  void Field(const uint16_t& value) { U16(value); }
+  void Field(const uint32_t& value) { U32(value); }
+  template <std::size_t kSize>
+  void Field(const char (&text)[kSize]) {
+    Bytes(text, kSize);
+  }
   void Bytes(std::span<const uint8_t> data) {
     if (uint8_t* at = Room(data.size()); at != nullptr && !data.empty()) {
       std::memcpy(at, data.data(), data.size());

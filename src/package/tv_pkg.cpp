@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr char16_t kEnglish[] = u"en";
 constexpr char16_t kPackageDataMember[] = u"tv_data.xml";
 
 int ParseDocument(CTrvXMLReader& reader, const std::vector<uint8_t>& bytes) {
@@ -26,7 +25,7 @@ TVPkg::~TVPkg() { Reset(); }
 
 bool TVPkg::Reset() {
   configBytes.reset();
-  language = kEnglish;
+  language = kDefaultLanguage;
   config = PackageConfiguration{};
   archivePath.clear();
   packageData.Clear();
@@ -98,6 +97,6 @@ const char16_t* TVPkg::GetName() const {
   CTrvXMLNode* found =
       names ? definition.FindElement(names, u"name_xlate", u"lang", language.c_str()) : nullptr;
   // English is the fallback; without a name list the top level is searched.
-  if (found == nullptr) found = definition.FindElement(names, u"name_xlate", u"lang", kEnglish);
+  if (found == nullptr) found = definition.FindElement(names, u"name_xlate", u"lang", kDefaultLanguage);
   return ElementText(found);
 }

@@ -11,6 +11,9 @@
 #include "package/package_configuration.h"
 #include "xml/xml_reader.h"
 
+// The language every look-up falls back to, and the one a new package starts with.
+inline constexpr char16_t kDefaultLanguage[] = u"en";
+
 namespace trvzip {
 class ZIP_File;
 }

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr char16_t kEnglish[] = u"en";
-
 // Flags are set by the exact value "1" only.
 uint8_t FlagValue(const CTrvXMLNode* element, const char16_t* attribute) {
   const char16_t* value = element->GetAttribute(attribute);
@@ -52,7 +50,7 @@ bool TVPkg::ReadConfiguration(PackageConfiguration& record) {
     uiFile = packageData.FindElement(configUi, u"filename", u"lang", language.c_str());
   }
   // English is the fallback; without a configui element the top level is searched.
-  if (uiFile == nullptr) uiFile = packageData.FindElement(configUi, u"filename", u"lang", kEnglish);
+  if (uiFile == nullptr) uiFile = packageData.FindElement(configUi, u"filename", u"lang", kDefaultLanguage);
   if (const char16_t* text = ElementText(uiFile)) {
     record.configUiFile = text;
     result = true;

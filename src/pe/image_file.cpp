@@ -1,10 +1,8 @@
 #include "pe/image_file.h"
 
-#include <filesystem>
-#include <system_error>
+#include <utility>
 
 #include "pe/pe_errors.h"
-#include "platform/file_handle.h"
 
 namespace pe {
 namespace {
@@ -13,42 +11,18 @@ namespace {
 // (an overlay may add to it, but not gigabytes).
 constexpr uint64_t kMaxImageFile = uint64_t{1} << 31;
 
-namespace fs = std::filesystem;
-
-// A name beside target that does not exist yet.
-std::optional<std::string> TemporaryName(const std::string& target) {
-  for (int i = 0; i < 100; ++i) {
-    std::string name = target + ".rsrc" + std::to_string(i) + ".tmp";
-    std::error_code ec;
-    if (fs::symlink_status(name, ec).type() == fs::file_type::not_found) return name;
-  }
-  return std::nullopt;
-}
-
-bool WriteTemporary(const std::string& name, std::span<const uint8_t> bytes, uint32_t* error) {
-  platform::FileHandle out;
-  if (!out.Open(name, platform::Access::Write, platform::Share::None,
-                platform::Disposition::CreateAlways)) {
-    SetError(error, out.LastError());
-    return false;
-  }
-  if (!out.Write(bytes.data(), bytes.size())) {
-    SetError(error, out.LastError() != 0 ? out.LastError() : platform::kErrorWriteFault);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-std::optional<std::vector<uint8_t>> ReadImageFile(const std::string& path, uint32_t* error) {
-  platform::FileHandle in;
-  if (!in.Open(path, platform::Access::Read, platform::Share::Read,
-               platform::Disposition::OpenExisting)) {
-    SetError(error, in.LastError());
-    return std::nullopt;
-  }
-  const auto size = in.Size();
+ImageFile::ImageFile(platform::FileHandle& file, std::vector<uint8_t> bytes)
+    : file_(&file), bytes_(std::move(bytes)) {}
+
+ImageFile::ImageFile(ImageFile&&) noexcept = default;
+ImageFile& ImageFile::operator=(ImageFile&&) noexcept = default;
+ImageFile::~ImageFile() = default;
+
+std::optional<std::vector<uint8_t>> ImageFile::ReadWhole(platform::FileHandle& file,
+                                                         uint32_t* error) {
+  const auto size = file.Size();
   if (!size) {
     SetError(error, platform::kErrorReadFault);
     return std::nullopt;
@@ -58,7 +32,7 @@ std::optional<std::vector<uint8_t>> ReadImageFile(const std::string& path, uint3
     return std::nullopt;
   }
   std::vector<uint8_t> bytes(static_cast<std::size_t>(*size));
-  const auto got = in.Read(bytes.data(), bytes.size());
+  const auto got = file.ReadAt(0, bytes.data(), bytes.size());
   if (!got || *got != bytes.size()) {
     SetError(error, platform::kErrorReadFault);
     return std::nullopt;
@@ -66,40 +40,48 @@ std::optional<std::vector<uint8_t>> ReadImageFile(const std::string& path, uint3
   return bytes;
 }
 
-bool ReplaceImageFile(const std::string& path, std::span<const uint8_t> bytes, uint32_t* error) {
-  std::error_code ec;
-  // Replace what a link points at, not the link.
-  const fs::path target = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : fs::path(path);
-  if (ec) {
-    SetError(error, platform::kErrorFileNotFound);
-    return false;
-  }
-  // Holding the file for writing checks that it may be written and keeps
-  // other handles off it until it has been replaced.
-  platform::FileHandle guard;
-  if (!guard.Open(target.string(), platform::Access::Write, platform::Share::None,
+std::optional<ImageFile> ImageFile::Open(const std::string& path, bool writable,
+                                         uint32_t* error) {
+  auto file = std::make_unique<platform::FileHandle>();
+  if (!file->Open(path, writable ? platform::Access::ReadWrite : platform::Access::Read,
+                  writable ? platform::Share::None : platform::Share::Read,
                   platform::Disposition::OpenExisting)) {
-    SetError(error, guard.LastError());
-    return false;
+    SetError(error, file->LastError());
+    return std::nullopt;
   }
-  const auto temporary = TemporaryName(target.string());
-  if (!temporary) {
-    SetError(error, platform::kErrorAccessDenied);
-    return false;
+  auto bytes = ReadWhole(*file, error);
+  if (!bytes) return std::nullopt;
+  ImageFile image(*file, std::move(*bytes));
+  image.owned_ = std::move(file);
+  return image;
+}
+
+const PeImage* ImageFile::Headers(uint32_t* error) const {
+  if (!parsed_) {
+    headers_ = PeImage::Parse(bytes_, &headersError_);
+    parsed_ = true;
   }
-  if (!WriteTemporary(*temporary, bytes, error)) {
-    fs::remove(*temporary, ec);
-    return false;
+  if (!headers_) SetError(error, headersError_);
+  return headers_ ? &*headers_ : nullptr;
+}
+
+bool ImageFile::WriteAll(std::span<const uint8_t> bytes) {
+  return file_->WriteAt(0, bytes.data(), bytes.size()) && file_->Truncate(bytes.size());
+}
+
+bool ImageFile::Replace(std::vector<uint8_t> bytes, uint32_t* error) {
+  if (WriteAll(bytes)) {
+    bytes_ = std::move(bytes);
+    headers_.reset();
+    parsed_ = false;
+    return true;
   }
-  const fs::perms mode = fs::status(target, ec).permissions();
-  if (!ec) fs::permissions(*temporary, mode, ec);
-  if (!ec) fs::rename(*temporary, target, ec);
-  if (ec) {
-    SetError(error, platform::kErrorAccessDenied);
-    fs::remove(*temporary, ec);
-    return false;
+  SetError(error, file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault);
+  if (!WriteAll(bytes_)) {
+    damaged_ = true;
+    file_->Truncate(0);
   }
-  return true;
+  return false;
 }
 
 }  // namespace pe

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "pe/byte_io.h"
+#include "bytes/align.h"
+#include "bytes/byte_writer.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_errors.h"
 #include "pe/resource_layout.h"
@@ -71,7 +72,7 @@ bool HasRoomForSectionHeader(const PeImage& image, std::span<const uint8_t> file
     if (s.rawSize != 0) limit = std::min<uint64_t>(limit, s.rawPointer);
   }
   if (image.sections.size() >= 0xFFFF || slot + kSectionHeaderSize > limit ||
-      !InRange(file.size(), slot, kSectionHeaderSize)) {
+      slot + kSectionHeaderSize > file.size()) {
     return false;
   }
   // Bytes in use behind the table (some linkers keep data there) stay untouched.
@@ -106,7 +107,7 @@ std::optional<Plan> ChoosePlacement(const PeImage& image, std::span<const uint8_
     }
     // A section that can be resized is also shrunk, rather than left with
     // file space it no longer needs.
-    if (fits && (!resize || AlignUp(newSize, image.fileAlignment) == s.rawSize)) {
+    if (fits && (!resize || bytes::AlignUp(newSize, image.fileAlignment) == s.rawSize)) {
       return Plan{Placement::InPlace, r};
     }
     if (resize) return Plan{*resize, r};
@@ -115,21 +116,11 @@ std::optional<Plan> ChoosePlacement(const PeImage& image, std::span<const uint8_
   return Plan{Placement::NewSection, count};
 }
 
-void PutSectionHeader(std::vector<uint8_t>& out, const PeImage& image, std::size_t index,
-                      const SectionHeader& s) {
-  const uint32_t at = image.SectionHeaderOffset(index);
-  for (std::size_t i = 0; i < sizeof s.name; ++i) out.at(at + i) = static_cast<uint8_t>(s.name[i]);
-  PutU32(out, at + 8, s.virtualSize);
-  PutU32(out, at + 12, s.virtualAddress);
-  PutU32(out, at + 16, s.rawSize);
-  PutU32(out, at + 20, s.rawPointer);
-  PutU32(out, at + 36, s.characteristics);
-}
-
-void PutDirectory(std::vector<uint8_t>& out, const PeImage& image, int index, DataDirectory d) {
+void PutDirectory(bytes::ByteWriter& out, const PeImage& image, int index, DataDirectory d) {
   if (static_cast<std::size_t>(index) >= image.directories.size()) return;
-  PutU32(out, image.directoriesOffset + index * 8, d.rva);
-  PutU32(out, image.directoriesOffset + index * 8 + 4, d.size);
+  out.Seek(image.DirectoryOffset(index));
+  out.U32(d.rva);
+  out.U32(d.size);
 }
 
 // The bytes behind the image, without a certificate table that lies among them.
@@ -138,7 +129,7 @@ std::vector<uint8_t> Overlay(std::span<const uint8_t> file, const PeImage& image
   if (end >= file.size()) return {};
   std::vector<uint8_t> overlay(file.begin() + static_cast<std::ptrdiff_t>(end), file.end());
   const DataDirectory cert = image.Directory(kDirectorySecurity);
-  if (cert.size != 0 && cert.rva >= end && InRange(file.size(), cert.rva, cert.size)) {
+  if (cert.size != 0 && cert.rva >= end && cert.rva <= file.size() && cert.size <= file.size() - cert.rva) {
     const auto from = overlay.begin() + static_cast<std::ptrdiff_t>(cert.rva - end);
     overlay.erase(from, from + cert.size);
   }
@@ -161,13 +152,13 @@ uint64_t AddressBehind(const PeImage& image, const std::vector<SectionHeader>& s
   for (const SectionHeader& s : sections) {
     top = std::max<uint64_t>(top, uint64_t{s.virtualAddress} + s.MemorySize());
   }
-  return AlignUp(top, image.sectionAlignment);
+  return bytes::AlignUp(top, image.sectionAlignment);
 }
 
 // Every section, moved or grown, must end inside the 32-bit address space.
 bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t sectionAlignment) {
   return std::all_of(sections.begin(), sections.end(), [&](const SectionHeader& s) {
-    return AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
+    return bytes::AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
   });
 }
 
@@ -192,13 +183,13 @@ void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const P
   }
   if (plan.placement == Placement::NewSection) {
     a.out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
-    a.out.resize(static_cast<std::size_t>(AlignUp(end, fa)), 0);
+    a.out.resize(static_cast<std::size_t>(bytes::AlignUp(end, fa)), 0);
     SectionHeader s;
     std::copy_n(".rsrc", 5, s.name);
     s.virtualAddress = a.resourceRva;
     s.virtualSize = static_cast<uint32_t>(resources.size());
     s.rawPointer = static_cast<uint32_t>(a.out.size());
-    s.rawSize = static_cast<uint32_t>(AlignUp(resources.size(), fa));
+    s.rawSize = static_cast<uint32_t>(bytes::AlignUp(resources.size(), fa));
     s.characteristics = kResourceCharacteristics;
     AppendPadded(a.out, resources, s.rawSize);
     a.initializedDelta = s.rawSize;
@@ -209,7 +200,7 @@ void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const P
   a.out.assign(file.begin(), file.begin() + s.rawPointer);
   const uint32_t oldRaw = s.rawSize;
   s.virtualSize = static_cast<uint32_t>(resources.size());
-  s.rawSize = static_cast<uint32_t>(AlignUp(resources.size(), fa));
+  s.rawSize = static_cast<uint32_t>(bytes::AlignUp(resources.size(), fa));
   AppendPadded(a.out, resources, s.rawSize);
   a.initializedDelta = int64_t{s.rawSize} - oldRaw;
   if (plan.placement == Placement::GrowMoveReloc) {
@@ -217,29 +208,27 @@ void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const P
     const auto relocBytes = file.subspan(reloc.rawPointer, reloc.rawSize);
     reloc.rawPointer = static_cast<uint32_t>(a.out.size());
     reloc.virtualAddress = static_cast<uint32_t>(
-        AlignUp(uint64_t{s.virtualAddress} + s.virtualSize, image.sectionAlignment));
+        bytes::AlignUp(uint64_t{s.virtualAddress} + s.virtualSize, image.sectionAlignment));
     a.out.insert(a.out.end(), relocBytes.begin(), relocBytes.end());
   }
 }
 
 void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, uint64_t oldEnd,
                    uint64_t newEnd, Assembly& a) {
-  std::vector<uint8_t>& out = a.out;
-  for (std::size_t i = 0; i < a.sections.size(); ++i) {
-    PutSectionHeader(out, image, i, a.sections[i]);
-  }
-  PutU16(out, image.fileHeaderOffset + 2, static_cast<uint16_t>(a.sections.size()));
+  bytes::ByteWriter out{std::span<uint8_t>(a.out)};
+  out.Seek(image.SectionHeaderOffset(0));
+  for (const SectionHeader& s : a.sections) SectionHeader::Fields(out, s);
+  out.Seek(image.at.numberOfSections);
+  out.U16(static_cast<uint16_t>(a.sections.size()));
   if (image.pointerToSymbolTable >= oldEnd) {
-    PutU32(out, image.fileHeaderOffset + 8,
-           static_cast<uint32_t>(image.pointerToSymbolTable + newEnd - oldEnd));
+    out.Seek(image.at.pointerToSymbolTable);
+    out.U32(static_cast<uint32_t>(image.pointerToSymbolTable + newEnd - oldEnd));
   }
-  PutU32(out, image.optionalHeaderOffset + kOptSizeOfImage,
-         static_cast<uint32_t>(AddressBehind(image, a.sections)));
+  out.Seek(image.at.sizeOfImage);
+  out.U32(static_cast<uint32_t>(AddressBehind(image, a.sections)));
   // A stub that understated its initialised data must not wrap below zero.
-  const int64_t initialized =
-      std::max<int64_t>(0, image.sizeOfInitializedData + a.initializedDelta);
-  PutU32(out, image.optionalHeaderOffset + kOptSizeOfInitializedData,
-         static_cast<uint32_t>(initialized));
+  out.Seek(image.at.sizeOfInitializedData);
+  out.U32(static_cast<uint32_t>(std::max<int64_t>(0, image.sizeOfInitializedData + a.initializedDelta)));
   PutDirectory(out, image, kDirectoryResource,
                {a.resourceRva, static_cast<uint32_t>(resources.size())});
   const DataDirectory certificates = image.Directory(kDirectorySecurity);
@@ -257,13 +246,14 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, 
     }
   }
   if (image.checkSum != 0) {
-    PutU32(out, image.CheckSumOffset(), ComputeChecksum(out, image.CheckSumOffset()));
+    out.Seek(image.at.checkSum);
+    out.U32(ComputeChecksum(a.out, image.at.checkSum));
   }
 }
 
 }  // namespace
 
-std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
+std::optional<std::vector<uint8_t>> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
                                           const std::vector<ResourceLeaf>& leaves,
                                           uint32_t* error) {
   // Without a slot for the resource directory the new section could not be
@@ -309,7 +299,7 @@ std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const P
   const std::vector<uint8_t> overlay = Overlay(file, image);
   a.out.insert(a.out.end(), overlay.begin(), overlay.end());
   FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
-  return RebuildResult{std::move(a.out), plan->placement};
+  return std::move(a.out);
 }
 
 }  // namespace pe

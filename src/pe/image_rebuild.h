@@ -19,17 +19,12 @@ enum class Placement {
   NewSection,     // a new section at the end of the image; the old one stays unused
 };
 
-struct RebuildResult {
-  std::vector<uint8_t> bytes;
-  Placement placement = Placement::InPlace;
-};
-
 // The image of `file` with `leaves` as its only resources, its headers made
 // consistent, any certificate table dropped and the bytes behind the image
 // kept behind the new end. nullopt with *error: 13 for inconsistent section
 // headers, 8 when the section would be too large, 122 when a new section is
 // needed and the headers have no room for its header.
-std::optional<RebuildResult> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
+std::optional<std::vector<uint8_t>> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
                                           const std::vector<ResourceLeaf>& leaves,
                                           uint32_t* error);
 

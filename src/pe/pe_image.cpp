@@ -3,67 +3,77 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pe/byte_io.h"
+#include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 
 namespace pe {
 namespace {
 
+constexpr uint16_t kMzSignature = 0x5A4D;
+constexpr uint32_t kDosNewHeaderField = 0x3C;
+constexpr uint32_t kPeSignature = 0x00004550;
 constexpr uint16_t kMagicPe32 = 0x10B;
 constexpr uint16_t kMagicPe32Plus = 0x20B;
 constexpr uint32_t kMaxDirectories = 16;
 
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
-std::optional<PeImage> Fail(uint32_t* error, uint32_t code) {
-  SetError(error, code);
+std::optional<PeImage> Fail(uint32_t* error) {
+  SetError(error, platform::kErrorBadExeFormat);
   return std::nullopt;
 }
 
-// Reads the fields of the optional header that the layer uses.
-bool ReadOptionalHeader(std::span<const uint8_t> file, uint16_t optionalSize, PeImage& image) {
-  const uint32_t at = image.optionalHeaderOffset;
-  const auto magic = ReadU16(file, at);
-  if (!magic || (*magic != kMagicPe32 && *magic != kMagicPe32Plus)) return false;
-  image.is64 = *magic == kMagicPe32Plus;
-  const uint32_t countField = image.is64 ? 108 : 92;
-  image.directoriesOffset = at + countField + 4;
-  if (optionalSize < countField + 4 || !InRange(file.size(), at, optionalSize)) return false;
-  image.sizeOfInitializedData = *ReadU32(file, at + kOptSizeOfInitializedData);
-  image.entryPoint = *ReadU32(file, at + kOptAddressOfEntryPoint);
-  image.sectionAlignment = *ReadU32(file, at + 32);
-  image.fileAlignment = *ReadU32(file, at + 36);
-  image.sizeOfImage = *ReadU32(file, at + kOptSizeOfImage);
-  image.sizeOfHeaders = *ReadU32(file, at + 60);
-  image.checkSum = *ReadU32(file, at + kOptCheckSum);
+// The optional header's fields in their order; the offsets of those a
+// rebuild rewrites are noted as they pass.
+void ReadOptionalFields(bytes::ByteReader& in, PeImage& image) {
+  const auto offset = [&in] { return static_cast<uint32_t>(in.Offset()); };
+  in.Skip(2 + 1 + 1 + 4);  // magic, linker versions, SizeOfCode
+  image.at.sizeOfInitializedData = offset();
+  image.sizeOfInitializedData = in.U32();
+  in.Skip(4);  // SizeOfUninitializedData
+  image.entryPoint = in.U32();
+  in.Skip(4);                        // BaseOfCode
+  in.Skip(image.is64 ? 8 : 4 + 4);   // ImageBase (and BaseOfData in PE32)
+  image.sectionAlignment = in.U32();
+  image.fileAlignment = in.U32();
+  in.Skip(6 * 2 + 4);  // operating system, image and subsystem versions; Win32VersionValue
+  image.at.sizeOfImage = offset();
+  image.sizeOfImage = in.U32();
+  image.sizeOfHeaders = in.U32();
+  image.at.checkSum = offset();
+  image.checkSum = in.U32();
+  in.Skip(2 + 2);                        // Subsystem, DllCharacteristics
+  in.Skip(image.is64 ? 4 * 8 : 4 * 4);   // stack and heap sizes
+  in.Skip(4);                            // LoaderFlags
+}
+
+// Reads the optional header that starts at in's offset and is size bytes long.
+bool ReadOptionalHeader(bytes::ByteReader in, uint16_t size, PeImage& image) {
+  const std::size_t start = in.Offset();
+  const uint16_t magic = in.U16();
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return false;
+  image.is64 = magic == kMagicPe32Plus;
+  in.Seek(start);
+  ReadOptionalFields(in, image);
   // The loader looks at no more than 16 directories, whatever the count says.
-  const uint32_t count = std::min(*ReadU32(file, at + countField), kMaxDirectories);
-  if (countField + 4 + uint64_t{count} * 8 > optionalSize) return false;
+  const uint32_t count = std::min(in.U32(), kMaxDirectories);
+  image.at.directories = static_cast<uint32_t>(in.Offset());
+  if (!in.Ok() || in.Offset() - start + uint64_t{count} * kDataDirectorySize > size) return false;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t entry = image.directoriesOffset + i * 8;
-    image.directories.push_back({*ReadU32(file, entry), *ReadU32(file, entry + 4)});
+    const uint32_t rva = in.U32();
+    image.directories.push_back({rva, in.U32()});
   }
-  return IsPowerOfTwo(image.sectionAlignment) && IsPowerOfTwo(image.fileAlignment) &&
+  return in.Ok() && IsPowerOfTwo(image.sectionAlignment) && IsPowerOfTwo(image.fileAlignment) &&
          image.fileAlignment <= image.sectionAlignment && image.sectionAlignment <= 0x10000000;
 }
 
-bool ReadSections(std::span<const uint8_t> file, uint16_t count, PeImage& image) {
-  if (!InRange(file.size(), image.sectionTableOffset, uint64_t{count} * kSectionHeaderSize)) {
-    return false;
-  }
+bool ReadSections(bytes::ByteReader in, uint16_t count, PeImage& image) {
   image.sections.reserve(count);
   for (uint16_t i = 0; i < count; ++i) {
-    const uint32_t at = image.SectionHeaderOffset(i);
-    SectionHeader section;
-    std::memcpy(section.name, file.data() + at, sizeof section.name);
-    section.virtualSize = *ReadU32(file, at + 8);
-    section.virtualAddress = *ReadU32(file, at + 12);
-    section.rawSize = *ReadU32(file, at + 16);
-    section.rawPointer = *ReadU32(file, at + 20);
-    section.characteristics = *ReadU32(file, at + 36);
-    image.sections.push_back(section);
+    SectionHeader& s = image.sections.emplace_back();
+    SectionHeader::Fields(in, s);
   }
-  return true;
+  return in.Ok();
 }
 
 }  // namespace
@@ -73,23 +83,28 @@ std::string SectionHeader::Name() const {
 }
 
 std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> file, uint32_t* error) {
-  const auto mz = ReadU16(file, 0);
-  const auto peOffset = ReadU32(file, 0x3C);
-  if (!mz || *mz != 0x5A4D || !peOffset) return Fail(error, platform::kErrorBadExeFormat);
-  const auto signature = ReadU32(file, *peOffset);
-  if (!signature || *signature != 0x00004550 || !InRange(file.size(), *peOffset + 4ull, 20)) {
-    return Fail(error, platform::kErrorBadExeFormat);
-  }
+  bytes::ByteReader in(file);
+  if (in.U16() != kMzSignature) return Fail(error);
+  in.Seek(kDosNewHeaderField);
+  in.Seek(in.U32());
+  if (in.U32() != kPeSignature || !in.Ok()) return Fail(error);
   PeImage image;
-  image.fileHeaderOffset = *peOffset + 4;
-  const uint16_t sectionCount = *ReadU16(file, image.fileHeaderOffset + 2);
-  image.pointerToSymbolTable = *ReadU32(file, image.fileHeaderOffset + 8);
-  const uint16_t optionalSize = *ReadU16(file, image.fileHeaderOffset + 16);
-  image.optionalHeaderOffset = image.fileHeaderOffset + 20;
-  image.sectionTableOffset = image.optionalHeaderOffset + optionalSize;
-  if (!ReadOptionalHeader(file, optionalSize, image) ||
-      !ReadSections(file, sectionCount, image)) {
-    return Fail(error, platform::kErrorBadExeFormat);
+  // The file header: machine, section count, time stamp, symbol table,
+  // symbol count, optional header size, characteristics.
+  in.Skip(2);
+  image.at.numberOfSections = static_cast<uint32_t>(in.Offset());
+  const uint16_t sectionCount = in.U16();
+  in.Skip(4);
+  image.at.pointerToSymbolTable = static_cast<uint32_t>(in.Offset());
+  image.pointerToSymbolTable = in.U32();
+  in.Skip(4);
+  const uint16_t optionalSize = in.U16();
+  in.Skip(2);
+  if (!in.Ok() || !in.Has(optionalSize)) return Fail(error);
+  image.sectionTableOffset = static_cast<uint32_t>(in.Offset() + optionalSize);
+  if (!ReadOptionalHeader(in, optionalSize, image) ||
+      !ReadSections(bytes::ByteReader(file, image.sectionTableOffset), sectionCount, image)) {
+    return Fail(error);
   }
   return image;
 }
@@ -123,7 +138,7 @@ std::optional<uint64_t> PeImage::RvaToOffset(uint32_t rva, uint32_t length,
     if (within + length > s.rawSize || within + length > s.MemorySize()) return std::nullopt;
     offset = s.rawPointer + within;
   }
-  if (!InRange(fileSize, offset, length)) return std::nullopt;
+  if (offset > fileSize || length > fileSize - offset) return std::nullopt;
   return offset;
 }
 

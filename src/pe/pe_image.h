@@ -1,6 +1,7 @@
 #pragma once
-// The headers of a PE32 or PE32+ image, read from a byte buffer, and the
-// mapping of relative virtual addresses to file offsets.
+// The headers of a PE32 or PE32+ image, read from a byte buffer in record
+// order, and the mapping of relative virtual addresses to file offsets. The
+// file offsets of the fields a rebuild rewrites are kept beside their values.
 
 #include <cstdint>
 #include <optional>
@@ -11,6 +12,7 @@
 namespace pe {
 
 inline constexpr uint32_t kSectionHeaderSize = 40;
+inline constexpr uint32_t kDataDirectorySize = 8;
 inline constexpr int kDirectoryResource = 2;
 inline constexpr int kDirectorySecurity = 4;
 inline constexpr int kDirectoryBaseReloc = 5;
@@ -21,6 +23,10 @@ struct SectionHeader {
   uint32_t virtualAddress = 0;
   uint32_t rawSize = 0;
   uint32_t rawPointer = 0;
+  uint32_t relocationsPointer = 0;
+  uint32_t lineNumbersPointer = 0;
+  uint16_t relocationCount = 0;
+  uint16_t lineNumberCount = 0;
   uint32_t characteristics = 0;
 
   std::string Name() const;
@@ -28,6 +34,14 @@ struct SectionHeader {
   // the virtual size is zero.
   uint32_t MemorySize() const { return virtualSize != 0 ? virtualSize : rawSize; }
   uint64_t RawEnd() const { return uint64_t{rawPointer} + rawSize; }
+
+  // The header's fields in record order, for reading and for writing.
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& s) {
+    io.Field(s.name), io.Field(s.virtualSize), io.Field(s.virtualAddress), io.Field(s.rawSize);
+    io.Field(s.rawPointer), io.Field(s.relocationsPointer), io.Field(s.lineNumbersPointer);
+    io.Field(s.relocationCount), io.Field(s.lineNumberCount), io.Field(s.characteristics);
+  }
 };
 
 struct DataDirectory {
@@ -35,16 +49,18 @@ struct DataDirectory {
   uint32_t size = 0;
 };
 
-// Offsets of the optional header's fields, the same in PE32 and PE32+.
-inline constexpr uint32_t kOptSizeOfInitializedData = 8;
-inline constexpr uint32_t kOptAddressOfEntryPoint = 16;
-inline constexpr uint32_t kOptSizeOfImage = 56;
-inline constexpr uint32_t kOptCheckSum = 64;
+// File offsets of the header fields a rebuild writes.
+struct FieldOffsets {
+  uint32_t numberOfSections = 0;
+  uint32_t pointerToSymbolTable = 0;
+  uint32_t sizeOfInitializedData = 0;
+  uint32_t sizeOfImage = 0;
+  uint32_t checkSum = 0;
+  uint32_t directories = 0;  // data directory 0
+};
 
 struct PeImage {
   bool is64 = false;
-  uint32_t fileHeaderOffset = 0;      // just after "PE\0\0"
-  uint32_t optionalHeaderOffset = 0;
   uint32_t sectionTableOffset = 0;
   uint32_t sectionAlignment = 0;
   uint32_t fileAlignment = 0;
@@ -54,11 +70,11 @@ struct PeImage {
   uint32_t checkSum = 0;
   uint32_t entryPoint = 0;
   uint32_t pointerToSymbolTable = 0;
-  uint32_t directoriesOffset = 0;     // file offset of data directory 0
+  FieldOffsets at;
   std::vector<DataDirectory> directories;
   std::vector<SectionHeader> sections;
 
-  // Reads the headers; nullopt with *error = 193 (not a valid image) or 13.
+  // Reads the headers; nullopt with *error = 193 (not a valid image).
   static std::optional<PeImage> Parse(std::span<const uint8_t> file, uint32_t* error);
 
   DataDirectory Directory(int index) const;
@@ -68,9 +84,11 @@ struct PeImage {
   std::optional<uint64_t> RvaToOffset(uint32_t rva, uint32_t length, uint64_t fileSize) const;
   // Index of the section whose memory range holds rva, or -1.
   int SectionOfRva(uint32_t rva) const;
-  uint32_t CheckSumOffset() const { return optionalHeaderOffset + kOptCheckSum; }
   uint32_t SectionHeaderOffset(std::size_t index) const {
     return sectionTableOffset + static_cast<uint32_t>(index) * kSectionHeaderSize;
+  }
+  uint32_t DirectoryOffset(int index) const {
+    return at.directories + static_cast<uint32_t>(index) * kDataDirectorySize;
   }
   // End of the last section's raw data (at least the headers' size).
   uint64_t EndOfRawData() const;

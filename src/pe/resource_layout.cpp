@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pe/byte_io.h"
+#include "bytes/byte_writer.h"
+#include "bytes/align.h"
 
 namespace pe {
 namespace {
 
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr uint64_t kMaxSection = 0x7FFFFFFF;
+constexpr uint64_t kTableHeaderSize = 16;
+constexpr uint64_t kEntrySize = 8;
+constexpr uint64_t kDataEntrySize = 16;
 
 // An entry of a directory table: its name (null at the language level, where
 // the leaf's language is the id) and the table or leaf it leads to.
@@ -73,20 +77,20 @@ Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leav
   uint64_t at = 0;
   for (Table& t : tables) {
     t.offset = static_cast<uint32_t>(at);
-    at += 16 + 8 * uint64_t{t.entries.size()};
+    at += kTableHeaderSize + kEntrySize * t.entries.size();
     if (at > kMaxSection || !CountsFit(t)) return {0, 0, 0, kMaxSection + 1};
   }
   layout.dataEntries = at;
-  at += 16 * uint64_t{leaves.size()};
+  at += kDataEntrySize * leaves.size();
   layout.strings = at;
   for (const Table& t : tables) {
     for (const Entry& e : t.entries) {
       if (IsNamed(e)) at += 2 + 2 * uint64_t{e.name->name.size()};
     }
   }
-  layout.data = AlignUp(at, 8);
+  layout.data = bytes::AlignUp(at, 8);
   at = layout.data;
-  for (const ResourceLeaf& leaf : leaves) at = AlignUp(at + leaf.data.size(), 8);
+  for (const ResourceLeaf& leaf : leaves) at = bytes::AlignUp(at + leaf.data.size(), 8);
   layout.total = at;
   return layout;
 }
@@ -94,45 +98,46 @@ Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leav
 // Writes the tables and the name strings they refer to.
 void WriteTables(const std::vector<Table>& tables, const Layout& layout,
                  const std::vector<ResourceLeaf>& leaves, std::vector<uint8_t>& out) {
-  auto stringAt = static_cast<uint32_t>(layout.strings);
+  bytes::ByteWriter table{std::span<uint8_t>(out)};
+  bytes::ByteWriter strings{std::span<uint8_t>(out)};
+  strings.Seek(static_cast<std::size_t>(layout.strings));
   for (const Table& t : tables) {
     const auto named =
         static_cast<uint16_t>(std::count_if(t.entries.begin(), t.entries.end(), IsNamed));
-    PutU16(out, t.offset + 12, named);
-    PutU16(out, t.offset + 14, static_cast<uint16_t>(t.entries.size() - named));
-    uint32_t entry = t.offset + 16;
+    table.Seek(t.offset);
+    table.Zeros(4 + 4 + 2 + 2);  // characteristics, time stamp, version
+    table.U16(named);
+    table.U16(static_cast<uint16_t>(t.entries.size() - named));
     for (const Entry& e : t.entries) {
       uint32_t nameField = t.leafLevel ? leaves[e.child].language : e.name->id;
       if (IsNamed(e)) {
-        nameField = stringAt | kHighBit;
+        nameField = static_cast<uint32_t>(strings.Offset()) | kHighBit;
         const std::u16string& text = e.name->name;
-        PutU16(out, stringAt, static_cast<uint16_t>(text.size()));
-        for (std::size_t i = 0; i < text.size(); ++i) {
-          PutU16(out, stringAt + 2 + 2 * i, static_cast<uint16_t>(text[i]));
-        }
-        stringAt += 2 + 2 * static_cast<uint32_t>(text.size());
+        strings.U16(static_cast<uint16_t>(text.size()));
+        for (char16_t unit : text) strings.U16(static_cast<uint16_t>(unit));
       }
       const uint32_t target = t.leafLevel
-          ? static_cast<uint32_t>(layout.dataEntries + 16 * e.child)
+          ? static_cast<uint32_t>(layout.dataEntries + kDataEntrySize * e.child)
           : tables[e.child].offset | kHighBit;
-      PutU32(out, entry, nameField);
-      PutU32(out, entry + 4, target);
-      entry += 8;
+      table.U32(nameField);
+      table.U32(target);
     }
   }
 }
 
 void WriteData(const Layout& layout, const std::vector<ResourceLeaf>& leaves, uint32_t baseRva,
                std::vector<uint8_t>& out) {
-  uint64_t at = layout.data;
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    const ResourceLeaf& leaf = leaves[i];
-    const auto entry = static_cast<std::size_t>(layout.dataEntries + 16 * i);
-    PutU32(out, entry, static_cast<uint32_t>(baseRva + at));
-    PutU32(out, entry + 4, static_cast<uint32_t>(leaf.data.size()));
-    PutU32(out, entry + 8, leaf.codePage);
-    if (!leaf.data.empty()) std::memcpy(out.data() + at, leaf.data.data(), leaf.data.size());
-    at = AlignUp(at + leaf.data.size(), 8);
+  bytes::ByteWriter entries{std::span<uint8_t>(out)};
+  bytes::ByteWriter data{std::span<uint8_t>(out)};
+  entries.Seek(static_cast<std::size_t>(layout.dataEntries));
+  data.Seek(static_cast<std::size_t>(layout.data));
+  for (const ResourceLeaf& leaf : leaves) {
+    entries.U32(static_cast<uint32_t>(baseRva + data.Offset()));
+    entries.U32(static_cast<uint32_t>(leaf.data.size()));
+    entries.U32(leaf.codePage);
+    entries.U32(0);  // reserved
+    data.Bytes(leaf.data);
+    data.Align(8);
   }
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "pe/byte_io.h"
+#include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 
 namespace pe {
@@ -29,20 +29,14 @@ class TreeReader {
  private:
   bool ReadTable(uint32_t offset, int level, std::vector<ResourceLeaf>& leaves) {
     if (!visited_.insert(offset).second) return false;  // a loop or a shared table
-    const auto named = ReadU16(directory_, uint64_t{offset} + 12);
-    const auto ids = ReadU16(directory_, uint64_t{offset} + 14);
-    if (!named || !ids) return false;
-    const uint32_t count = uint32_t{*named} + *ids;
-    if (!InRange(directory_.size(), uint64_t{offset} + kTableHeaderSize,
-                 uint64_t{count} * kEntrySize)) {
-      return false;
-    }
+    bytes::ByteReader in(directory_, offset);
+    in.Skip(4 + 4 + 2 + 2);  // characteristics, time stamp, version
+    const uint32_t count = uint32_t{in.U16()} + in.U16();  // named, then numbered entries
+    if (!in.Has(uint64_t{count} * kEntrySize)) return false;
     for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t entry = offset + kTableHeaderSize + i * kEntrySize;
-      if (!ReadEntry(*ReadU32(directory_, entry), *ReadU32(directory_, entry + 4), level,
-                     leaves)) {
-        return false;
-      }
+      const uint32_t nameField = in.U32();
+      const uint32_t target = in.U32();
+      if (!ReadEntry(nameField, target, level, leaves)) return false;
     }
     return true;
   }
@@ -68,26 +62,21 @@ class TreeReader {
       name = ResourceName::Id(static_cast<uint16_t>(field));
       return true;
     }
-    const uint32_t at = field & ~kHighBit;
-    const auto length = ReadU16(directory_, at);
-    if (!length || *length == 0 || !InRange(directory_.size(), at + 2ull, *length * 2ull)) {
-      return false;
-    }
-    std::u16string text(*length, u'\0');
-    for (uint16_t i = 0; i < *length; ++i) {
-      text[i] = static_cast<char16_t>(*ReadU16(directory_, at + 2ull + i * 2ull));
-    }
+    bytes::ByteReader in(directory_, field & ~kHighBit);
+    const uint16_t length = in.U16();
+    if (length == 0 || !in.Has(length * std::size_t{2})) return false;
+    std::u16string text(length, u'\0');
+    for (char16_t& unit : text) unit = static_cast<char16_t>(in.U16());
     name = ResourceName::Named(std::move(text));
     return true;
   }
 
   bool ReadLeaf(uint32_t at, std::vector<ResourceLeaf>& leaves) {
-    if (!InRange(directory_.size(), at, kDataEntrySize) || !dataEntries_.insert(at).second) {
-      return false;
-    }
-    const uint32_t rva = *ReadU32(directory_, at);
-    const uint32_t size = *ReadU32(directory_, at + 4);
-    current_.codePage = *ReadU32(directory_, at + 8);
+    bytes::ByteReader in(directory_, at);
+    if (!in.Has(kDataEntrySize) || !dataEntries_.insert(at).second) return false;
+    const uint32_t rva = in.U32();
+    const uint32_t size = in.U32();
+    current_.codePage = in.U32();
     const auto offset = image_.RvaToOffset(rva, size, file_.size());
     if (!offset) return false;
     // Leaves that do not share bytes cannot add up to more than the file;

@@ -12,11 +12,9 @@
 namespace pe {
 
 // The image being updated and its resources with the updates applied; leaf
-// data points into `file` or into `store`.
+// data points into the image's bytes or into `store`.
 struct PendingUpdate {
-  std::string path;
-  std::vector<uint8_t> file;
-  PeImage image;
+  ImageFile* file = nullptr;
   std::vector<ResourceLeaf> leaves;
   std::deque<std::vector<uint8_t>> store;
 };
@@ -35,22 +33,14 @@ ResourceName ResourceName::Named(std::u16string name) { return ResourceName{0, s
 ResourceUpdate::ResourceUpdate() = default;
 ResourceUpdate::~ResourceUpdate() = default;
 
-bool ResourceUpdate::Begin(const std::string& path, bool deleteExisting) {
+bool ResourceUpdate::Begin(ImageFile& image, bool deleteExisting) {
   pending_.reset();
   lastError_ = platform::kErrorSuccess;
-  if (path.empty()) {
-    lastError_ = platform::kErrorInvalidParameter;
-    return false;
-  }
+  const PeImage* headers = image.Headers(&lastError_);
+  if (headers == nullptr) return false;
   auto update = std::make_unique<PendingUpdate>();
-  update->path = path;
-  auto file = ReadImageFile(path, &lastError_);
-  if (!file) return false;
-  update->file = std::move(*file);
-  auto image = PeImage::Parse(update->file, &lastError_);
-  if (!image) return false;
-  update->image = std::move(*image);
-  auto leaves = ReadResources(update->image, update->file, &lastError_);
+  update->file = &image;
+  auto leaves = ReadResources(*headers, image.Bytes(), &lastError_);
   if (!leaves) return false;
   if (!deleteExisting) update->leaves = std::move(*leaves);
   pending_ = std::move(update);
@@ -108,9 +98,12 @@ bool ResourceUpdate::End(bool discard) {
     lastError_ = kErrorInvalidHandle;
     return false;
   }
-  const auto rebuilt = RebuildImage(update->file, update->image, update->leaves, &lastError_);
+  ImageFile& image = *update->file;
+  auto rebuilt = RebuildImage(image.Bytes(), *image.Headers(nullptr), update->leaves, &lastError_);
   if (!rebuilt) return false;
-  if (!ReplaceImageFile(update->path, rebuilt->bytes, &lastError_)) return false;
+  // The leaves point into the old bytes; they go before those are replaced.
+  update.reset();
+  if (!image.Replace(std::move(*rebuilt), &lastError_)) return false;
   lastError_ = platform::kErrorSuccess;
   return true;
 }

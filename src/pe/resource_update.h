@@ -1,14 +1,16 @@
 #pragma once
-// Replaces resources of an image file: Begin reads the image, Update records
-// changes, End lays out a new resource section and writes the image back.
+// Replaces resources of an image file: Begin takes the image's resources,
+// Update records changes, End lays out a new resource section and writes the
+// image back through its file.
 
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace pe {
+
+class ImageFile;
 
 // A numeric id, or a string name when `name` is not empty.
 struct ResourceName {
@@ -27,8 +29,9 @@ class ResourceUpdate {
   ResourceUpdate(const ResourceUpdate&) = delete;
   ResourceUpdate& operator=(const ResourceUpdate&) = delete;
 
-  // Reads the image at path for a resource update; deleteExisting drops all its resources.
-  bool Begin(const std::string& path, bool deleteExisting);
+  // Starts an update of image, which must outlive it; deleteExisting drops
+  // all its resources.
+  bool Begin(ImageFile& image, bool deleteExisting);
   // Adds or replaces one resource (empty data removes it). false, with LastError, when no update
   // is pending or the arguments are invalid.
   bool Update(const ResourceName& type, const ResourceName& name, uint16_t language,

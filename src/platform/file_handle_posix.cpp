@@ -103,6 +103,36 @@ int CreateNew(const std::string& path, Access access, uint32_t* error) {
   return fd;
 }
 
+// Repeats a read or write call until count bytes are done, the file ends or
+// the call fails; the number of bytes done, or nullopt with *error.
+template <class Call>
+std::optional<std::size_t> TransferAll(std::size_t count, uint32_t* error, Call call) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = call(done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = ErrorFromErrno(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+// A write that stopped short without an error (no room, say) still failed.
+bool AllWritten(std::size_t count, uint32_t* error, std::optional<std::size_t> done) {
+  if (done && *done != count) *error = kErrorWriteFault;
+  return done && *done == count;
+}
+
+bool FitsOffset(uint64_t position, std::size_t count, uint32_t* error) {
+  if (position <= static_cast<uint64_t>(INT64_MAX) - count) return true;
+  *error = kErrorInvalidParameter;
+  return false;
+}
+
 }  // namespace
 
 FileHandle::~FileHandle() { Close(); }
@@ -143,75 +173,33 @@ void FileHandle::Close() {
 
 std::optional<std::size_t> FileHandle::Read(void* buffer, std::size_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(Fd(handle_), out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = ErrorFromErrno(errno);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  return TransferAll(count, &lastError_,
+                     [&](std::size_t done) { return ::read(Fd(handle_), out + done, count - done); });
 }
 
 std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
                                               std::size_t count) {
+  if (!FitsOffset(position, count, &lastError_)) return std::nullopt;
   auto* out = static_cast<unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto at = static_cast<off_t>(position + done);
-    const ssize_t n = at < 0 ? -1 : ::pread(Fd(handle_), out + done, count - done, at);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = at < 0 ? kErrorInvalidParameter : ErrorFromErrno(errno);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  return TransferAll(count, &lastError_, [&](std::size_t done) {
+    return ::pread(Fd(handle_), out + done, count - done, static_cast<off_t>(position + done));
+  });
 }
 
 bool FileHandle::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(Fd(handle_), in + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = ErrorFromErrno(errno);
-      return false;
-    }
-    if (n == 0) {
-      lastError_ = kErrorWriteFault;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done) {
+                      return ::write(Fd(handle_), in + done, count - done);
+                    }));
 }
 
 bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t count) {
+  if (!FitsOffset(position, count, &lastError_)) return false;
   const auto* in = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto at = static_cast<off_t>(position + done);
-    const ssize_t n = at < 0 ? -1 : ::pwrite(Fd(handle_), in + done, count - done, at);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = at < 0 ? kErrorInvalidParameter : ErrorFromErrno(errno);
-      return false;
-    }
-    if (n == 0) {
-      lastError_ = kErrorWriteFault;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done) {
+                      return ::pwrite(Fd(handle_), in + done, count - done,
+                                      static_cast<off_t>(position + done));
+                    }));
 }
 
 bool FileHandle::Seek(uint64_t position) {

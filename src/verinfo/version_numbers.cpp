@@ -2,7 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "verinfo/version_block.h"
+#include "bytes/byte_writer.h"
+#include "verinfo/version_numbers.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ int FieldValue(std::u16string_view field) {
   return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-void PutLe32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 }  // namespace
 
 void ParseVersionNumbers(const char16_t* text, uint32_t* mostSignificant,
@@ -50,11 +47,12 @@ void ParseVersionNumbers(const char16_t* text, uint32_t* mostSignificant,
   if (leastSignificant) *leastSignificant = numbers[2] << 16 | numbers[3];
 }
 
-void StoreVersionNumbers(uint8_t fixedRecord[kFixedRecordSize], uint32_t mostSignificant,
-                         uint32_t leastSignificant) {
-  // dwFileVersionMS/LS at 8 and 12, dwProductVersionMS/LS at 16 and 20.
-  PutLe32(fixedRecord + 8, mostSignificant);
-  PutLe32(fixedRecord + 12, leastSignificant);
-  PutLe32(fixedRecord + 16, mostSignificant);
-  PutLe32(fixedRecord + 20, leastSignificant);
+void StoreVersionNumbers(std::span<uint8_t, kFixedRecordSize> fixedRecord,
+                         uint32_t mostSignificant, uint32_t leastSignificant) {
+  bytes::ByteWriter out(fixedRecord);
+  out.Seek(4 + 4);  // dwSignature, dwStrucVersion
+  out.U32(mostSignificant);   // dwFileVersionMS
+  out.U32(leastSignificant);  // dwFileVersionLS
+  out.U32(mostSignificant);   // dwProductVersionMS
+  out.U32(leastSignificant);  // dwProductVersionLS
 }

@@ -1,4 +1,4 @@
-#include "verinfo/version_strings.h"
+#include "verinfo/version_string_map.h"
 
 #include <utility>
 

@@ -1,11 +1,12 @@
 #include "verinfo/version_strings.h"
 
-#include <cstring>
+#include <algorithm>
 #include <functional>
-#include <span>
+#include <string>
 #include <vector>
 
-#include "pe/version_info.h"
+#include "bytes/byte_reader.h"
+#include "pe/version_resource.h"
 
 namespace {
 
@@ -17,55 +18,57 @@ constexpr const char16_t* kStubKeys[] = {
     u"LegalTrademarks", u"Comments",
 };
 
-// Whether [at, at + size) lies inside the block; `at` may point elsewhere.
-bool InBlock(std::span<const uint8_t> block, const uint8_t* at, std::size_t size) {
+// The offset of a value the query pointed at, when it lies inside the block
+// (the query's own empty text does not).
+std::optional<std::size_t> OffsetInBlock(std::span<const uint8_t> block, const void* value) {
+  const auto* at = static_cast<const uint8_t*>(value);
   std::less<const uint8_t*> before;
-  if (before(at, block.data()) || !before(at, block.data() + block.size())) return false;
-  return static_cast<std::size_t>(block.data() + block.size() - at) >= size;
+  if (before(at, block.data()) || !before(at, block.data() + block.size())) return std::nullopt;
+  return static_cast<std::size_t>(at - block.data());
 }
 
 // The text of a String value, up to its NUL; its declared length does not
 // limit it. Never past the end of the block.
 std::u16string ValueText(std::span<const uint8_t> block, const void* value) {
-  auto* at = static_cast<const uint8_t*>(value);
-  // Anything outside the block is the query's own empty text.
-  if (!InBlock(block, at, 1)) return {};
-  const std::size_t units = static_cast<std::size_t>(block.data() + block.size() - at) / 2;
+  const auto offset = OffsetInBlock(block, value);
+  if (!offset) return {};
+  bytes::ByteReader in(block, *offset);
   std::u16string text;
-  for (std::size_t i = 0; i < units; ++i) {
-    char16_t c;
-    std::memcpy(&c, at + 2 * i, sizeof c);  // the value need not be aligned
-    if (c == 0) break;
-    text.push_back(c);
+  while (in.Has(2)) {
+    const auto unit = static_cast<char16_t>(in.U16());
+    if (unit == 0) break;
+    text.push_back(unit);
   }
   return text;
 }
 
-bool CopyFixedRecord(std::span<const uint8_t> block, uint8_t fixedRecord[kFixedRecordSize]) {
+bool CopyFixedRecord(std::span<const uint8_t> block,
+                     std::span<uint8_t, kFixedRecordSize> fixedRecord) {
   const void* value = nullptr;
   uint32_t length = 0;
-  if (!pe::VerQueryValue(block, u"\\", &value, &length) || length < kFixedRecordSize) return false;
-  auto* at = static_cast<const uint8_t*>(value);
-  if (!InBlock(block, at, kFixedRecordSize)) return false;
-  std::memcpy(fixedRecord, at, kFixedRecordSize);
+  if (!VerQueryValue(block, u"\\", &value, &length) || length < kFixedRecordSize) return false;
+  const auto offset = OffsetInBlock(block, value);
+  if (!offset || block.size() - *offset < kFixedRecordSize) return false;
+  std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(*offset), kFixedRecordSize,
+              fixedRecord.begin());
   return true;
 }
 
 }  // namespace
 
-bool ReadVersionStrings(const std::string& path, uint8_t fixedRecord[kFixedRecordSize],
-                        VersionStringMap& map) {
-  if (path.empty()) return false;
+bool ReadVersionStrings(const pe::ImageFile& image,
+                        std::span<uint8_t, kFixedRecordSize> fixedRecord, VersionStringMap& map) {
   std::vector<uint8_t> info;
-  if (!pe::GetFileVersionInfo(path, info) || info.empty()) return false;
-  std::span<const uint8_t> block(info);
-  bool found = CopyFixedRecord(block, fixedRecord);
+  if (!pe::GetFileVersionInfo(image, info) || info.empty()) return false;
+  const std::span<const uint8_t> block(info);
+  const bool found = CopyFixedRecord(block, fixedRecord);
   for (const char16_t* key : kStubKeys) {
     const void* value = nullptr;
     uint32_t length = 0;
-    if (pe::VerQueryValue(block, std::u16string(u"\\StringFileInfo\\040904b0\\") + key, &value,
-                          &length))
+    if (VerQueryValue(block, std::u16string(u"\\StringFileInfo\\040904b0\\") + key, &value,
+                      &length)) {
       map.InsertIfAbsent(key, ValueText(block, value));
+    }
   }
   return found;
 }

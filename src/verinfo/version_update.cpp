@@ -1,21 +1,23 @@
 #include "verinfo/version_update.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <span>
 #include <vector>
 
 #include "pe/resource_update.h"
+#include "pe/version_resource.h"
 #include "platform/console.h"
 #include "verinfo/version_block.h"
+#include "verinfo/version_numbers.h"
+#include "verinfo/version_strings.h"
 
 namespace {
 
-constexpr uint16_t kRtVersion = 16;
-constexpr uint16_t kVersionResourceId = 1;
-constexpr uint16_t kUsEnglish = 1033;
-constexpr uint16_t kLanguageNeutral = 0;
+using pe::kLanguageNeutral;
+using pe::kLanguageUsEnglish;
 
 void PrintUpdateFailure(uint32_t code) {
   char hex[16];
@@ -25,15 +27,15 @@ void PrintUpdateFailure(uint32_t code) {
 
 // Stores block as the file's version resource; prints and returns false when
 // the update cannot be made or written.
-bool WriteVersionResource(const std::string& path, std::span<const uint8_t> block) {
-  const auto type = pe::ResourceName::Id(kRtVersion);
-  const auto name = pe::ResourceName::Id(kVersionResourceId);
+bool WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) {
+  const auto type = pe::ResourceName::Id(pe::kVersionResourceType);
+  const auto name = pe::ResourceName::Id(pe::kVersionResourceName);
   pe::ResourceUpdate update;
-  if (!update.Begin(path, false)) {
+  if (!update.Begin(image, false)) {
     PrintUpdateFailure(update.LastError());
     return false;
   }
-  bool updated = update.Update(type, name, kUsEnglish, block);
+  bool updated = update.Update(type, name, kLanguageUsEnglish, block);
   // Readers prefer a language-neutral entry to 1033, so one left with the
   // stub's information would hide the package's.
   if (updated) {
@@ -71,8 +73,9 @@ void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
   map.Replace(u"FileVersion", std::u16string(version));
 }
 
-bool UpdateVersionResourceWith(const std::string& outputPath, const char16_t* name,
-                               const char16_t* version, const char16_t* passString) {
+bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPath,
+                               const char16_t* name, const char16_t* version,
+                               const char16_t* passString) {
   if (!name) {
     platform::ConsoleWrite("\nERROR: the package definition has no name");
     return false;
@@ -82,8 +85,8 @@ bool UpdateVersionResourceWith(const std::string& outputPath, const char16_t* na
     return false;
   }
   VersionStringMap map;
-  uint8_t fixedRecord[kFixedRecordSize] = {};
-  if (!ReadVersionStrings(outputPath, fixedRecord, map)) {
+  std::array<uint8_t, kFixedRecordSize> fixedRecord = {};
+  if (!ReadVersionStrings(image, fixedRecord, map)) {
     platform::ConsolePrint("\nERROR: unable to obtain version information from '%s'", {outputPath});
     return false;
   }
@@ -97,5 +100,5 @@ bool UpdateVersionResourceWith(const std::string& outputPath, const char16_t* na
     platform::ConsoleWrite("\nERROR: the version information is too large");
     return false;
   }
-  return WriteVersionResource(outputPath, *block);
+  return WriteVersionResource(image, *block);
 }

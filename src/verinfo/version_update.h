@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "verinfo/version_strings.h"
+#include "pe/image_file.h"
+#include "verinfo/version_string_map.h"
 
 class TVPkg;
 
@@ -17,14 +18,16 @@ class TVPkg;
 void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
                            std::u16string_view version, std::u16string_view passString);
 
-// Reads the version information of the executable at outputPath (a copy of
-// the stub), composes the package's and stores it as RT_VERSION / 1 under
-// language 1033, and under language 0 too when the file has such an entry.
-// On failure prints its own error line, leaves the file unchanged and returns
-// false. A null name or version is refused; a null pass string counts as empty.
-bool UpdateVersionResourceWith(const std::string& outputPath, const char16_t* name,
-                               const char16_t* version, const char16_t* passString);
+// Reads the version information of image (the output, a copy of the stub,
+// named outputPath in messages), composes the package's and stores it as
+// RT_VERSION / 1 under language 1033, and under language 0 too when the file
+// has such an entry, writing the image back once. On failure prints its own
+// error line, leaves the file unchanged and returns false. A null name or
+// version is refused; a null pass string counts as empty.
+bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPath,
+                               const char16_t* name, const char16_t* version,
+                               const char16_t* passString);
 
 // UpdateVersionResourceWith with the package's name and version.
-bool UpdateVersionResource(const std::string& outputPath, const TVPkg& package,
-                           const char16_t* passString);
+bool UpdateVersionResource(pe::ImageFile& image, const std::string& outputPath,
+                           const TVPkg& package, const char16_t* passString);

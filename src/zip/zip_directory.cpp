@@ -61,7 +61,7 @@ int64_t ZIP_File::FindEndRecord() {
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {
   const auto raw = ReadRecord<kEndRecordSize>(reader, position);
   bytes::ByteReader in(raw);
-  const EndRecord end = records::ReadEndRecord(in);
+  const auto end = Read<EndRecord>(in);
   if (end.signature != kEndSignature) return kZipErrorFormat;
   centralDirOffset = end.directoryOffset;
   if (end.commentLength > 0) {
@@ -98,7 +98,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
                          uint32_t* lowest) {
   const auto rawCentral = ReadRecord<kCentralHeaderSize>(central, *position);
   bytes::ByteReader centralIn(rawCentral);
-  const CentralHeader ch = ReadCentralHeader(centralIn);
+  const auto ch = Read<CentralHeader>(centralIn);
   if (ch.signature != kCentralSignature) return kZipErrorFormat;
   const uint64_t centralNameAt = *position + kCentralHeaderSize;
   // The central extra field and member comment are not kept.
@@ -108,7 +108,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
   *lowest = std::min(*lowest, offset);
   const auto rawLocal = ReadRecord<kLocalHeaderSize>(local, offset);
   bytes::ByteReader localIn(rawLocal);
-  const LocalHeader lh = ReadLocalHeader(localIn);
+  const auto lh = Read<LocalHeader>(localIn);
   if (lh.signature != kLocalSignature) return kZipErrorFormat;
   const uint64_t nameAt = offset + kLocalHeaderSize;
   const uint64_t extraAt = nameAt + lh.common.nameLength;

@@ -1,7 +1,8 @@
 #pragma once
 // The three records of a ZIP archive as this layer reads and writes them:
 // local file header, central directory header and end of central directory
-// record, each decoded and encoded field by field in record order.
+// record. Each lists its fields once, in record order; that one list both
+// decodes and encodes it.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,13 +37,29 @@ struct CommonFields {
   uint16_t nameLength = 0;
   uint16_t extraLength = 0;
 
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.versionNeeded), io.Field(r.flags), io.Field(r.method), io.Field(r.modTime);
+    io.Field(r.modDate), io.Field(r.crc32), io.Field(r.compressedSize);
+    io.Field(r.uncompressedSize), io.Field(r.nameLength), io.Field(r.extraLength);
+  }
   // Equal in everything but the lengths of the strings that follow.
-  bool SameValues(const CommonFields& other) const;
+  bool SameValues(const CommonFields& o) const {
+    return versionNeeded == o.versionNeeded && flags == o.flags && method == o.method &&
+           modTime == o.modTime && modDate == o.modDate && crc32 == o.crc32 &&
+           compressedSize == o.compressedSize && uncompressedSize == o.uncompressedSize;
+  }
 };
 
 struct LocalHeader {
   uint32_t signature = kLocalSignature;
   CommonFields common;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature);
+    CommonFields::Fields(io, r.common);
+  }
 };
 
 struct CentralHeader {
@@ -54,6 +71,14 @@ struct CentralHeader {
   uint16_t internalAttributes = 0;
   uint32_t externalAttributes = 0;
   uint32_t localHeaderOffset = 0;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature), io.Field(r.versionMadeBy);
+    CommonFields::Fields(io, r.common);
+    io.Field(r.commentLength), io.Field(r.diskNumberStart), io.Field(r.internalAttributes);
+    io.Field(r.externalAttributes), io.Field(r.localHeaderOffset);
+  }
 };
 
 struct EndRecord {
@@ -65,14 +90,25 @@ struct EndRecord {
   uint32_t directorySize = 0;
   uint32_t directoryOffset = 0;
   uint16_t commentLength = 0;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature), io.Field(r.disk), io.Field(r.directoryDisk);
+    io.Field(r.recordsOnDisk), io.Field(r.totalRecords), io.Field(r.directorySize);
+    io.Field(r.directoryOffset), io.Field(r.commentLength);
+  }
 };
 
-LocalHeader ReadLocalHeader(bytes::ByteReader& in);
-CentralHeader ReadCentralHeader(bytes::ByteReader& in);
-EndRecord ReadEndRecord(bytes::ByteReader& in);
+template <class Record>
+Record Read(bytes::ByteReader& in) {
+  Record record;
+  Record::Fields(in, record);
+  return record;
+}
 
-void Write(bytes::ByteWriter& out, const LocalHeader& header);
-void Write(bytes::ByteWriter& out, const CentralHeader& header);
-void Write(bytes::ByteWriter& out, const EndRecord& record);
+template <class Record>
+void Write(bytes::ByteWriter& out, const Record& record) {
+  Record::Fields(out, record);
+}
 
 }  // namespace trvzip::records

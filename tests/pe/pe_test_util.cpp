@@ -1,5 +1,9 @@
 #include "pe_test_util.h"
 
+#include <gtest/gtest.h>
+
+#include "pe/version_resource.h"
+
 namespace petest {
 namespace {
 
@@ -39,6 +43,18 @@ void EndNode(std::vector<uint8_t>& out, std::size_t start) {
 }
 
 }  // namespace
+
+std::optional<pe::ImageFile> OpenImage(const std::string& path, bool writable) {
+  uint32_t error = 0;
+  auto image = pe::ImageFile::Open(path, writable, &error);
+  EXPECT_TRUE(image) << path << ": " << error;
+  return image;
+}
+
+bool VersionInfoOf(const std::string& path, std::vector<uint8_t>& block, uint32_t* error) {
+  const auto image = pe::ImageFile::Open(path, false, error);
+  return image && pe::GetFileVersionInfo(*image, block, error);
+}
 
 testsupport::CommandResult PefileTool(const std::vector<std::string>& arguments) {
   std::string line = "/usr/bin/python3 " +

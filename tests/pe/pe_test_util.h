@@ -3,14 +3,24 @@
 // small version blocks.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "pe/image_file.h"
 #include "test_support.h"
 
 namespace petest {
 
 using testsupport::StubPath;
+
+// The image file at path, opened for reading, or held for an update when
+// writable; nullopt (a test failure) when it cannot be opened.
+std::optional<pe::ImageFile> OpenImage(const std::string& path, bool writable = false);
+
+// The version information of the image file at path, as the version code
+// finds it; false with *error as the reading gives it.
+bool VersionInfoOf(const std::string& path, std::vector<uint8_t>& block, uint32_t* error = nullptr);
 
 // Runs tests/pe/pefile_tool.py with arguments (each quoted).
 testsupport::CommandResult PefileTool(const std::vector<std::string>& arguments);

@@ -10,7 +10,8 @@
 #include "pe/pe_image.h"
 #include "pe/resource_tree.h"
 #include "pe/resource_update.h"
-#include "pe/version_info.h"
+#include "pe/pe_errors.h"
+#include "pe/version_resource.h"
 #include "pe_test_util.h"
 
 namespace {
@@ -45,7 +46,7 @@ std::vector<uint8_t> NewBlock(const std::string& stub, Size size) {
                                               {u"FileVersion", u"3.4.0.0"}});
   }
   std::vector<uint8_t> block;
-  if (size == Size::Smaller || !pe::GetFileVersionInfo(stub, block)) {
+  if (size == Size::Smaller || !petest::VersionInfoOf(stub, block)) {
     return petest::MakeVersionBlock(0x70000, {{u"FileVersion", u"7"}});
   }
   block[52] ^= 0x5A;  // same size, another file version
@@ -63,13 +64,16 @@ TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
   const std::vector<uint8_t> block = NewBlock(original, c.size);
   testsupport::WriteFile(dir.File("block.bin"), block);
 
+  auto image = petest::OpenImage(path, true);
+  ASSERT_TRUE(image);
   pe::ResourceUpdate update;
-  ASSERT_TRUE(update.Begin(path, false)) << update.LastError();
+  ASSERT_TRUE(update.Begin(*image, false)) << update.LastError();
   const uint16_t language =
       VersionLanguage(update.Languages(ResourceName::Id(16), ResourceName::Id(1)));
   ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), language, block));
   ASSERT_TRUE(update.End(false)) << update.LastError();
-  EXPECT_EQ(update.LastError(), 0u);
+  EXPECT_EQ(update.LastError(), platform::kErrorSuccess);
+  image.reset();
 
   const auto check = petest::PefileTool(
       {"check", path, original, dir.File("block.bin"), std::to_string(language)});
@@ -90,7 +94,7 @@ TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
   EXPECT_NE(headers.output.find("Resource Directory"), std::string::npos);
 
   std::vector<uint8_t> readBack;
-  ASSERT_TRUE(pe::GetFileVersionInfo(path, readBack));
+  ASSERT_TRUE(petest::VersionInfoOf(path, readBack));
   EXPECT_EQ(readBack, block);
 }
 
@@ -123,11 +127,16 @@ class PeUpdateFailureTest : public ::testing::Test {
     return path;
   }
   // Begin, replace the version resource with a large block, End(false).
-  bool UpdateLarge(const std::string& path, pe::ResourceUpdate& update) {
-    if (!update.Begin(path, false)) return false;
+  // A file that cannot be opened for the update fails with the open's code.
+  bool UpdateLarge(const std::string& path, pe::ResourceUpdate& update, uint32_t* error) {
+    auto image = pe::ImageFile::Open(path, true, error);
+    if (!image) return false;
     const auto block = NewBlock(path, Size::Larger);
-    return update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, block) &&
-           update.End(false);
+    const bool done = update.Begin(*image, false) &&
+                      update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, block) &&
+                      update.End(false);
+    *error = update.LastError();
+    return done;
   }
   testsupport::TempDir dir_;
 };
@@ -142,11 +151,13 @@ TEST_F(PeUpdateFailureTest, RefusedUpdatesLeaveTheFileAlone) {
   testsupport::WriteFile(crowded, bytes);
   const std::string readOnly = Copy("stub64_full");
   ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
-  for (const auto& [path, code] : {std::pair{crowded, 122u}, std::pair{readOnly, 5u}}) {
+  for (const auto& [path, code] : {std::pair{crowded, pe::kErrorInsufficientBuffer},
+                                   std::pair{readOnly, uint32_t{platform::kErrorAccessDenied}}}) {
     const uint64_t digest = testsupport::FileDigest(path);
     pe::ResourceUpdate update;
-    EXPECT_FALSE(UpdateLarge(path, update)) << path;
-    EXPECT_EQ(update.LastError(), code) << path;
+    uint32_t error = 0;
+    EXPECT_FALSE(UpdateLarge(path, update, &error)) << path;
+    EXPECT_EQ(error, code) << path;
     EXPECT_EQ(testsupport::FileDigest(path), digest) << path;
   }
 }
@@ -157,22 +168,27 @@ TEST_F(PeUpdateFailureTest, DiscardAndMisuse) {
   pe::ResourceUpdate update;
   const std::vector<uint8_t> data{1, 2, 3};
   EXPECT_FALSE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
-  EXPECT_EQ(update.LastError(), 6u);
+  EXPECT_EQ(update.LastError(), pe::kErrorInvalidHandle);
   EXPECT_FALSE(update.End(false));
-  ASSERT_TRUE(update.Begin(path, false));
-  EXPECT_FALSE(update.Update(ResourceName::Id(0), ResourceName::Id(1), 0, data));
-  EXPECT_EQ(update.LastError(), 87u);
-  EXPECT_TRUE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
-  EXPECT_TRUE(update.End(true));
+  {
+    auto image = petest::OpenImage(path, true);
+    ASSERT_TRUE(image);
+    ASSERT_TRUE(update.Begin(*image, false));
+    EXPECT_FALSE(update.Update(ResourceName::Id(0), ResourceName::Id(1), 0, data));
+    EXPECT_EQ(update.LastError(), platform::kErrorInvalidParameter);
+    EXPECT_TRUE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
+    EXPECT_TRUE(update.End(true));
+  }
   EXPECT_EQ(testsupport::FileDigest(path), digest);
 
-  EXPECT_FALSE(update.Begin(dir_.File("missing.exe"), false));
-  EXPECT_EQ(update.LastError(), 2u);
-  EXPECT_FALSE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
-  EXPECT_EQ(update.LastError(), 2u);  // the cause, not merely "no update pending"
   testsupport::WriteFile(dir_.File("plain.txt"), std::string(4096, 'z'));
-  EXPECT_FALSE(update.Begin(dir_.File("plain.txt"), false));
-  EXPECT_EQ(update.LastError(), 193u);
+  auto plain = petest::OpenImage(dir_.File("plain.txt"), true);
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(update.Begin(*plain, false));
+  EXPECT_EQ(update.LastError(), platform::kErrorBadExeFormat);
+  EXPECT_FALSE(update.Update(ResourceName::Id(10), ResourceName::Id(1), 0, data));
+  // The cause, not merely "no update pending".
+  EXPECT_EQ(update.LastError(), platform::kErrorBadExeFormat);
 }
 
 // Growing a stub and shrinking it again: the resource section keeps its
@@ -180,14 +196,19 @@ TEST_F(PeUpdateFailureTest, DiscardAndMisuse) {
 TEST_F(PeUpdateFailureTest, GrowThenShrink) {
   const std::string path = Copy("stub64_full");
   pe::ResourceUpdate update;
-  ASSERT_TRUE(UpdateLarge(path, update)) << update.LastError();
+  uint32_t error = 0;
+  ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
   const std::string grown = dir_.File("grown.exe");
   testsupport::WriteFile(grown, testsupport::ReadFile(path));
   const auto small = NewBlock(path, Size::Smaller);
   testsupport::WriteFile(dir_.File("block.bin"), small);
-  ASSERT_TRUE(update.Begin(path, false));
-  ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, small));
-  ASSERT_TRUE(update.End(false)) << update.LastError();
+  {
+    auto image = petest::OpenImage(path, true);
+    ASSERT_TRUE(image);
+    ASSERT_TRUE(update.Begin(*image, false));
+    ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, small));
+    ASSERT_TRUE(update.End(false)) << update.LastError();
+  }
   const auto check = petest::PefileTool({"check", path, grown, dir_.File("block.bin"), "1033"});
   EXPECT_EQ(check.exitCode, 0) << check.output;
 }
@@ -196,7 +217,8 @@ TEST_F(PeUpdateFailureTest, ModeIsKept) {
   const std::string path = Copy("stub64_full");
   ASSERT_EQ(chmod(path.c_str(), 0750), 0);
   pe::ResourceUpdate update;
-  ASSERT_TRUE(UpdateLarge(path, update)) << update.LastError();
+  uint32_t error = 0;
+  ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0750u);
@@ -210,8 +232,10 @@ TEST_F(PeUpdateFailureTest, CodePagesNamesAndOrder) {
   ASSERT_EQ(made.exitCode, 0) << made.output;
   const std::string path = dir_.File("out.exe");
   testsupport::WriteFile(path, testsupport::ReadFile(original));
+  auto image = petest::OpenImage(path, true);
+  ASSERT_TRUE(image);
   pe::ResourceUpdate update;
-  ASSERT_TRUE(update.Begin(path, false));
+  ASSERT_TRUE(update.Begin(*image, false));
   const std::vector<uint8_t> blob{9, 8, 7};
   ASSERT_TRUE(update.Update(ResourceName::Named(u"AAFIRST"), ResourceName::Named(u"X"), 7, blob));
   EXPECT_EQ(update.Languages(ResourceName::Named(u"ZZDATA"), ResourceName::Id(1)).size(), 0u);
@@ -221,14 +245,15 @@ TEST_F(PeUpdateFailureTest, CodePagesNamesAndOrder) {
   const auto block = NewBlock(path, Size::Larger);
   ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, block));
   ASSERT_TRUE(update.End(false));
+  image.reset();
   testsupport::WriteFile(dir_.File("block.bin"), block);
   const auto check = petest::PefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
   EXPECT_EQ(check.exitCode, 0) << check.output;
 
   const auto bytes = testsupport::ReadFile(path);
-  const auto image = pe::PeImage::Parse(bytes, nullptr);
-  ASSERT_TRUE(image);
-  const auto leaves = pe::ReadResources(*image, bytes, nullptr);
+  const auto headers = pe::PeImage::Parse(bytes, nullptr);
+  ASSERT_TRUE(headers);
+  const auto leaves = pe::ReadResources(*headers, bytes, nullptr);
   ASSERT_TRUE(leaves);
   EXPECT_TRUE(std::is_sorted(leaves->begin(), leaves->end(), pe::LeafLess));
   EXPECT_EQ(leaves->front().type.name, u"BLOBDATA");

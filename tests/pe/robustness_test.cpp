@@ -7,13 +7,15 @@
 #include <filesystem>
 #include <random>
 
-#include "pe/byte_io.h"
+#include "bytes/byte_reader.h"
+#include "bytes/byte_writer.h"
 #include "pe/pe_image.h"
 #include "pe/resource_layout.h"
 #include "pe/resource_tree.h"
 #include "pe/resource_update.h"
-#include "pe/version_info.h"
+#include "pe/version_resource.h"
 #include "pe_test_util.h"
+#include "verinfo/version_block.h"
 
 namespace {
 
@@ -25,14 +27,16 @@ using pe::ResourceName;
 uint32_t Exercise(const std::string& path) {
   uint32_t error = 0;
   std::vector<uint8_t> block;
-  if (pe::GetFileVersionInfo(path, block, &error)) {
+  auto image = petest::OpenImage(path, true);
+  if (!image) return platform::kErrorAccessDenied;
+  if (pe::GetFileVersionInfo(*image, block, &error)) {
     EXPECT_EQ(error, 0u);
     for (const char16_t* query : {u"\\", u"\\StringFileInfo\\040904b0\\FileVersion",
                                   u"\\StringFileInfo\\040904b0\\LegalTrademarks",
                                   u"\\VarFileInfo\\Translation"}) {
       const void* value = nullptr;
       uint32_t length = 0;
-      if (pe::VerQueryValue(block, query, &value, &length) && query[1] == u'S') {
+      if (VerQueryValue(block, query, &value, &length) && query[1] == u'S') {
         // Read up to the NUL, as the version code does: the sanitizer
         // objects when that runs past the block.
         EXPECT_LE(std::u16string(static_cast<const char16_t*>(value)).size(), block.size());
@@ -42,13 +46,14 @@ uint32_t Exercise(const std::string& path) {
     EXPECT_NE(error, 0u);
   }
   pe::ResourceUpdate update;
-  if (update.Begin(path, false)) {
+  if (update.Begin(*image, false)) {
     const auto fresh =
         petest::MakeVersionBlock(0x10000, {{u"Comments", std::u16string(900, u'c')}});
     EXPECT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, fresh));
     if (update.End(false)) {
+      image.reset();
       std::vector<uint8_t> readBack;
-      EXPECT_TRUE(pe::GetFileVersionInfo(path, readBack));
+      EXPECT_TRUE(petest::VersionInfoOf(path, readBack));
       EXPECT_EQ(readBack, fresh);
     } else {
       EXPECT_NE(update.LastError(), 0u);
@@ -124,7 +129,7 @@ TEST(PeRobustnessTest, LoopsAndWildOffsets) {
     }
     const std::string path = dir.File("crafted.exe");
     testsupport::WriteFile(path, bytes);
-    EXPECT_EQ(Exercise(path), 13u) << c.what;
+    EXPECT_EQ(Exercise(path), platform::kErrorInvalidData) << c.what;
   }
 }
 
@@ -135,27 +140,32 @@ TEST(PeRobustnessTest, HeaderOddities) {
   auto bytes = testsupport::ReadFile(petest::StubPath("stub64_full"));
   const auto image = pe::PeImage::Parse(bytes, nullptr);
   ASSERT_TRUE(image);
-  const uint32_t optional = image->optionalHeaderOffset;
   const auto fresh = petest::MakeVersionBlock(0x10000, {});
   const auto update = [&](std::vector<uint8_t> stub) {
     testsupport::WriteFile(path, stub);
+    auto file = petest::OpenImage(path, true);
     pe::ResourceUpdate u;
-    const bool done = u.Begin(path, false) &&
+    const bool done = file && u.Begin(*file, false) &&
                       u.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, fresh) &&
                       u.End(false);
     return done ? 0u : u.LastError();
   };
+  const auto put32 = [](std::vector<uint8_t>& file, uint32_t at, uint32_t value) {
+    bytes::ByteWriter out{std::span<uint8_t>(file)};
+    out.Seek(at);
+    out.U32(value);
+  };
   // Two data directories: no slot that could point at new resources.
   auto twoDirectories = bytes;
-  pe::PutU32(twoDirectories, optional + 108, 2);
-  EXPECT_EQ(update(twoDirectories), 13u);
+  put32(twoDirectories, image->at.directories - 4, 2);  // NumberOfRvaAndSizes
+  EXPECT_EQ(update(twoDirectories), platform::kErrorInvalidData);
   EXPECT_EQ(testsupport::ReadFile(path), twoDirectories);
   // A shrinking resource section in a stub that declared no initialised data.
   auto noInitialized = bytes;
-  pe::PutU32(noInitialized, optional + pe::kOptSizeOfInitializedData, 0);
+  put32(noInitialized, image->at.sizeOfInitializedData, 0);
   ASSERT_EQ(update(noInitialized), 0u);
   const auto written = testsupport::ReadFile(path);
-  EXPECT_LT(*pe::ReadU32(written, optional + pe::kOptSizeOfInitializedData), 0x1000000u);
+  EXPECT_LT(bytes::ByteReader(written, image->at.sizeOfInitializedData).U32(), 0x1000000u);
 }
 
 // A directory whose leaves all lie under one named type: each leaf keeps a
@@ -165,8 +175,9 @@ std::optional<std::vector<pe::ResourceLeaf>> ReadSharedNameDirectory(
   const uint32_t langBase = 40 + 8 * leaves, dataBase = langBase + 24 * leaves;
   const uint32_t nameAt = dataBase + 16 * leaves, size = nameAt + 2 + 2 * nameLength;
   file.assign(0x200 + size, 0);
-  const auto put16 = [&](uint32_t at, uint16_t v) { pe::PutU16(file, 0x200 + at, v); };
-  const auto put32 = [&](uint32_t at, uint32_t v) { pe::PutU32(file, 0x200 + at, v); };
+  bytes::ByteWriter out{std::span<uint8_t>(file)};
+  const auto put16 = [&](uint32_t at, uint16_t v) { out.Seek(0x200 + at); out.U16(v); };
+  const auto put32 = [&](uint32_t at, uint32_t v) { out.Seek(0x200 + at); out.U32(v); };
   put16(12, 1);
   put32(16, 0x80000000u | nameAt);
   put32(20, 0x80000000u | 24);
@@ -223,7 +234,9 @@ TEST(PeRobustnessTest, CorpusFilesAreNoImages) {
     testsupport::TempDir dir;
     const std::string path = dir.File("copy.bin");
     std::filesystem::copy_file(entry.path(), path);
-    EXPECT_EQ(Exercise(path), 193u) << entry.path();
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(Exercise(path), platform::kErrorBadExeFormat) << entry.path();
     ++files;
   }
   EXPECT_GT(files, 0);

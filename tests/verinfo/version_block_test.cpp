@@ -1,7 +1,10 @@
 #include "verinfo/version_block.h"
+#include "verinfo/version_numbers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -27,8 +30,8 @@ struct Bytes {
 
 std::size_t Le16(const std::vector<uint8_t>& b, std::size_t at) { return std::size_t(b[at] | b[at + 1] << 8); }
 
-std::vector<uint8_t> SampleRecord() {
-  std::vector<uint8_t> record(kFixedRecordSize);
+std::array<uint8_t, kFixedRecordSize> SampleRecord() {
+  std::array<uint8_t, kFixedRecordSize> record;
   for (std::size_t i = 0; i < record.size(); ++i) record[i] = uint8_t(0xA0 + i);
   return record;
 }
@@ -38,7 +41,7 @@ TEST(VersionBlock, MatchesHandComputedBytes) {
   map.InsertIfAbsent(u"PrivateBuild", u"");
   map.InsertIfAbsent(u"CompanyName", u"AB");
   auto record = SampleRecord();
-  auto block = BuildVersionInfoBlock(record.data(), map);
+  auto block = BuildVersionInfoBlock(record, map);
   ASSERT_TRUE(block);
 
   Bytes e;
@@ -70,7 +73,7 @@ TEST(VersionBlock, LaysOutEveryStringOnFourByteBoundaries) {
   std::size_t valueLength = 0;
   for (const auto& key : keys) map.InsertIfAbsent(key, std::u16string(valueLength++, u'v'));
   auto record = SampleRecord();
-  auto block = BuildVersionInfoBlock(record.data(), map);
+  auto block = BuildVersionInfoBlock(record, map);
   ASSERT_TRUE(block);
   const auto& b = *block;
 
@@ -100,7 +103,7 @@ TEST(VersionBlock, LaysOutEveryStringOnFourByteBoundaries) {
   EXPECT_EQ(Le16(b, r), 68u);
   EXPECT_EQ(Le16(b, 0), b.size());
   EXPECT_EQ(b.size(), 220 + stringsTotal);
-  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 40, b.begin() + 92), record);
+  EXPECT_TRUE(std::equal(record.begin(), record.end(), b.begin() + 40));
 }
 
 TEST(VersionBlock, RefusesLengthsBeyondSixteenBits) {
@@ -109,23 +112,23 @@ TEST(VersionBlock, RefusesLengthsBeyondSixteenBits) {
   // 65532 bytes, far beyond a fixed 8 KiB buffer; two more characters overflow.
   VersionStringMap largest;
   largest.InsertIfAbsent(u"K", std::u16string(32649, u'x'));
-  auto block = BuildVersionInfoBlock(record.data(), largest);
+  auto block = BuildVersionInfoBlock(record, largest);
   ASSERT_TRUE(block);
   EXPECT_EQ(block->size(), 65532u);
   EXPECT_EQ(Le16(*block, 0), 65532u);
 
   VersionStringMap tooLarge;
   tooLarge.InsertIfAbsent(u"K", std::u16string(32651, u'x'));
-  EXPECT_FALSE(BuildVersionInfoBlock(record.data(), tooLarge));
+  EXPECT_FALSE(BuildVersionInfoBlock(record, tooLarge));
 
   VersionStringMap oneHuge;
   oneHuge.InsertIfAbsent(u"K", std::u16string(70000, u'x'));
-  EXPECT_FALSE(BuildVersionInfoBlock(record.data(), oneHuge));
+  EXPECT_FALSE(BuildVersionInfoBlock(record, oneHuge));
 
   // Each String fits on its own; together they do not.
   VersionStringMap many;
   for (char16_t c = u'a'; c < u'e'; ++c) many.InsertIfAbsent(std::u16string(1, c), std::u16string(10000, c));
-  EXPECT_FALSE(BuildVersionInfoBlock(record.data(), many));
+  EXPECT_FALSE(BuildVersionInfoBlock(record, many));
 }
 
 TEST(VersionNumbers, SplitsAndConvertsLikeTheRuntime) {

@@ -5,12 +5,14 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 
 #include "pe/resource_update.h"
+#include "pe_test_util.h"
 #include "pefile_dump.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -56,34 +58,40 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
     SCOPED_TRACE(row.stub);
     auto dump = ReadWithPefile(StubPath(row.stub));
     ASSERT_FALSE(dump.fixedRecords.empty());
-    uint8_t record[kFixedRecordSize];
+    std::array<uint8_t, kFixedRecordSize> record;
     VersionStringMap map;
-    ASSERT_TRUE(ReadVersionStrings(StubPath(row.stub), record, map));
+    auto image = petest::OpenImage(StubPath(row.stub));
+    ASSERT_TRUE(image);
+    ASSERT_TRUE(ReadVersionStrings(*image, record, map));
     // With several languages our layer prefers neutral, then 1033.
     int language = dump.FixedRecordHex(0).empty() ? 1033 : 0;
     if (dump.FixedRecordHex(language).empty()) language = dump.fixedRecords.front().first;
-    EXPECT_EQ(ToHex(record, sizeof record), dump.FixedRecordHex(language));
+    EXPECT_EQ(ToHex(record.data(), record.size()), dump.FixedRecordHex(language));
     EXPECT_EQ(map.Size(), row.count);
     EXPECT_EQ(Utf8(map), ExpectedFromPefile(dump));
   }
 }
 
 TEST(ReadVersionStrings, WithoutVersionInformationFailsAndLeavesRecord) {
-  for (const std::string& path : {StubPath("stub64_noversion"), std::string(), StubPath("no_such_stub")}) {
-    uint8_t record[kFixedRecordSize];
-    std::memset(record, 0xCC, sizeof record);
+  platform::FileHandle none;
+  for (auto bytes : {testsupport::ReadFile(StubPath("stub64_noversion")), std::vector<uint8_t>(),
+                     std::vector<uint8_t>(4096, 'M')}) {
+    std::array<uint8_t, kFixedRecordSize> record;
+    record.fill(0xCC);
     VersionStringMap map;
-    EXPECT_FALSE(ReadVersionStrings(path, record, map)) << path;
+    EXPECT_FALSE(ReadVersionStrings(pe::ImageFile(none, bytes), record, map)) << bytes.size();
     EXPECT_TRUE(map.Empty());
     for (uint8_t b : record) ASSERT_EQ(b, 0xCC);
   }
 }
 
 TEST(ReadVersionStrings, KeepsValuesAlreadyInTheMap) {
-  uint8_t record[kFixedRecordSize];
+  std::array<uint8_t, kFixedRecordSize> record;
   VersionStringMap map;
   map.InsertIfAbsent(u"InternalName", u"mine");
-  ASSERT_TRUE(ReadVersionStrings(StubPath("stub64_full"), record, map));
+  auto image = petest::OpenImage(StubPath("stub64_full"));
+  ASSERT_TRUE(image);
+  ASSERT_TRUE(ReadVersionStrings(*image, record, map));
   EXPECT_EQ(*map.Find(u"InternalName"), u"mine");
   EXPECT_EQ(*map.Find(u"FileVersion"), u"1.2.0.5");
 }
@@ -91,8 +99,8 @@ TEST(ReadVersionStrings, KeepsValuesAlreadyInTheMap) {
 // A composed block written into an image reads back whole. A String's text
 // runs to its NUL, whatever value length it declares.
 TEST(ReadVersionStrings, ReadsBackAComposedBlock) {
-  uint8_t record[kFixedRecordSize];
-  for (std::size_t i = 0; i < sizeof record; ++i) record[i] = uint8_t(i * 7);
+  std::array<uint8_t, kFixedRecordSize> record;
+  for (std::size_t i = 0; i < record.size(); ++i) record[i] = uint8_t(i * 7);
   VersionStringMap map;
   map.InsertIfAbsent(u"InternalName", u"abc");
   map.InsertIfAbsent(u"OriginalFileName", u"a.exe");
@@ -109,15 +117,21 @@ TEST(ReadVersionStrings, ReadsBackAComposedBlock) {
   testsupport::TempDir dir;
   const std::string path = dir.File("image.exe");
   std::filesystem::copy_file(StubPath("stub64_full"), path);
-  pe::ResourceUpdate update;
-  ASSERT_TRUE(update.Begin(path, false));
-  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, *block));
-  ASSERT_TRUE(update.End(false));
+  {
+    auto image = petest::OpenImage(path, true);
+    ASSERT_TRUE(image);
+    pe::ResourceUpdate update;
+    ASSERT_TRUE(update.Begin(*image, false));
+    ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, *block));
+    ASSERT_TRUE(update.End(false));
+  }
 
-  uint8_t readRecord[kFixedRecordSize];
+  std::array<uint8_t, kFixedRecordSize> readRecord;
   VersionStringMap read;
-  ASSERT_TRUE(ReadVersionStrings(path, readRecord, read));
-  EXPECT_EQ(std::memcmp(readRecord, record, sizeof record), 0);
+  auto image = petest::OpenImage(path);
+  ASSERT_TRUE(image);
+  ASSERT_TRUE(ReadVersionStrings(*image, readRecord, read));
+  EXPECT_EQ(readRecord, record);
   EXPECT_EQ(Utf8(read), (std::map<std::string, std::string>{{"InternalName", "abc"},
                                                             {"OriginalFileName", "a.exe"},
                                                             {"ProductName", "P\u00E9 Package"}}));

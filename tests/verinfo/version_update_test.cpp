@@ -1,18 +1,20 @@
 #include "verinfo/version_update.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "pe_test_util.h"
 #include "pefile_dump.h"
 #include "test_support.h"
 #include "verinfo/version_block.h"
+#include "verinfo/version_numbers.h"
 
 namespace {
 
@@ -25,11 +27,15 @@ struct Run {
   std::string output;
 };
 
+// Updates the image file at path, held for writing (or, to make the write
+// fail, only for reading).
 Run Update(const std::string& path, const char16_t* name, const char16_t* version,
-           const char16_t* pass) {
+           const char16_t* pass, bool writable = true) {
+  auto image = petest::OpenImage(path, writable);
+  if (!image) return {};
   testing::internal::CaptureStdout();
   Run run;
-  run.result = UpdateVersionResourceWith(path, name, version, pass);
+  run.result = UpdateVersionResourceWith(*image, path, name, version, pass);
   std::fflush(stdout);
   run.output = testing::internal::GetCapturedStdout();
   return run;
@@ -37,12 +43,12 @@ Run Update(const std::string& path, const char16_t* name, const char16_t* versio
 
 // The stub's fixed record with the file and product versions replaced.
 std::string ExpectedRecordHex(const std::string& stubRecordHex, uint32_t most, uint32_t least) {
-  std::vector<uint8_t> record;
-  for (std::size_t i = 0; i + 1 < stubRecordHex.size(); i += 2)
-    record.push_back(uint8_t(std::stoi(stubRecordHex.substr(i, 2), nullptr, 16)));
-  EXPECT_EQ(record.size(), kFixedRecordSize);
-  if (record.size() != kFixedRecordSize) return {};
-  StoreVersionNumbers(record.data(), most, least);
+  std::array<uint8_t, kFixedRecordSize> record{};
+  EXPECT_EQ(stubRecordHex.size(), 2 * kFixedRecordSize);
+  if (stubRecordHex.size() != 2 * kFixedRecordSize) return {};
+  for (std::size_t i = 0; i < kFixedRecordSize; ++i)
+    record[i] = uint8_t(std::stoi(stubRecordHex.substr(2 * i, 2), nullptr, 16));
+  StoreVersionNumbers(record, most, least);
   return ToHex(record.data(), record.size());
 }
 
@@ -143,8 +149,7 @@ TEST_F(VersionUpdate, FailuresPrintTheirLineAndLeaveTheFileAlone) {
 TEST_F(VersionUpdate, FailedWriteIsReportedWithItsCode) {
   std::string path = CopyOf("stub64_full");
   auto digest = testsupport::FileDigest(path);
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  auto run = Update(path, u"P", u"1", u"");
+  auto run = Update(path, u"P", u"1", u"", false);
   EXPECT_FALSE(run.result);
   const std::string prefix = "ERROR: UpdateResource(RT_VERSION) failed (0x";
   ASSERT_EQ(run.output.substr(0, prefix.size()), prefix);

@@ -1,14 +1,14 @@
-// Version information read by our layer against pefile's reading of the same
-// stubs, and the query's handling of awkward blocks.
+// Version queries against pefile's reading of the same stubs, and the
+// query's handling of awkward blocks.
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
-#include "pe/resource_update.h"
-#include "pe/version_info.h"
+#include "pe/version_resource.h"
 #include "pe_test_util.h"
+#include "verinfo/version_block.h"
 
 namespace {
 
@@ -67,9 +67,9 @@ const char* const kKeys[] = {"ProductName",      "ProductVersion", "FileDescript
                              "InternalName",     "LegalCopyright", "LegalTrademarks",
                              "Comments",         "PrivateBuild"};
 
-class PeStubVersionTest : public ::testing::TestWithParam<const char*> {};
+class StubVersionQueryTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(PeStubVersionTest, MatchesPefile) {
+TEST_P(StubVersionQueryTest, MatchesPefile) {
   const std::string path = StubPath(GetParam());
   const PefileView expected = ReadWithPefile(path);
   ASSERT_FALSE(expected.languages.empty());
@@ -79,22 +79,20 @@ TEST_P(PeStubVersionTest, MatchesPefile) {
   }
 
   uint32_t error = 99;
-  const uint32_t size = pe::GetFileVersionInfoSize(path, &error);
-  EXPECT_EQ(error, 0u);
   std::vector<uint8_t> block;
-  ASSERT_TRUE(pe::GetFileVersionInfo(path, block, &error));
-  ASSERT_EQ(block.size(), size);
+  ASSERT_TRUE(petest::VersionInfoOf(path, block, &error));
+  EXPECT_EQ(error, platform::kErrorSuccess);
 
   const void* value = nullptr;
   uint32_t length = 0;
-  ASSERT_TRUE(pe::VerQueryValue(block, u"\\", &value, &length));
-  EXPECT_EQ(length, 52u);
-  EXPECT_EQ(Hex(value, 52), expected.fixedByLanguage.at(language));
+  ASSERT_TRUE(VerQueryValue(block, u"\\", &value, &length));
+  EXPECT_EQ(length, kFixedRecordSize);
+  EXPECT_EQ(Hex(value, kFixedRecordSize), expected.fixedByLanguage.at(language));
 
   for (const char* key : kKeys) {
     const auto found = expected.strings.find(std::string("040904b0/") + key);
     const std::u16string query = u"\\stringfileinfo\\040904B0\\" + Upper(key);
-    const bool ok = pe::VerQueryValue(block, query, &value, &length);
+    const bool ok = VerQueryValue(block, query, &value, &length);
     ASSERT_EQ(ok, found != expected.strings.end()) << key;
     if (!ok) continue;
     const auto* text = static_cast<const char16_t*>(value);
@@ -104,17 +102,17 @@ TEST_P(PeStubVersionTest, MatchesPefile) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PeStubs, PeStubVersionTest,
+INSTANTIATE_TEST_SUITE_P(Stubs, StubVersionQueryTest,
                          ::testing::Values("stub64_full", "stub32_full", "stub64_partial",
                                            "stub64_german", "stub64_rich", "stub64_extrasection",
                                            "stub64_overlay", "stub64_twolang", "stub64_signed",
                                            "stub64_neutral", "stub64_emptyvalue"));
 
-TEST(PeVersionQueryTest, MalformedBlocksAreRejected) {
+TEST(VersionQuery, MalformedBlocksAreRejected) {
   const auto good = petest::MakeVersionBlock(0x10002, {{u"FileVersion", u"1.2"}, {u"A", u"b"}});
   const void* value = nullptr;
   uint32_t length = 0;
-  ASSERT_TRUE(pe::VerQueryValue(good, u"\\StringFileInfo\\040904b0\\A", &value, &length));
+  ASSERT_TRUE(VerQueryValue(good, u"\\StringFileInfo\\040904b0\\A", &value, &length));
   struct Case {
     const char* what;
     std::size_t offset;  // where a 16-bit field is overwritten
@@ -134,18 +132,18 @@ TEST(PeVersionQueryTest, MalformedBlocksAreRejected) {
     auto bad = good;
     bad[c.offset] = static_cast<uint8_t>(c.field);
     bad[c.offset + 1] = static_cast<uint8_t>(c.field >> 8);
-    EXPECT_FALSE(pe::VerQueryValue(bad, c.query, &value, &length)) << c.what;
+    EXPECT_FALSE(VerQueryValue(bad, c.query, &value, &length)) << c.what;
   }
   // A String whose value length overstates its text does not hide the next one.
   auto overstated = good;
   overstated[154] = 200;
-  ASSERT_TRUE(pe::VerQueryValue(overstated, u"\\StringFileInfo\\040904b0\\A", &value, &length));
+  ASSERT_TRUE(VerQueryValue(overstated, u"\\StringFileInfo\\040904b0\\A", &value, &length));
   EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"b");
   // Strings marked as binary are still texts that must end in their String.
   const std::size_t stringA = 152 + 40;  // behind "FileVersion" = "1.2"
   auto binary = good;
   binary[stringA + 4] = 0;
-  ASSERT_TRUE(pe::VerQueryValue(binary, u"\\StringFileInfo\\040904b0\\a", &value, &length));
+  ASSERT_TRUE(VerQueryValue(binary, u"\\StringFileInfo\\040904b0\\a", &value, &length));
   EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"b");
   // A value without its terminator inside the block is not handed out.
   auto cut = good;
@@ -153,70 +151,8 @@ TEST(PeVersionQueryTest, MalformedBlocksAreRejected) {
   cut.resize(cut.size() - 4);   // and "b\0" with its padding
   cut[0] = static_cast<uint8_t>(cut.size());
   cut[1] = static_cast<uint8_t>(cut.size() >> 8);
-  EXPECT_FALSE(pe::VerQueryValue(cut, u"\\StringFileInfo\\040904b0\\A", &value, &length));
-  EXPECT_FALSE(pe::VerQueryValue({}, u"\\", &value, &length));
-}
-
-TEST(PeVersionInfoTest, FailuresCarryCodes) {
-  testsupport::TempDir dir;
-  testsupport::WriteFile(dir.File("text.exe"), std::string("MZ but not an image at all"));
-  struct Case {
-    std::string path;
-    uint32_t code;
-  };
-  const Case cases[] = {
-      {dir.File("missing.exe"), 2},
-      {dir.File("text.exe"), 193},
-      {StubPath("stub64_noversion"), 1812},
-  };
-  for (const Case& c : cases) {
-    uint32_t error = 0;
-    std::vector<uint8_t> block{1};
-    EXPECT_EQ(pe::GetFileVersionInfoSize(c.path, &error), 0u) << c.path;
-    EXPECT_EQ(error, c.code) << c.path;
-    EXPECT_FALSE(pe::GetFileVersionInfo(c.path, block, &error));
-  }
-  // Without the version resource but with others: type not found; with a
-  // version resource of another name: name not found.
-  const std::string copy = dir.File("rich.exe");
-  testsupport::WriteFile(copy, testsupport::ReadFile(StubPath("stub64_rich")));
-  pe::ResourceUpdate update;
-  ASSERT_TRUE(update.Begin(copy, false));
-  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, {}));
-  ASSERT_TRUE(update.End(false)) << update.LastError();
-  uint32_t error = 0;
-  EXPECT_EQ(pe::GetFileVersionInfoSize(copy, &error), 0u);
-  EXPECT_EQ(error, 1813u);
-  const auto block = petest::MakeVersionBlock(1, {});
-  ASSERT_TRUE(update.Begin(copy, false));
-  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(2), 1033, block));
-  ASSERT_TRUE(update.End(false));
-  EXPECT_EQ(pe::GetFileVersionInfoSize(copy, &error), 0u);
-  EXPECT_EQ(error, 1814u);
-}
-
-// Language neutral wins over U.S. English, which wins over the others.
-TEST(PeVersionInfoTest, LanguagePreference) {
-  testsupport::TempDir dir;
-  const std::string copy = dir.File("twolang.exe");
-  testsupport::WriteFile(copy, testsupport::ReadFile(StubPath("stub64_twolang")));
-  const auto neutral = petest::MakeVersionBlock(0x50000, {});
-  std::vector<uint8_t> block;
-  ASSERT_TRUE(pe::GetFileVersionInfo(copy, block));
-  EXPECT_EQ(block[48], 2);  // 1033's file version 1.2.0.5: minor word first
-  pe::ResourceUpdate update;
-  ASSERT_TRUE(update.Begin(copy, false));
-  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 1033, {}));
-  ASSERT_TRUE(update.End(false));
-  ASSERT_TRUE(pe::GetFileVersionInfo(copy, block));
-  EXPECT_EQ(block[48], 9);  // only French left
-  ASSERT_TRUE(update.Begin(copy, false));
-  ASSERT_TRUE(update.Update(pe::ResourceName::Id(16), pe::ResourceName::Id(1), 0, neutral));
-  EXPECT_EQ(update.Languages(pe::ResourceName::Id(16), pe::ResourceName::Id(1)),
-            (std::vector<uint16_t>{0, 1036}));
-  ASSERT_TRUE(update.End(false));
-  ASSERT_TRUE(pe::GetFileVersionInfo(copy, block));
-  EXPECT_EQ(block, neutral);
+  EXPECT_FALSE(VerQueryValue(cut, u"\\StringFileInfo\\040904b0\\A", &value, &length));
+  EXPECT_FALSE(VerQueryValue({}, u"\\", &value, &length));
 }
 
 }  // namespace
