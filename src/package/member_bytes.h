@@ -9,8 +9,9 @@
 #include "zip/zip_file_entry.h"
 
 // The largest member the package layer reads; package documents and
-// configuration files are a few kilobytes.
-inline constexpr uint32_t kMaxMemberSize = 256u << 20;
+// configuration files are a few kilobytes. Three such members and the trees
+// parsed from them stay far below the memory a build may take.
+inline constexpr uint32_t kMaxMemberSize = 16u << 20;
 
 // True when the member's declared sizes can be real for an archive file of
 // archiveSize bytes: not above kMaxMemberSize, stored data within the file,

@@ -20,7 +20,7 @@ std::u16string ToUtf16(const XML_Char* text) {
 template <class Body>
 void Guarded(void* userData, Body body) {
   auto& state = *static_cast<XmlBuildState*>(userData);
-  if (state.failure) return;
+  if (state.failure || state.refused) return;
   try {
     body(state);
   } catch (...) {
@@ -29,14 +29,31 @@ void Guarded(void* userData, Body body) {
   }
 }
 
-void AddAndEnter(XmlBuildState& state, std::unique_ptr<CTrvXMLNode> node) {
+// Counts what a new node or piece of text keeps; a document over a bound
+// stops the parse, which then fails.
+bool Charge(XmlBuildState& state, std::size_t nodes, std::size_t units) {
+  state.nodes += nodes;
+  state.units += units;
+  if (state.nodes <= kMaxXmlNodes && state.units <= kMaxXmlUnits && state.depth <= kMaxXmlDepth) {
+    return true;
+  }
+  state.refused = true;
+  XML_StopParser(state.parser, XML_FALSE);
+  return false;
+}
+
+void AddAndEnter(XmlBuildState& state, std::unique_ptr<CTrvXMLNode> node, std::size_t units) {
+  ++state.depth;
+  if (!Charge(state, 1, units)) return;
   CTrvXMLNode* added = node.release();
   state.current->AddChild(added);
   state.current = added;
 }
 
 void LeaveCurrent(XmlBuildState& state) {
-  if (state.current->GetParent() != nullptr) state.current = state.current->GetParent();
+  if (state.current->GetParent() == nullptr) return;
+  state.current = state.current->GetParent();
+  --state.depth;
 }
 
 void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
@@ -44,11 +61,14 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
     state.acceptText = true;
     state.firstChunk = true;
     std::vector<std::u16string> list;
+    std::u16string wideName = ToUtf16(name);
+    std::size_t units = wideName.size();
     for (std::size_t i = 0; attributes != nullptr && attributes[i] != nullptr; ++i) {
-      list.push_back(ToUtf16(attributes[i]));
+      units += list.emplace_back(ToUtf16(attributes[i])).size();
     }
-    AddAndEnter(state, std::make_unique<CTrvXMLNode>(ToUtf16(name), std::move(list),
-                                                     XMLNODE_ELEMENT));
+    AddAndEnter(state,
+                std::make_unique<CTrvXMLNode>(std::move(wideName), std::move(list), XMLNODE_ELEMENT),
+                units);
   });
 }
 
@@ -61,7 +81,7 @@ void XMLCALL OnStartCdata(void* userData) {
     state.acceptText = true;
     state.inCdata = true;
     AddAndEnter(state, std::make_unique<CTrvXMLNode>(u"#CDATA", std::vector<std::u16string>{},
-                                                     XMLNODE_TEXT));
+                                                     XMLNODE_TEXT), 0);
   });
 }
 
@@ -85,6 +105,7 @@ void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t coun
     }
     state.piece.clear();
     platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
+    if (!Charge(state, 1, state.piece.size())) return;
     auto node =
         std::make_unique<CTrvXMLNode>(u"#TEXT", std::vector<std::u16string>{}, XMLNODE_TEXT);
     node->SetText(state.piece.data(), state.piece.size());
@@ -94,6 +115,7 @@ void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t coun
   } else if (!blank && state.lastText != nullptr) {
     state.piece.clear();
     platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
+    if (!Charge(state, 0, state.piece.size())) return;
     state.lastText->AppendText(state.piece.data(), state.piece.size());
   }
 }
@@ -105,6 +127,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* chars, int count) {
     if (state.inCdata) {
       state.piece.clear();
       platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, size));
+      if (!Charge(state, 0, state.piece.size())) return;
       state.current->AppendText(state.piece.data(), state.piece.size());
     } else if (state.acceptText) {
       TakeTextPiece(state, chars, size);

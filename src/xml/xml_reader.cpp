@@ -49,7 +49,7 @@ int CTrvXMLReader::Parse(const uint8_t* bytes, int32_t length) {
       XML_Parse(parser.get(), reinterpret_cast<const char*>(bytes), length, 1);
   parser.reset();
   if (state.failure) std::rethrow_exception(state.failure);
-  if (status != XML_STATUS_OK) return kParseFailed;
+  if (status != XML_STATUS_OK || state.refused) return kParseFailed;
   loaded = true;
   return 0;
 }

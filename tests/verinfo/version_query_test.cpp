@@ -145,6 +145,12 @@ TEST(VersionQuery, MalformedBlocksAreRejected) {
   binary[stringA + 4] = 0;
   ASSERT_TRUE(VerQueryValue(binary, u"\\StringFileInfo\\040904b0\\a", &value, &length));
   EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"b");
+  // Its value length then counts bytes: reported as characters it must not
+  // promise more than the String holds.
+  binary[stringA + 2] = 4;
+  ASSERT_TRUE(VerQueryValue(binary, u"\\StringFileInfo\\040904b0\\a", &value, &length));
+  EXPECT_LE(static_cast<const char16_t*>(value) + length,
+            reinterpret_cast<const char16_t*>(binary.data() + stringA + 16));
   // A value without its terminator inside the block is not handed out.
   auto cut = good;
   cut.resize(cut.size() - 68);  // drop VarFileInfo

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "test_support.h"
+#include "xml/xml_build_state.h"
 #include "xml_test_util.h"
 
 using namespace xmltest;
@@ -46,20 +47,39 @@ void ClearOnSmallStack(CTrvXMLReader* reader) {
   pthread_attr_destroy(&attr);
 }
 
-TEST(XmlReader, HugeAndDeepTreesAreReleased) {
-  std::string wide = "<r>", deep;
-  for (int i = 0; i < 100000; ++i) wide += "<s>" + std::to_string(i) + "</s>";
-  for (int i = 0; i < 10000; ++i) deep.insert(0, "<d>t").append("</d>");
+// A document may nest, branch and hold text up to its bounds and no further;
+// a tree at the bounds is released without a call per level or per node.
+TEST(XmlReader, TreesAreBoundedAndReleased) {
+  // Each <s> holds a text node: half the nodes are elements, the root aside.
+  const auto wide = [](std::size_t elements) {
+    std::string doc = "<r>";
+    for (std::size_t i = 0; i < elements; ++i) doc += "<s>" + std::to_string(i) + "</s>";
+    return doc + "</r>";
+  };
+  const auto deep = [](std::size_t levels) {
+    std::string doc;
+    for (std::size_t i = 0; i < levels; ++i) doc.insert(0, "<d>").append("</d>");
+    return doc;
+  };
   CTrvXMLReader reader;
-  ASSERT_EQ(0, Parse(reader, wide + "</r>"));
-  EXPECT_EQ(u"99999", ElementText(FindPath(reader, {u"r", u"s"})));
+  const std::size_t widest = (kMaxXmlNodes - 1) / 2;
+  ASSERT_EQ(0, Parse(reader, wide(widest)));
+  EXPECT_EQ(platform::Widen(std::to_string(widest - 1)), ElementText(FindPath(reader, {u"r", u"s"})));
   ClearOnSmallStack(&reader);
-  ASSERT_EQ(0, Parse(reader, deep));
+  EXPECT_EQ(5, Parse(reader, wide(widest + 1)));
+  EXPECT_FALSE(reader.IsLoaded());
+
+  ASSERT_EQ(0, Parse(reader, deep(kMaxXmlDepth)));
   CTrvXMLNode* node = nullptr;
-  int depth = 0;
+  std::size_t depth = 0;
   while ((node = reader.FindElement(node, u"d")) != nullptr) ++depth;
-  EXPECT_EQ(10000, depth);
-  ClearOnSmallStack(&reader);
+  EXPECT_EQ(kMaxXmlDepth, depth);
+  EXPECT_EQ(5, Parse(reader, deep(kMaxXmlDepth + 1)));
+
+  const std::string text(kMaxXmlUnits - 8, 't');
+  EXPECT_EQ(0, Parse(reader, "<a b='1'>" + text + "</a>"));
+  EXPECT_EQ(5, Parse(reader, "<a b='1'>" + text + "<![CDATA[" + text + "]]></a>"));
+  EXPECT_EQ(5, Parse(reader, "<a b='" + text + "'>" + text + "</a>"));
 }
 
 // Every other document parses. 007.xml (a UTF-8 byte-order mark with a Latin-1
