@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "package/element_text.h"
+#include "xml/element_text.h"
 #include "package/member_bytes.h"
 #include "package/member_name.h"
 #include "zip/zip_file.h"

@@ -7,7 +7,7 @@
 
 #include "crypt/des_crypt.h"
 #include "crypt/wide_to_narrow.h"
-#include "package/element_text.h"
+#include "xml/element_text.h"
 #include "package/member_bytes.h"
 #include "package/tv_pkg.h"
 #include "zip/zip_file.h"

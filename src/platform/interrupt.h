@@ -10,8 +10,10 @@ namespace platform {
 class InterruptGuard {
  public:
   InterruptGuard();
-  // Restores the previous handling. A request that arrived meanwhile stays
-  // visible through Interrupted().
+  // Restores the previous handling, unless a request arrived meanwhile: the
+  // process is then on its way out, and a second request must not cut its
+  // clean-up or its exit short. The request stays visible through
+  // Interrupted().
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;

@@ -29,6 +29,7 @@ InterruptGuard::InterruptGuard() {
 }
 
 InterruptGuard::~InterruptGuard() {
+  if (Interrupted()) return;
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
     ::sigaction(kSignals[i], &previous[i], nullptr);
   }

@@ -1,25 +1,14 @@
 #include "package_archive.h"
 
-#include <gtest/gtest.h>
+#include "zip_test_archive.h"
 
 namespace packagetest {
 
-using testsupport::ShellQuote;
-
 std::string MakeArchive(const testsupport::TempDir& dir, const std::string& archiveName,
-                        const std::vector<Member>& members, const std::string& options) {
-  const std::string archive = dir.File(archiveName);
-  std::string command = "/usr/bin/python3 " +
-                        ShellQuote(testsupport::SourceDir() + "/tests/package/make_archive.py") +
-                        " " + ShellQuote(archive) + " " + options;
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    const std::string source = dir.File("member" + std::to_string(i) + ".src");
-    testsupport::WriteFile(source, members[i].content);
-    command += " " + ShellQuote(members[i].name + "=" + source);
-  }
-  const auto run = testsupport::RunCommand(command, true);
-  EXPECT_EQ(run.exitCode, 0) << run.output;
-  return archive;
+                        const std::vector<Member>& members, uint16_t method) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const Member& m : members) files.emplace_back(m.name, m.content);
+  return ziptest::WriteArchive(dir.File(archiveName), files, method);
 }
 
 std::string Definition(const std::string& fileName, const std::string& body) {

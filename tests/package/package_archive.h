@@ -1,6 +1,7 @@
 #pragma once
 // Archives and documents for the package tests.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,10 @@ struct Member {
   std::string content;
 };
 
-// Writes dir/archiveName with the members (stored, or deflated with options
-// "--deflate") and returns its path.
+// Writes dir/archiveName with the members (stored, or deflated with method 8)
+// and returns its path.
 std::string MakeArchive(const testsupport::TempDir& dir, const std::string& archiveName,
-                        const std::vector<Member>& members, const std::string& options = "");
+                        const std::vector<Member>& members, uint16_t method = 0);
 
 // A package definition: the file name, then body inside trv_package.
 std::string Definition(const std::string& fileName, const std::string& body);

@@ -56,13 +56,6 @@ bool VersionInfoOf(const std::string& path, std::vector<uint8_t>& block, uint32_
   return image && pe::GetFileVersionInfo(*image, block, error);
 }
 
-testsupport::CommandResult PefileTool(const std::vector<std::string>& arguments) {
-  std::string line = "/usr/bin/python3 " +
-                     testsupport::ShellQuote(testsupport::SourceDir() + "/tests/pe/pefile_tool.py");
-  for (const std::string& a : arguments) line += " " + testsupport::ShellQuote(a);
-  return testsupport::RunCommand(line, true);
-}
-
 std::vector<uint8_t> MakeVersionBlock(
     uint32_t version, const std::vector<std::pair<std::u16string, std::u16string>>& strings) {
   std::vector<uint8_t> out;

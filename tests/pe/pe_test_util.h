@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pe/image_file.h"
+#include "pefile_dump.h"
 #include "test_support.h"
 
 namespace petest {
@@ -21,9 +22,6 @@ std::optional<pe::ImageFile> OpenImage(const std::string& path, bool writable = 
 // The version information of the image file at path, as the version code
 // finds it; false with *error as the reading gives it.
 bool VersionInfoOf(const std::string& path, std::vector<uint8_t>& block, uint32_t* error = nullptr);
-
-// Runs tests/pe/pefile_tool.py with arguments (each quoted).
-testsupport::CommandResult PefileTool(const std::vector<std::string>& arguments);
 
 // A well-formed VS_VERSION_INFO block with a fixed record whose file version
 // is `version` and one String table 040904b0 holding the given pairs.

@@ -75,7 +75,7 @@ TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
   EXPECT_EQ(update.LastError(), platform::kErrorSuccess);
   image.reset();
 
-  const auto check = petest::PefileTool(
+  const auto check = RunPefileTool(
       {"check", path, original, dir.File("block.bin"), std::to_string(language)});
   EXPECT_EQ(check.exitCode, 0) << check.output;
   const auto before = pe::PeImage::Parse(testsupport::ReadFile(original), nullptr);
@@ -209,7 +209,7 @@ TEST_F(PeUpdateFailureTest, GrowThenShrink) {
     ASSERT_TRUE(update.Update(ResourceName::Id(16), ResourceName::Id(1), 1033, small));
     ASSERT_TRUE(update.End(false)) << update.LastError();
   }
-  const auto check = petest::PefileTool({"check", path, grown, dir_.File("block.bin"), "1033"});
+  const auto check = RunPefileTool({"check", path, grown, dir_.File("block.bin"), "1033"});
   EXPECT_EQ(check.exitCode, 0) << check.output;
 }
 
@@ -228,7 +228,7 @@ TEST_F(PeUpdateFailureTest, ModeIsKept) {
 // order the loader's search needs.
 TEST_F(PeUpdateFailureTest, CodePagesNamesAndOrder) {
   const std::string original = dir_.File("codepages.exe");
-  auto made = petest::PefileTool({"codepages", StubPath("stub64_rich"), original});
+  auto made = RunPefileTool({"codepages", StubPath("stub64_rich"), original});
   ASSERT_EQ(made.exitCode, 0) << made.output;
   const std::string path = dir_.File("out.exe");
   testsupport::WriteFile(path, testsupport::ReadFile(original));
@@ -247,7 +247,7 @@ TEST_F(PeUpdateFailureTest, CodePagesNamesAndOrder) {
   ASSERT_TRUE(update.End(false));
   image.reset();
   testsupport::WriteFile(dir_.File("block.bin"), block);
-  const auto check = petest::PefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
+  const auto check = RunPefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
   EXPECT_EQ(check.exitCode, 0) << check.output;
 
   const auto bytes = testsupport::ReadFile(path);

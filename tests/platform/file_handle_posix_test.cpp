@@ -50,6 +50,11 @@ TEST(FileHandlePosix, ReplacementNeverFollowsALink) {
 
 TEST(InterruptGuard, SignalsBecomeARequestWhileTheGuardLives) {
   platform::ClearInterrupted();
+  auto previous = std::signal(SIGHUP, SIG_IGN);
+  // Without a request, the guard gives the signals back as they were.
+  { platform::InterruptGuard guard; }
+  ASSERT_EQ(std::raise(SIGHUP), 0);
+  EXPECT_FALSE(platform::Interrupted());
   {
     platform::InterruptGuard guard;
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -58,14 +63,15 @@ TEST(InterruptGuard, SignalsBecomeARequestWhileTheGuardLives) {
       EXPECT_TRUE(platform::Interrupted()) << signal;
     }
   }
+  // After a request they stay caught: the process is ending and a second
+  // request must not cut that short.
+  EXPECT_TRUE(platform::Interrupted());
+  ASSERT_EQ(std::raise(SIGINT), 0);
   EXPECT_TRUE(platform::Interrupted());
   platform::ClearInterrupted();
-  // Afterwards the signal does what it did before the guard.
-  auto previous = std::signal(SIGHUP, SIG_IGN);
-  { platform::InterruptGuard guard; }
-  ASSERT_EQ(std::raise(SIGHUP), 0);
-  EXPECT_FALSE(platform::Interrupted());
   std::signal(SIGHUP, previous);
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace

@@ -39,12 +39,16 @@ std::vector<std::pair<std::string, std::string>> PefileDump::Strings(int languag
   return out;
 }
 
+testsupport::CommandResult RunPefileTool(const std::vector<std::string>& arguments) {
+  std::string line = "/usr/bin/python3 " +
+                     testsupport::ShellQuote(testsupport::SourceDir() + "/tests/support/pefile_tool.py");
+  for (const std::string& a : arguments) line += " " + testsupport::ShellQuote(a);
+  return testsupport::RunCommand(line, true);
+}
+
 PefileDump ReadWithPefile(const std::string& path) {
   PefileDump dump;
-  auto result = testsupport::RunCommand(
-      "/usr/bin/python3 " +
-      testsupport::ShellQuote(testsupport::SourceDir() + "/tests/support/pefile_dump.py") + " " +
-      testsupport::ShellQuote(path));
+  auto result = RunPefileTool({"dump", path});
   EXPECT_EQ(result.exitCode, 0) << result.output;
   std::istringstream lines(result.output);
   for (std::string line; std::getline(lines, line);) {
@@ -58,7 +62,7 @@ PefileDump ReadWithPefile(const std::string& path) {
     } else if (f[0] == "string" && f.size() == 6) {
       dump.strings.push_back({std::stoi(f[2]), f[3], f[4], f[5]});
     } else {
-      ADD_FAILURE() << "unexpected line from pefile_dump.py: " << line;
+      ADD_FAILURE() << "unexpected line from pefile_tool.py: " << line;
     }
   }
   return dump;

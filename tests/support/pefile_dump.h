@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 struct PefileResource {
   std::string type, name;
   int language = 0;
@@ -29,7 +31,11 @@ struct PefileDump {
   std::vector<std::pair<std::string, std::string>> Strings(int language) const;
 };
 
-// Runs pefile_dump.py under /usr/bin/python3; fails the test on error.
+// Runs tests/support/pefile_tool.py under /usr/bin/python3 (Debian's, which
+// has pefile) with the arguments, each quoted.
+testsupport::CommandResult RunPefileTool(const std::vector<std::string>& arguments);
+
+// pefile_tool.py dump, parsed; fails the test on error.
 PefileDump ReadWithPefile(const std::string& path);
 
 std::string ToHex(const unsigned char* data, std::size_t size);

@@ -24,6 +24,7 @@ class TempDir {
 };
 
 std::vector<uint8_t> ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);  // the same bytes as a string
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteFile(const std::string& path, const std::string& text);
 // FNV-1a over the whole file; enough to notice any change of an input.

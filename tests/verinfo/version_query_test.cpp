@@ -4,55 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "pe/version_resource.h"
 #include "pe_test_util.h"
+#include "pefile_dump.h"
+#include "platform/text.h"
 #include "verinfo/version_block.h"
 
 namespace {
 
 using petest::StubPath;
-
-struct PefileView {
-  std::map<int, std::string> fixedByLanguage;  // hex of the 52-byte record
-  std::vector<int> languages;
-  std::map<std::string, std::string> strings;  // "table/key" -> UTF-16LE hex
-};
-
-PefileView ReadWithPefile(const std::string& path) {
-  const auto result = petest::PefileTool({"dump", path});
-  EXPECT_EQ(result.exitCode, 0) << result.output;
-  PefileView view;
-  std::istringstream lines(result.output);
-  std::string kind;
-  int language = -1;
-  while (lines >> kind) {
-    if (kind == "LANG") {
-      lines >> language;
-      view.languages.push_back(language);
-    } else if (kind == "FIXED") {
-      lines >> view.fixedByLanguage[language];
-    } else if (kind == "STRING") {
-      std::string table, key, hex;
-      lines >> table >> key;
-      std::getline(lines, hex);
-      view.strings[table + "/" + key] = hex.empty() ? "" : hex.substr(1);
-    }
-  }
-  return view;
-}
-
-std::string Hex(const void* data, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < size; ++i) {
-    const auto b = static_cast<const uint8_t*>(data)[i];
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
-}
 
 // The query folds letter case, as the platform's does: stubs spell
 // "OriginalFilename", the version code asks for "OriginalFileName".
@@ -71,11 +32,16 @@ class StubVersionQueryTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(StubVersionQueryTest, MatchesPefile) {
   const std::string path = StubPath(GetParam());
-  const PefileView expected = ReadWithPefile(path);
-  ASSERT_FALSE(expected.languages.empty());
-  int language = expected.languages.front();
-  for (int l : expected.languages) {
+  const PefileDump expected = ReadWithPefile(path);
+  ASSERT_FALSE(expected.fixedRecords.empty());
+  // The resource a reader picks: neutral, else U.S. English, else the first.
+  int language = expected.fixedRecords.front().first;
+  for (const auto& [l, hex] : expected.fixedRecords) {
     if (l == 0 || (l == 1033 && language != 0)) language = l;
+  }
+  std::map<std::string, std::string> strings;
+  for (const PefileString& s : expected.strings) {
+    if (s.language == language && s.table == "040904b0") strings[s.key] = s.value;
   }
 
   uint32_t error = 99;
@@ -87,17 +53,18 @@ TEST_P(StubVersionQueryTest, MatchesPefile) {
   uint32_t length = 0;
   ASSERT_TRUE(VerQueryValue(block, u"\\", &value, &length));
   EXPECT_EQ(length, kFixedRecordSize);
-  EXPECT_EQ(Hex(value, kFixedRecordSize), expected.fixedByLanguage.at(language));
+  EXPECT_EQ(ToHex(static_cast<const uint8_t*>(value), kFixedRecordSize),
+            expected.FixedRecordHex(language));
 
   for (const char* key : kKeys) {
-    const auto found = expected.strings.find(std::string("040904b0/") + key);
+    const auto found = strings.find(key);
     const std::u16string query = u"\\stringfileinfo\\040904B0\\" + Upper(key);
     const bool ok = VerQueryValue(block, query, &value, &length);
-    ASSERT_EQ(ok, found != expected.strings.end()) << key;
+    ASSERT_EQ(ok, found != strings.end()) << key;
     if (!ok) continue;
     const auto* text = static_cast<const char16_t*>(value);
     const std::u16string got(text);
-    EXPECT_EQ(Hex(got.data(), got.size() * 2), found->second) << key;
+    EXPECT_EQ(platform::Narrow(got), found->second) << key;
     EXPECT_EQ(length, got.empty() && length == 0 ? 0u : got.size() + 1) << key;
   }
 }

@@ -68,7 +68,7 @@ TEST(XmlEncoding, ShiftJisPairsAndHalfWidthKatakana) {
     const CTrvXMLNode* element = reader.FindElement(nullptr, u"\u65E5\u672C");
     ASSERT_NE(nullptr, element);
     EXPECT_EQ(std::u16string(u"\u2460\uFF71"), element->GetAttribute(u"\u540D"));
-    EXPECT_EQ(text, ElementText(element));
+    EXPECT_EQ(text, TextOf(element));
   }
 }
 

@@ -23,7 +23,7 @@ TEST(XmlReader, FailedParseClearAndReparse) {
     EXPECT_FALSE(reader.IsLoaded());
     EXPECT_EQ(nullptr, reader.FindElement(nullptr, u"a"));
     ASSERT_EQ(0, Parse(reader, "<a>ok</a>"));
-    EXPECT_EQ(u"ok", ElementText(reader.FindElement(nullptr, u"a")));
+    EXPECT_EQ(u"ok", TextOf(reader.FindElement(nullptr, u"a")));
   }
   reader.Clear();
   EXPECT_FALSE(reader.IsLoaded());
@@ -64,7 +64,7 @@ TEST(XmlReader, TreesAreBoundedAndReleased) {
   CTrvXMLReader reader;
   const std::size_t widest = (kMaxXmlNodes - 1) / 2;
   ASSERT_EQ(0, Parse(reader, wide(widest)));
-  EXPECT_EQ(platform::Widen(std::to_string(widest - 1)), ElementText(FindPath(reader, {u"r", u"s"})));
+  EXPECT_EQ(platform::Widen(std::to_string(widest - 1)), TextOf(FindPath(reader, {u"r", u"s"})));
   ClearOnSmallStack(&reader);
   EXPECT_EQ(5, Parse(reader, wide(widest + 1)));
   EXPECT_FALSE(reader.IsLoaded());

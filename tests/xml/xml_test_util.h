@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "xml/element_text.h"
 #include "xml/xml_reader.h"
 
 namespace xmltest {
@@ -18,14 +19,11 @@ inline int Parse(CTrvXMLReader& reader, const std::vector<uint8_t>& document) {
   return reader.Parse(document.data(), static_cast<int32_t>(document.size()));
 }
 
-// An element's text as the package code reads it: its first child's, when that
-// child is a text or CDATA node.
-inline std::optional<std::u16string> ElementText(const CTrvXMLNode* element) {
-  const CTrvXMLNode* first = element != nullptr ? element->GetFirstChild() : nullptr;
-  if (first == nullptr || first->GetKind() != XMLNODE_TEXT || first->GetText() == nullptr) {
-    return std::nullopt;
-  }
-  return std::u16string(first->GetText());
+// An element's text as the package code reads it, as a value to compare.
+inline std::optional<std::u16string> TextOf(const CTrvXMLNode* element) {
+  const char16_t* text = ElementText(element);
+  if (text == nullptr) return std::nullopt;
+  return std::u16string(text);
 }
 
 // Follows FindElement from the root through the given names.

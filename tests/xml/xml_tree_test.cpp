@@ -37,7 +37,7 @@ TEST(XmlTree, TextRules) {
     const CTrvXMLNode* element = FindPath(reader, c.path);
     ASSERT_NE(nullptr, element) << c.document;
     EXPECT_EQ(c.text != nullptr ? std::optional<std::u16string>(c.text) : std::nullopt,
-              ElementText(element))
+              TextOf(element))
         << c.document;
   }
 }
@@ -77,7 +77,7 @@ TEST(XmlTree, FindElementFilters) {
   for (const auto& c : cases) {
     const CTrvXMLNode* found = reader.FindElement(pkg, u"n", c.attrName, c.attrValue);
     EXPECT_EQ(c.text != nullptr ? std::optional<std::u16string>(c.text) : std::nullopt,
-              ElementText(found));
+              TextOf(found));
   }
   // Only direct children, names with case.
   EXPECT_EQ(nullptr, reader.FindElement(nullptr, u"n"));

@@ -62,10 +62,10 @@ TEST(ZipCorpusTest, RewrittenMembersKeepTheirLocalExtraFieldsWhole) {
     SCOPED_TRACE(item.path().filename().string());
     ZIP_File zip;
     if (zip.Open(item.path().string(), true) != 0 || zip.HasPrefix()) continue;
-    const auto source = ziptest::StoredMembers(ziptest::ReadText(item.path().string()));
+    const auto source = ziptest::StoredMembers(testsupport::ReadText(item.path().string()));
     zip.SetPrefixSize(4096);
     if (zip.Save(out.File("saved"), false) != 0) continue;
-    const std::string combined = testsupport::Pattern(4096, 5) + ziptest::ReadText(out.File("saved"));
+    const std::string combined = testsupport::Pattern(4096, 5) + testsupport::ReadText(out.File("saved"));
     EXPECT_EQ(ziptest::CheckOffsets(combined), "");
     ziptest::ExpectSameExtraFields(source, ziptest::StoredMembers(combined));
     ++compared;
@@ -84,7 +84,7 @@ TEST(ZipCorpusTest, FuzzCorpusMembersAsArchives) {
     std::string bytes(e->uncompressedSize, '\0');
     ASSERT_EQ(e->Extract(bytes.data(), e->uncompressedSize), 0) << e->GetName();
     const std::string path = dir.File(std::to_string(index++));
-    ziptest::WriteText(path, bytes);
+    testsupport::WriteFile(path, bytes);
     SCOPED_TRACE(e->GetName());
     Exercise(path);
   }
@@ -93,7 +93,7 @@ TEST(ZipCorpusTest, FuzzCorpusMembersAsArchives) {
 
 TEST(ZipCorpusTest, PinnedExpectations) {
   if (!std::filesystem::exists(CorpusZip("go-test.zip"))) GTEST_SKIP() << "no corpus";
-  const std::string png = ziptest::ReadText(CorpusZip("go-gophercolor16x16.png"));
+  const std::string png = testsupport::ReadText(CorpusZip("go-gophercolor16x16.png"));
   // Archives whose offsets count from the start of the file, with or without
   // bytes in front, open with the base archive's members.
   for (const char* name : {"go-test.zip", "go-test-trailing-junk.zip", "gen-sfx-offsets-adjusted.zip",

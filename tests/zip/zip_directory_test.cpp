@@ -16,7 +16,7 @@ class ZipDirectoryTest : public ::testing::Test {
  protected:
   int OpenBytes(ZIP_File& zip, const std::string& bytes) {
     const std::string path = dir.File(std::to_string(++counter) + ".zip");
-    ziptest::WriteText(path, bytes);
+    testsupport::WriteFile(path, bytes);
     return zip.Open(path, true);
   }
   testsupport::TempDir dir;

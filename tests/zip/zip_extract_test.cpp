@@ -19,7 +19,7 @@ class ZipExtractTest : public ::testing::Test {
     Archive a;
     a.members = {ziptest::Make("other", testsupport::Pattern(40000, 9), 8), m};
     const std::string path = dir.File(std::to_string(++counter) + ".zip");
-    ziptest::WriteText(path, ziptest::Build(a));
+    testsupport::WriteFile(path, ziptest::Build(a));
     EXPECT_EQ(zip.Open(path, true), 0);
     return *zip.Entries().at(1);
   }

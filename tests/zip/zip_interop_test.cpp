@@ -70,9 +70,9 @@ class ZipInteropTest : public ::testing::Test {
     ASSERT_EQ(zip.Save(source + ".tmp", false), 0);
     EXPECT_EQ(testsupport::FileDigest(source), digest);
     const std::string combined = source + ".combined";  // not .exe: 7-Zip would look for a PE image
-    ziptest::WriteText(combined, testsupport::Pattern(kPrefix, 1) + ziptest::ReadText(source + ".tmp"));
-    ziptest::ExpectSameExtraFields(ziptest::StoredMembers(ziptest::ReadText(source)),
-                                   ziptest::StoredMembers(ziptest::ReadText(combined)));
+    testsupport::WriteFile(combined, testsupport::Pattern(kPrefix, 1) + testsupport::ReadText(source + ".tmp"));
+    ziptest::ExpectSameExtraFields(ziptest::StoredMembers(testsupport::ReadText(source)),
+                                   ziptest::StoredMembers(testsupport::ReadText(combined)));
     if (testsupport::HaveProgram("7zz")) {
       const std::string report = Run("7zz t " + ShellQuote(combined));
       EXPECT_NE(report.find("Everything is Ok"), std::string::npos) << report;
@@ -86,7 +86,7 @@ class ZipInteropTest : public ::testing::Test {
     EXPECT_EQ(test.find("warning"), std::string::npos) << test;
     const std::string listed = Run("/usr/bin/python3 -c " + ShellQuote(kPythonChecker) + " " + ShellQuote(combined));
     EXPECT_EQ(listed.substr(0, listed.find(' ')), std::to_string(offsets.size()));
-    EXPECT_EQ(ziptest::CheckOffsets(ziptest::ReadText(combined)), "");
+    EXPECT_EQ(ziptest::CheckOffsets(testsupport::ReadText(combined)), "");
 
     ASSERT_EQ(zip.Open(combined, true), 0);
     EXPECT_EQ(zip.GetPrefixSize(), kPrefix);
@@ -123,7 +123,7 @@ TEST_F(ZipInteropTest, PythonArchivesSurviveTheRewrite) {
 TEST_F(ZipInteropTest, SelfExtractorAdjustedByInfoZip) {
   MakeInfoZipArchives();
   const std::string stub = testsupport::Pattern(12345, 2);
-  ziptest::WriteText(dir.File("stub"), stub);
+  testsupport::WriteFile(dir.File("stub"), stub);
   Run("cd " + ShellQuote(dir.Path().string()) + " && cat stub infozip.zip > sfx && zip -q -A sfx");
   ZIP_File zip;
   ASSERT_EQ(zip.Open(dir.File("sfx"), true), 0);

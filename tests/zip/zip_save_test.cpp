@@ -34,7 +34,7 @@ Archive Sample() {
 class ZipSaveTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, const std::string& bytes) {
-    ziptest::WriteText(dir.File(name), bytes);
+    testsupport::WriteFile(dir.File(name), bytes);
     return dir.File(name);
   }
   testsupport::TempDir dir;
@@ -54,7 +54,7 @@ TEST_F(ZipSaveTest, SavedBehindAPrefixOpensWithShiftedOffsets) {
   EXPECT_FALSE(zip.IsOpen());
   EXPECT_EQ(testsupport::FileDigest(source), digest);
 
-  const std::string out = ziptest::ReadText(dir.File("out.tmp"));
+  const std::string out = testsupport::ReadText(dir.File("out.tmp"));
   EXPECT_EQ(ziptest::Le32(out, 0), 0x04034b50u);  // no prefix bytes copied
   // Member comments and differing central extra fields are not carried.
   EXPECT_EQ(out.find("central"), std::string::npos);
@@ -96,14 +96,14 @@ TEST_F(ZipSaveTest, ReopenAndPrefixCopies) {
   ASSERT_EQ(zip.Open(source, false), 0);
   ASSERT_TRUE(zip.HasPrefix());
   ASSERT_EQ(zip.Save(dir.File("unchanged.exe"), false), 0);
-  EXPECT_EQ(ziptest::ReadText(dir.File("unchanged.exe")), withPrefix);
+  EXPECT_EQ(testsupport::ReadText(dir.File("unchanged.exe")), withPrefix);
 
   ASSERT_EQ(zip.Open(source, false), 0);
   zip.SetPrefixSize(8192);
   ASSERT_EQ(zip.Save(dir.File("short.exe"), true), 0);
   EXPECT_EQ(zip.GetPrefixSize(), 8192u);
   EXPECT_EQ(zip.GetEntryCount(), 3u);
-  EXPECT_EQ(ziptest::ReadText(dir.File("short.exe")).substr(0, 8192), withPrefix.substr(0, 8192));
+  EXPECT_EQ(testsupport::ReadText(dir.File("short.exe")).substr(0, 8192), withPrefix.substr(0, 8192));
 
   // A prefix larger than the source cannot be copied in full.
   ASSERT_EQ(zip.Open(source, false), 0);
@@ -153,11 +153,11 @@ TEST_F(ZipSaveTest, EmptyClosedObjectWritesAnEndRecordAlone) {
   ZIP_File zip;
   zip.SetPrefixSize(100);
   ASSERT_EQ(zip.Save(dir.File("empty.zip"), false), 0);
-  EXPECT_EQ(ziptest::ReadText(dir.File("empty.zip")),
+  EXPECT_EQ(testsupport::ReadText(dir.File("empty.zip")),
             std::string("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\x64\0\0\0\0\0", 22));
   // At byte 0 the record cannot be told from none.
   EXPECT_EQ(zip.Save(dir.File("zero.zip"), true), trvzip::kZipErrorNoEndRecord);
-  EXPECT_EQ(ziptest::ReadText(dir.File("zero.zip")).size(), 22u);
+  EXPECT_EQ(testsupport::ReadText(dir.File("zero.zip")).size(), 22u);
 }
 
 TEST_F(ZipSaveTest, MaximumMemberCountRoundTrips) {
@@ -169,7 +169,7 @@ TEST_F(ZipSaveTest, MaximumMemberCountRoundTrips) {
   EXPECT_EQ(zip.GetEntryCount(), 65535u);
   zip.SetPrefixSize(40960);
   ASSERT_EQ(zip.Save(dir.File("many.tmp"), false), 0);
-  EXPECT_EQ(ziptest::CheckOffsets(std::string(40960, '\0') + ziptest::ReadText(dir.File("many.tmp"))), "");
+  EXPECT_EQ(ziptest::CheckOffsets(std::string(40960, '\0') + testsupport::ReadText(dir.File("many.tmp"))), "");
 }
 
 // Sparse files make the 32-bit limits cheap to reach.

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <fstream>
+#include "test_support.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -116,6 +117,15 @@ std::string Build(const Archive& a) {
   return file + a.comment;
 }
 
+std::string WriteArchive(const std::string& path,
+                         const std::vector<std::pair<std::string, std::string>>& files,
+                         uint16_t method) {
+  Archive archive;
+  for (const auto& [name, content] : files) archive.members.push_back(Make(name, content, method));
+  testsupport::WriteFile(path, Build(archive));
+  return path;
+}
+
 std::string CheckOffsets(const std::string& f) {
   const std::size_t end = f.rfind(std::string("PK\x05\x06", 4));
   if (end == std::string::npos || end + 22 > f.size()) return "no end record";
@@ -165,17 +175,5 @@ void ExpectSameExtraFields(const std::vector<StoredMember>& source,
     EXPECT_EQ(rewritten[i].centralExtra, source[i].localExtra);
   }
 }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
-  in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
-
-void WriteText(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 
 }  // namespace ziptest

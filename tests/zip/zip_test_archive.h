@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ziptest {
@@ -35,6 +36,11 @@ struct Archive {
 Member Make(std::string name, std::string data, uint16_t method = 0);
 
 std::string Build(const Archive& archive);
+// Writes an archive of the named files (stored, or deflated with method 8)
+// to path and returns path.
+std::string WriteArchive(const std::string& path,
+                         const std::vector<std::pair<std::string, std::string>>& files,
+                         uint16_t method = 0);
 std::string RawDeflate(const std::string& data);
 uint32_t Crc(const std::string& data);
 
@@ -58,7 +64,5 @@ void ExpectSameExtraFields(const std::vector<StoredMember>& source,
                            const std::vector<StoredMember>& rewritten);
 
 uint32_t Le32(const std::string& bytes, std::size_t at);
-std::string ReadText(const std::string& path);
-void WriteText(const std::string& path, const std::string& bytes);
 
 }  // namespace ziptest

@@ -1,6 +1,7 @@
 #pragma once
 // How the package documents are read: an element's text is its first child
-// in the reader's tree when that child is a text node.
+// in the reader's tree (the last in the document) when that child is a text
+// or CDATA node.
 
 #include "xml/xml_node.h"
 

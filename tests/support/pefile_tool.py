@@ -1,21 +1,56 @@
-#!/usr/bin/python3
-"""An independent reading of PE files for the PE layer's tests, through pefile.
+"""What python3-pefile, a reader nobody here wrote, makes of PE files, for the
+tests to compare with ours. Only pefile and the standard library are used.
 
   pefile_tool.py dump FILE
-      one line per version resource: "LANG id", "FIXED hex" (the 52-byte fixed
-      record), "STRING table key hex" (value as UTF-16LE hex)
+      one tab-separated record per line:
+        warning  <text>
+        resource <type> <name> <lang> <codepage> <data hex>
+        fixed    <name> <lang> <52 bytes hex>
+        string   <name> <lang> <table> <key> <value>     (in file order)
   pefile_tool.py check RESULT ORIGINAL BLOCK LANG
       checks an updated image against the image it came from; prints
       "FAIL: ..." lines and "SECTIONS n"; exit status 1 when anything failed
   pefile_tool.py codepages IN OUT
       copies IN to OUT with code page 1252 + n in the n-th resource data entry
 """
-import struct
 import sys
 
 import pefile
 
 RT_VERSION = 16
+
+def label(entry):
+    return str(entry.name) if entry.name is not None else str(entry.id)
+
+
+def version_records(pe, name, lang, data_struct):
+    # Parse each version resource on its own so that records never get mixed up.
+    for attr in ("VS_VERSIONINFO", "VS_FIXEDFILEINFO", "FileInfo"):
+        if hasattr(pe, attr):
+            delattr(pe, attr)
+    pe.parse_version_information(data_struct)
+    if hasattr(pe, "VS_FIXEDFILEINFO"):
+        print("fixed", name, lang, pe.VS_FIXEDFILEINFO[0].__pack__().hex(), sep="\t")
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            for key, value in table.entries.items():
+                print("string", name, lang, table.LangID.decode(), key.decode(), value.decode(),
+                      sep="\t")
+
+
+def dump(path):
+    pe = pefile.PE(path)
+    for warning in pe.get_warnings():
+        print("warning", warning, sep="\t")
+    for rtype in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None).entries:
+        for rname in rtype.directory.entries:
+            for rlang in rname.directory.entries:
+                s = rlang.data.struct
+                data = pe.get_data(s.OffsetToData, s.Size)
+                print("resource", label(rtype), label(rname), rlang.id, s.CodePage, data.hex(),
+                      sep="\t")
+                if rtype.id == RT_VERSION:
+                    version_records(pe, label(rname), rlang.id, s)
 
 
 def leaves(pe):
@@ -30,21 +65,6 @@ def leaves(pe):
                        str(n.name) if n.name is not None else n.id, lang.id)
                 out.append((key, s, pe.get_data(s.OffsetToData, s.Size), s.CodePage))
     return out
-
-
-def dump(path):
-    pe = pefile.PE(path)
-    for (rtype, _, lang), s, data, _ in leaves(pe):
-        if rtype != RT_VERSION:
-            continue
-        print("LANG", lang)
-        print("FIXED", data[40:92].hex())
-    for info_list in getattr(pe, "FileInfo", []):
-        for info in info_list:
-            for table in getattr(info, "StringTable", []):
-                for k, v in table.entries.items():
-                    print("STRING", table.LangID.decode(), k.decode("utf-8"),
-                          v.decode("utf-8").encode("utf-16-le").hex())
 
 
 def section_bytes(pe, s):
@@ -147,6 +167,8 @@ def main():
         sys.exit(check(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
     elif command == "codepages":
         codepages(sys.argv[2], sys.argv[3])
+    else:
+        sys.exit("unknown command: " + command)
 
 
 if __name__ == "__main__":
