@@ -79,18 +79,55 @@ int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* to
 }
 
 // Appends the length bytes at position to the string store, and a zero byte;
-// with cutAtZero only those before the first zero byte count. *kept is the
-// count kept; fewer than length when the file ends first.
-bool ZIP_File::KeepString(BlockReader& reader, uint64_t position, uint32_t length,
-                          bool cutAtZero, uint32_t* kept) {
+// returns where they start (kNoString for a string stored with length 0)
+// and stores how many the file held in *got.
+uint32_t ZIP_File::KeepString(BlockReader& reader, uint64_t position, uint32_t length,
+                              uint32_t* got) {
   const std::size_t at = strings.size();
   strings.resize(at + length + 1);
-  const std::size_t got = reader.ReadAt(position, strings.data() + at, length).value_or(0);
-  *kept = static_cast<uint32_t>(cutAtZero ? ::strnlen(strings.data() + at, got) : got);
-  strings.resize(at + *kept + 1);
+  *got = static_cast<uint32_t>(reader.ReadAt(position, strings.data() + at, length).value_or(0));
+  strings.resize(at + *got + 1);
   strings.back() = '\0';
-  return *kept == length;
+  return length == 0 ? ZIP_FileEntry::kNoString : static_cast<uint32_t>(at);
 }
+
+// The member's name: the local header's bytes, which must equal the central
+// header's byte for byte, kept up to their first zero byte.
+bool ZIP_File::KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local,
+                        uint64_t localAt, uint32_t length, ZIP_FileEntry& e) {
+  uint32_t got = 0;
+  e.nameAt = KeepString(local, localAt, length, &got);
+  if (length == 0) return true;
+  scratch.resize(length);
+  if (got != length || central.ReadAt(centralAt, scratch.data(), length).value_or(0) != length ||
+      scratch.compare(0, length, strings.data() + e.nameAt, length) != 0) {
+    return false;
+  }
+  e.nameLength = static_cast<uint32_t>(::strnlen(strings.data() + e.nameAt, length));
+  strings.resize(e.nameAt + e.nameLength + 1);
+  return true;
+}
+
+namespace {
+
+void FillMember(ZIP_FileEntry& e, const CentralHeader& ch, const LocalHeader& lh) {
+  e.versionMadeBy = ch.versionMadeBy;
+  e.versionNeeded = lh.common.versionNeeded;
+  e.flags = lh.common.flags;
+  e.method = lh.common.method;
+  e.modTime = lh.common.modTime;
+  e.modDate = lh.common.modDate;
+  e.crc32 = lh.common.crc32;
+  e.compressedSize = lh.common.compressedSize;
+  e.uncompressedSize = lh.common.uncompressedSize;
+  e.diskNumberStart = ch.diskNumberStart;
+  e.internalAttributes = ch.internalAttributes;
+  e.externalAttributes = ch.externalAttributes;
+  e.localHeaderOffset = ch.localHeaderOffset;
+  e.dataSize = e.compressedSize;
+}
+
+}  // namespace
 
 // Reads the central header at *position and its local header into the next
 // member; *position moves past the central header.
@@ -109,55 +146,21 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
   const auto rawLocal = ReadRecord<kLocalHeaderSize>(local, offset);
   bytes::ByteReader localIn(rawLocal);
   const auto lh = Read<LocalHeader>(localIn);
-  if (lh.signature != kLocalSignature) return kZipErrorFormat;
   const uint64_t nameAt = offset + kLocalHeaderSize;
   const uint64_t extraAt = nameAt + lh.common.nameLength;
   const uint64_t dataAt = extraAt + lh.common.extraLength;
   // Members written with a data descriptor differ here too (zero sizes and
   // CRC-32 in the local header); they are not supported.
-  if (dataAt > kMaxOffset || !lh.common.SameValues(ch.common) ||
-      lh.common.nameLength != ch.common.nameLength) {
+  ZIP_FileEntry& e = entries[entryCount];
+  if (lh.signature != kLocalSignature || dataAt > kMaxOffset || !lh.common.SameValues(ch.common) ||
+      lh.common.nameLength != ch.common.nameLength ||
+      !KeepName(central, centralNameAt, local, nameAt, lh.common.nameLength, e)) {
     return kZipErrorFormat;
   }
-
-  ZIP_FileEntry& e = entries[entryCount];
-  e.nameAt = static_cast<uint32_t>(strings.size());
-  uint32_t whole = 0;
-  KeepString(local, nameAt, lh.common.nameLength, false, &whole);
-  // The names must agree byte for byte, and only then is the kept one cut.
-  std::array<char, 256> piece;
-  for (uint32_t done = 0; done < lh.common.nameLength; done += static_cast<uint32_t>(piece.size())) {
-    const auto n = std::min<std::size_t>(piece.size(), lh.common.nameLength - done);
-    if (central.ReadAt(centralNameAt + done, piece.data(), n).value_or(0) != n ||
-        whole < done + n || std::memcmp(piece.data(), strings.data() + e.nameAt + done, n) != 0) {
-      return kZipErrorFormat;
-    }
-  }
-  e.nameLength = static_cast<uint32_t>(::strnlen(strings.data() + e.nameAt, whole));
-  strings.resize(e.nameAt + e.nameLength + 1);
-  strings.back() = '\0';
-  e.extraAt = static_cast<uint32_t>(strings.size());
-  KeepString(local, extraAt, lh.common.extraLength, false, &e.extraFieldLength);
-
-  e.versionMadeBy = ch.versionMadeBy;
-  e.versionNeeded = lh.common.versionNeeded;
-  e.flags = lh.common.flags;
-  e.method = lh.common.method;
-  e.modTime = lh.common.modTime;
-  e.modDate = lh.common.modDate;
-  e.crc32 = lh.common.crc32;
-  e.compressedSize = lh.common.compressedSize;
-  e.uncompressedSize = lh.common.uncompressedSize;
-  e.diskNumberStart = ch.diskNumberStart;
-  e.internalAttributes = ch.internalAttributes;
-  e.externalAttributes = ch.externalAttributes;
-  e.localHeaderOffset = offset;
+  e.extraAt = KeepString(local, extraAt, lh.common.extraLength, &e.extraFieldLength);
+  FillMember(e, ch, lh);
   e.sourceFile = &file;
   e.dataOffset = static_cast<uint32_t>(dataAt);
-  e.dataSize = e.compressedSize;
-  // A string stored with length 0 is no string at all.
-  if (lh.common.nameLength == 0) e.nameAt = ZIP_FileEntry::kNoString;
-  if (lh.common.extraLength == 0) e.extraAt = ZIP_FileEntry::kNoString;
   ++entryCount;
   return kZipOk;
 }

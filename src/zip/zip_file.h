@@ -65,8 +65,9 @@ class ZIP_File {
   int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);
   int ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
                  uint32_t* lowest);
-  bool KeepString(BlockReader& reader, uint64_t position, uint32_t length, bool cutAtZero,
-                  uint32_t* kept);
+  uint32_t KeepString(BlockReader& reader, uint64_t position, uint32_t length, uint32_t* got);
+  bool KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local, uint64_t localAt,
+                uint32_t length, ZIP_FileEntry& e);
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
   int WriteCentralDirectory(OutputBuffer& output) const;
@@ -77,6 +78,7 @@ class ZIP_File {
   // Every member's kept name and extra field, each followed by a zero byte;
   // the members point into it once the directory has been read.
   std::vector<char> strings;
+  std::string scratch;  // a central name, to compare with the local one
   std::optional<std::string> comment;
   platform::FileHandle file;
   WriteObserver writeObserver;
