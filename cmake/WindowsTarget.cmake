@@ -5,8 +5,8 @@
 enable_language(RC)
 
 # libgcc, libstdc++ and winpthread linked in, and zlib's static archive
-# rather than its import library.
-add_link_options(-static)
+# rather than its import library; release builds without symbols.
+add_link_options(-static $<$<CONFIG:Release>:-s>)
 set(ZLIB_USE_STATIC_LIBS ON)
 
 # Windows 7 API level: GetFileInformationByHandleEx and friends.
