@@ -11,6 +11,7 @@ packages=(
   gcc-mingw-w64-x86-64 gcc-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   libz-mingw-w64-dev wine64 osslsigncode 7zip
+  g++-mingw-w64-x86-64 googletest
 )
 
 missing=()

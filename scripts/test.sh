@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then builds and runs the whole test suite twice: a normal
 # build with g++, and a build with AddressSanitizer and UndefinedBehaviorSanitizer
-# made with clang.
+# made with clang. Then the Windows build (MinGW-w64): its platform tests and the
+# whole-program tests against zipgraft.exe, under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -10,10 +11,24 @@ jobs=$(nproc)
 
 echo "== normal build (g++) =="
 "$root/scripts/build.sh" "$root/build" -DZIPGRAFT_TESTS=ON
-ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -LE wine
 
 echo "== sanitizer build (clang, ASan + UBSan) =="
 CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-asan" -DZIPGRAFT_SANITIZE=ON -DZIPGRAFT_TESTS=ON \
   -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "== Windows build (MinGW-w64) and its tests under Wine =="
+windows_start=$(date +%s)
+"$root/scripts/build-windows.sh" "$root/build-windows" -DZIPGRAFT_TESTS=ON
+ctest --test-dir "$root/build-windows" --output-on-failure -j "$jobs"
+# The g++ build's whole-program tests once more, against zipgraft.exe.
+cmake -S "$root" -B "$root/build" \
+  -DZIPGRAFT_WINDOWS_EXE="$root/build-windows/src/app/zipgraft.exe" >/dev/null
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -L wine
+# Wine's servers end a few seconds after their last program; wait for them.
+for prefix in "$root/build-windows/wine/prefix" "$root/build/wine/prefix"; do
+  [ ! -d "$prefix" ] || WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
+done
+echo "== Windows part: $(( $(date +%s) - windows_start )) s =="

@@ -11,11 +11,17 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
+// What a malformed sequence or a lone surrogate does: end the conversion,
+// become U+FFFD, or (surrogates only) pass through as WTF-8.
+enum class Malformed { Fail, Replace, KeepSurrogates };
+
+bool IsSurrogate(uint32_t value) { return value >= 0xD800 && value <= 0xDFFF; }
+
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // Decodes one sequence at data[i]; returns its length, or 0 when it is malformed.
 std::size_t DecodeOne(const unsigned char* data, std::size_t size, std::size_t i,
-                      uint32_t* codePoint) {
+                      bool surrogatesAllowed, uint32_t* codePoint) {
   const unsigned char lead = data[i];
   std::size_t length = 0;
   uint32_t value = 0;
@@ -34,14 +40,13 @@ std::size_t DecodeOne(const unsigned char* data, std::size_t size, std::size_t i
     if (!IsContinuation(data[i + k])) return 0;
     value = (value << 6) | (data[i + k] & 0x3F);
   }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  if (value < minimum || value > 0x10FFFF || (IsSurrogate(value) && !surrogatesAllowed)) return 0;
   *codePoint = value;
   return length;
 }
 
-// Decodes text onto out; malformed sequences become U+FFFD, or end the
-// conversion with false when strict.
-bool DecodeUtf8(std::u16string& out, std::string_view text, bool strict) {
+// Decodes text onto out; false when a malformed sequence ends it.
+bool DecodeUtf8(std::u16string& out, std::string_view text, Malformed malformed) {
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t size = text.size();
   out.reserve(out.size() + size);
@@ -51,9 +56,10 @@ bool DecodeUtf8(std::u16string& out, std::string_view text, bool strict) {
       continue;
     }
     uint32_t cp = 0;
-    const std::size_t length = DecodeOne(data, size, i, &cp);
+    const std::size_t length =
+        DecodeOne(data, size, i, malformed == Malformed::KeepSurrogates, &cp);
     if (length == 0) {
-      if (strict) return false;
+      if (malformed == Malformed::Fail) return false;
       out.push_back(kReplacement);
       ++i;
     } else if (cp < 0x10000) {
@@ -90,18 +96,17 @@ void AppendCodePoint(std::string& out, uint32_t cp) {
   }
 }
 
-// Encodes text onto out; lone surrogates become U+FFFD, or end the
-// conversion with false when strict.
-bool EncodeUtf8(std::string& out, std::u16string_view text, bool strict) {
+// Encodes text onto out; false when a lone surrogate ends it.
+bool EncodeUtf8(std::string& out, std::u16string_view text, Malformed malformed) {
   out.reserve(out.size() + text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       AppendCodePoint(out, 0x10000 + ((uint32_t{c} - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      if (strict) return false;
-      AppendCodePoint(out, kReplacement);
+    } else if (IsSurrogate(c)) {
+      if (malformed == Malformed::Fail) return false;
+      AppendCodePoint(out, malformed == Malformed::KeepSurrogates ? c : kReplacement);
     } else {
       AppendCodePoint(out, c);
     }
@@ -112,12 +117,12 @@ bool EncodeUtf8(std::string& out, std::u16string_view text, bool strict) {
 }  // namespace
 
 void AppendUtf8AsUtf16(std::u16string& out, std::string_view utf8) {
-  DecodeUtf8(out, utf8, false);
+  DecodeUtf8(out, utf8, Malformed::Replace);
 }
 
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
   std::u16string out;
-  if (!DecodeUtf8(out, text, true)) return std::nullopt;
+  if (!DecodeUtf8(out, text, Malformed::Fail)) return std::nullopt;
   return out;
 }
 
@@ -129,13 +134,25 @@ std::u16string Widen(std::string_view utf8) {
 
 std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  if (!EncodeUtf8(out, text, true)) return std::nullopt;
+  if (!EncodeUtf8(out, text, Malformed::Fail)) return std::nullopt;
   return out;
 }
 
 std::string Narrow(std::u16string_view utf16) {
   std::string out;
-  EncodeUtf8(out, utf16, false);
+  EncodeUtf8(out, utf16, Malformed::Replace);
+  return out;
+}
+
+std::string Utf16ToWtf8(std::u16string_view utf16) {
+  std::string out;
+  EncodeUtf8(out, utf16, Malformed::KeepSurrogates);
+  return out;
+}
+
+std::u16string Wtf8ToUtf16(std::string_view wtf8) {
+  std::u16string out;
+  DecodeUtf8(out, wtf8, Malformed::KeepSurrogates);
   return out;
 }
 

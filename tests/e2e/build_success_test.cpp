@@ -107,7 +107,7 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
 
     const auto run = e2e::RunZipgraft(args);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.stdoutText, ExpectedOutput(stub));
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(ExpectedOutput(stub)));
     EXPECT_FALSE(std::filesystem::exists(output + ".tmp"));
     EXPECT_EQ(testsupport::FileDigest(stub), stubDigest);
     EXPECT_EQ(testsupport::FileDigest(archive), zipDigest);

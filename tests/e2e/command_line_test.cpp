@@ -13,7 +13,7 @@ TEST(CommandLine, FewerThanThreeArgumentsShowUsage) {
   for (const auto& args : cases) {
     const auto run = e2e::RunZipgraft(args);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.stdoutText, e2e::Banner() + kUsage + "\n\n");
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(e2e::Banner() + kUsage + "\n\n"));
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
@@ -31,8 +31,7 @@ TEST(CommandLine, ClosedStandardOutputDoesNotStopTheBuild) {
   const auto run = testsupport::RunCommand(
       "/usr/bin/python3 -c 'import os, subprocess, sys; r, w = os.pipe(); os.close(r); "
       "print(subprocess.run(sys.argv[1:], stdout=w).returncode)' " +
-      testsupport::ShellQuote(ZG_ZIPGRAFT) + " " + testsupport::ShellQuote(e2e::StubPath("stub64_full")) +
-      " " + testsupport::ShellQuote(archive) + " " + testsupport::ShellQuote(output));
+      e2e::ToolCommandLine({e2e::StubPath("stub64_full"), archive, output}));
   EXPECT_EQ(run.output, "0\n");
   EXPECT_FALSE(std::filesystem::exists(output + ".tmp"));
   EXPECT_EQ(testsupport::RunCommand("unzip -tq " + testsupport::ShellQuote(output)).exitCode, 0);

@@ -1,15 +1,63 @@
 #include "e2e_support.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace e2e {
 
 using testsupport::ShellQuote;
 
+namespace {
+
+const char* WindowsToolCommand() { return std::getenv("ZG_E2E_WINDOWS_TOOL"); }
+
+}  // namespace
+
+bool WindowsTool() {
+  const char* command = WindowsToolCommand();
+  return command != nullptr && *command != '\0';
+}
+
+std::string ToolPath(const std::string& path) {
+  if (!WindowsTool() || path.empty() || path[0] != '/') return path;
+  // Wine's drive Z: is the root of the Linux file system.
+  std::string windows = "Z:" + path;
+  for (char& c : windows) c = c == '/' ? '\\' : c;
+  return windows;
+}
+
+std::string Stdout(const std::string& text) {
+  if (!WindowsTool()) return text;
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      out += "\r\n";
+    } else if (text[i] == '\'' && i + 1 < text.size() && text[i + 1] == '/') {
+      const std::size_t close = text.find('\'', i + 1);
+      const std::size_t end = close == std::string::npos ? text.size() : close;
+      out += '\'' + ToolPath(text.substr(i + 1, end - i - 1));
+      i = end - 1;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> ToolCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> command = {WindowsTool() ? WindowsToolCommand() : ZG_ZIPGRAFT};
+  for (const auto& a : args) command.push_back(ToolPath(a));
+  return command;
+}
+
+std::string ToolCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const auto& word : ToolCommand(args)) line += (line.empty() ? "" : " ") + ShellQuote(word);
+  return line;
+}
+
 Run RunZipgraft(const std::vector<std::string>& args) {
-  std::string line = ShellQuote(ZG_ZIPGRAFT);
-  for (const auto& a : args) line += " " + ShellQuote(a);
-  auto r = testsupport::RunCommand(line + " 2>/dev/null");
+  auto r = testsupport::RunCommand(ToolCommandLine(args) + " 2>/dev/null");
   return {r.exitCode, r.output};
 }
 

@@ -15,6 +15,25 @@ struct Run {
   std::string stdoutText;
 };
 
+// The tool under test: the build's own zipgraft, or, when ZG_E2E_WINDOWS_TOOL
+// names a command that runs zipgraft.exe (under Wine), that one. The Windows
+// tool is given Windows paths (Z:\... for Wine) and writes CRLF line ends.
+bool WindowsTool();
+
+// A path as the tool is given it and shows it.
+std::string ToolPath(const std::string& path);
+
+// Expected standard output in the tool's form: each quoted absolute path as
+// ToolPath gives it, and CRLF line ends for the Windows tool.
+std::string Stdout(const std::string& text);
+
+// The program and arguments that run the tool on args, absolute paths
+// among them converted with ToolPath.
+std::vector<std::string> ToolCommand(const std::vector<std::string>& args);
+
+// ToolCommand as a shell command line.
+std::string ToolCommandLine(const std::vector<std::string>& args);
+
 // Runs zipgraft with the arguments, capturing standard output only.
 Run RunZipgraft(const std::vector<std::string>& args);
 

@@ -21,8 +21,20 @@ TEST(Text, RoundTripsAndRejectsMalformedInput) {
   EXPECT_FALSE(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))));
   // Lenient forms replace only what is malformed.
   EXPECT_EQ(platform::Widen("a\xFF"), u"a\uFFFD");
-  EXPECT_EQ(platform::Narrow(u"\u00EB" + std::u16string(1, char16_t(0xDC00)) + u"x"),
+  EXPECT_EQ(platform::Narrow(std::u16string(u"\u00EB") + char16_t(0xDC00) + u"x"),
             "\xC3\xAB\xEF\xBF\xBDx");
+}
+
+TEST(Text, Wtf8KeepsLoneSurrogatesOfSystemNames) {
+  const std::u16string name =
+      std::u16string(u"a") + char16_t(0xD800) + u"\u00FC\U0001F600" + char16_t(0xDFFF);
+  const std::string wtf8 = platform::Utf16ToWtf8(name);
+  EXPECT_EQ(wtf8, "a\xED\xA0\x80\xC3\xBC\xF0\x9F\x98\x80\xED\xBF\xBF");
+  EXPECT_EQ(platform::Wtf8ToUtf16(wtf8), name);
+  // Valid text is plain UTF-8 either way; other malformed bytes still become U+FFFD.
+  EXPECT_EQ(platform::Utf16ToWtf8(u"\u00FC"), platform::Narrow(u"\u00FC"));
+  EXPECT_EQ(platform::Wtf8ToUtf16("x\xFF\xC0\x80"), u"x\uFFFD\uFFFD\uFFFD");
+  EXPECT_FALSE(platform::Utf8ToUtf16(wtf8));
 }
 
 TEST(Text, CodePages) {

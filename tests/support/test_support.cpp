@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -13,11 +12,27 @@
 
 namespace testsupport {
 
+namespace {
+
+// What pclose reports: a wait status on POSIX systems, the exit code itself
+// on Windows. And how the shell there finds a program.
+#ifdef _WIN32
+int ExitCodeOf(int status) { return status; }
+const char kFindProgram[] = "where ";
+const char kNullDevice[] = "NUL";
+#else
+int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+const char kFindProgram[] = "command -v ";
+const char kNullDevice[] = "/dev/null";
+#endif
+
+}  // namespace
+
 TempDir::TempDir() {
   std::random_device rd;
   auto base = std::filesystem::temp_directory_path();
   for (int i = 0; i < 100; ++i) {
-    auto candidate = base / ("zgtest-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+    auto candidate = base / ("zgtest-" + std::to_string(rd()) + "-" + std::to_string(rd()));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
       return;
@@ -29,9 +44,9 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // Files made read-only by a test must not stop the clean-up.
-  for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
-    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+  namespace fs = std::filesystem;
+  for (fs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   std::filesystem::remove_all(path_, ec);
 }
 
@@ -74,7 +89,7 @@ CommandResult RunCommand(const std::string& commandLine, bool mergeStderr) {
   size_t n;
   while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) result.output.append(buf.data(), n);
   const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exitCode = ExitCodeOf(status);
   return result;
 }
 
@@ -88,7 +103,7 @@ std::string ShellQuote(const std::string& text) {
 }
 
 bool HaveProgram(const std::string& name) {
-  return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1").exitCode == 0;
+  return RunCommand(kFindProgram + ShellQuote(name) + " >" + kNullDevice + " 2>&1").exitCode == 0;
 }
 
 std::string Pattern(std::size_t size, uint32_t seed) {

@@ -1,0 +1,255 @@
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include "platform/file_handle.h"
+#include "platform/windows_path.h"
+
+namespace platform {
+
+namespace {
+
+// ReadFile and WriteFile take 32-bit counts.
+constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
+
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+DWORD DesiredAccess(Access access) {
+  switch (access) {
+    case Access::Read: return GENERIC_READ;
+    case Access::Write: return GENERIC_WRITE;
+    case Access::ReadWrite: return GENERIC_READ | GENERIC_WRITE;
+  }
+  return 0;
+}
+
+OVERLAPPED At(uint64_t position) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(position);
+  at.OffsetHigh = static_cast<DWORD>(position >> 32);
+  return at;
+}
+
+// Makes room for a new file at path. A link goes by its name alone, never
+// followed; a read-only file, a directory or a file another handle holds
+// stays, and the reason is the error code.
+bool RemoveForReplacement(const std::wstring& path, uint32_t* error) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD why = ::GetLastError();
+    // Nothing there: the creation tells whether the folder exists.
+    if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) return true;
+    *error = why;
+    return false;
+  }
+  BOOL removed = FALSE;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A directory link goes as a directory, a file link as a file; both
+    // remove the link itself.
+    removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str())
+                                                      : ::DeleteFileW(path.c_str());
+  } else if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+    *error = kErrorAccessDenied;
+    return false;
+  } else {
+    // Fails with a sharing violation while another handle holds the file.
+    removed = ::DeleteFileW(path.c_str());
+  }
+  if (!removed && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    *error = ::GetLastError();
+    return false;
+  }
+  return true;
+}
+
+// Regular files only: a device (NUL, CON, COM1) or a pipe opens under any
+// name and any disposition, so it is told by its type once open. A read-only
+// file opened for writing is refused here too, for the callers the system
+// lets through (Wine run as root).
+bool Refused(HANDLE handle, Access access) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info)) {
+    return true;
+  }
+  const bool readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+         (readOnly && access != Access::Read);
+}
+
+HANDLE OpenNative(const std::string& path, Access access, Share share, Disposition disposition,
+                  uint32_t* error) {
+  const std::wstring wide = WindowsPath(path);
+  if (disposition == Disposition::CreateAlways && !RemoveForReplacement(wide, error)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE handle = ::CreateFileW(
+      wide.c_str(), DesiredAccess(access), share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
+      disposition == Disposition::CreateAlways ? CREATE_NEW : OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = ::GetLastError();
+    return INVALID_HANDLE_VALUE;
+  }
+  if (Refused(handle, access)) {
+    ::CloseHandle(handle);
+    *error = kErrorAccessDenied;
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() { Close(); }
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+    lastError_ = other.lastError_;
+  }
+  return *this;
+}
+
+bool FileHandle::Open(const std::string& path, Access access, Share share,
+                      Disposition disposition) {
+  Close();
+  lastError_ = kErrorSuccess;
+  const HANDLE handle = OpenNative(path, access, share, disposition, &lastError_);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+void FileHandle::Close() {
+  if (IsOpen()) {
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+std::optional<std::size_t> FileHandle::Read(void* buffer, std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+    DWORD got = 0;
+    if (!::ReadFile(AsHandle(handle_), out + done, want, &got, nullptr)) {
+      lastError_ = ::GetLastError();
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
+                                              std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+    OVERLAPPED at = At(position + done);
+    DWORD got = 0;
+    if (!::ReadFile(AsHandle(handle_), out + done, want, &got, &at)) {
+      // A positional read from the end on is an error code, not a zero count.
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      lastError_ = ::GetLastError();
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+bool FileHandle::Write(const void* buffer, std::size_t count) {
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+    DWORD put = 0;
+    if (!::WriteFile(AsHandle(handle_), in + done, want, &put, nullptr)) {
+      lastError_ = ::GetLastError();
+      return false;
+    }
+    if (put == 0) {
+      lastError_ = kErrorWriteFault;
+      return false;
+    }
+    done += put;
+  }
+  return true;
+}
+
+bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t count) {
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+    OVERLAPPED at = At(position + done);
+    DWORD put = 0;
+    if (!::WriteFile(AsHandle(handle_), in + done, want, &put, &at)) {
+      lastError_ = ::GetLastError();
+      return false;
+    }
+    if (put == 0) {
+      lastError_ = kErrorWriteFault;
+      return false;
+    }
+    done += put;
+  }
+  return true;
+}
+
+bool FileHandle::Seek(uint64_t position) {
+  if (position > static_cast<uint64_t>(INT64_MAX)) {
+    lastError_ = kErrorInvalidParameter;
+    return false;
+  }
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(position);
+  LARGE_INTEGER landed{};
+  if (!::SetFilePointerEx(AsHandle(handle_), to, &landed, FILE_BEGIN)) {
+    lastError_ = ::GetLastError();
+    return false;
+  }
+  return static_cast<uint64_t>(landed.QuadPart) == position;
+}
+
+std::optional<uint64_t> FileHandle::SeekToEnd() {
+  LARGE_INTEGER landed{};
+  if (!::SetFilePointerEx(AsHandle(handle_), LARGE_INTEGER{}, &landed, FILE_END)) {
+    lastError_ = ::GetLastError();
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(landed.QuadPart);
+}
+
+std::optional<uint64_t> FileHandle::Size() const {
+  LARGE_INTEGER size{};
+  if (!IsOpen() || !::GetFileSizeEx(AsHandle(handle_), &size)) return std::nullopt;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+bool FileHandle::Truncate(uint64_t size) {
+  if (!Seek(size)) return false;
+  if (!::SetEndOfFile(AsHandle(handle_))) {
+    lastError_ = ::GetLastError();
+    return false;
+  }
+  return true;
+}
+
+std::optional<FileIdentity> FileHandle::Identity() const {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!IsOpen() || !::GetFileInformationByHandle(AsHandle(handle_), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+}
+
+}  // namespace platform
