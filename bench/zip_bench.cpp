@@ -14,7 +14,7 @@ namespace {
 
 std::string ScratchFile(const std::string& name, const std::string& bytes) {
   const auto path = std::filesystem::temp_directory_path() / ("zipgraft-bench-" + name);
-  ziptest::WriteText(path.string(), bytes);
+  testsupport::WriteFile(path.string(), bytes);
   return path.string();
 }
 
