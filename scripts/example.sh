@@ -25,7 +25,7 @@ echo "== the package's version strings (pefile) =="
 # build/; its first start takes a while).
 if [ -x /usr/lib/wine/wine64 ]; then
   run_package() {
-    bash "$root/tests/support/wine_run.sh" --prefix "$root/build/wineprefix" "$@"
+    bash "$root/scripts/wine-run.sh" --prefix "$root/build/wine/prefix" "$@"
   }
   echo "== the package lists its members (under Wine) =="
   run_package "$out/SETUP42.exe" --list

@@ -188,9 +188,11 @@ TEST(BuildRobustness, EveryCorpusArchiveEndsInAVerdict) {
   testsupport::TempDir dir;
   const std::string stub = e2e::StubPath("stub64_full");
   testsupport::WriteFile(dir.File("OUT.xml"), e2e::Definition("Robust", "1.0"));
-  int runs = 0, built = 0;
+  int runs = 0, built = 0, seen = 0;
+  // Under Wine every run costs a second: the Windows tool takes a sample.
+  const int every = e2e::WindowsTool() ? 4 : 1;
   for (const auto& entry : fs::directory_iterator(testsupport::CorpusDir() + "/zip")) {
-    if (entry.path().extension() != ".zip") continue;
+    if (entry.path().extension() != ".zip" || seen++ % every != 0) continue;
     SCOPED_TRACE(entry.path().string());
     // A writable copy with a definition added where Info-ZIP manages to, so
     // that the rewrite and the verification are reached as well.
@@ -210,8 +212,8 @@ TEST(BuildRobustness, EveryCorpusArchiveEndsInAVerdict) {
     ++runs;
     built += run.exitCode == 0;
   }
-  EXPECT_GT(runs, 100);
-  EXPECT_GT(built, 30);
+  EXPECT_GT(runs, 100 / every);
+  EXPECT_GT(built, 30 / every);
 }
 
 }  // namespace

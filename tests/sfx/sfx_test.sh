@@ -23,7 +23,7 @@ fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
 # expect DESCRIPTION COMMAND...: the command must succeed.
 expect() { if "${@:2}"; then pass "$1"; else fail "$1"; fi; }
 
-wine() { bash "$src/tests/support/wine_run.sh" --prefix "$work/wineprefix" "$@"; }
+wine() { bash "$src/scripts/wine-run.sh" --prefix "$work/wineprefix" "$@"; }
 # sfx LOG PROGRAM ARGS...: runs under Wine, output in LOG.out and LOG.err, status in $rc.
 sfx() {
   local log=$1

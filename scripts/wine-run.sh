@@ -2,13 +2,15 @@
 # Runs a Windows program under Wine with a private prefix and Wine's own
 # diagnostics silenced.
 #
-#   wine_run.sh [--prefix DIR] [--wait] [--] PROGRAM.exe [ARGS...]
-#   wine_run.sh [--prefix DIR] --wait
+#   wine-run.sh [--prefix DIR] [--wait] [--] PROGRAM.exe [ARGS...]
+#   wine-run.sh [--prefix DIR] --wait
 #
 #   --prefix DIR  the Wine prefix to use unless ZG_WINEPREFIX is set (one of
 #                 the two is required; the user's ~/.wine is never used).
 #                 Relative paths are made absolute.
-#                 A new prefix is created on first use, which takes ~15 s.
+#                 A new prefix is created on first use, which takes ~15 s;
+#                 programs started meanwhile wait for it rather than make
+#                 it twice.
 #   --wait        after the program (or, without one, right away) wait until
 #                 the prefix's wineserver has exited, so no Wine process
 #                 outlives the caller. Without it the wineserver lingers a few
@@ -21,7 +23,8 @@
 # Environment: ZG_WINEPREFIX (overrides --prefix), ZG_WINE64 (default
 # /usr/lib/wine/wine64), ZG_WINESERVER (default /usr/lib/wine/wineserver64).
 # WINEDEBUG is set to -all; WINEDLLOVERRIDES defaults to "mscoree,mshtml=" so
-# that a new prefix does not offer to install Mono or Gecko.
+# that a new prefix does not offer to install Mono or Gecko; LC_ALL is C.UTF-8,
+# since Wine reads the arguments and file names in the locale's charset.
 set -euo pipefail
 
 prefix=
@@ -37,20 +40,27 @@ done
 
 WINEPREFIX=${ZG_WINEPREFIX:-$prefix}
 if [ -z "$WINEPREFIX" ]; then
-  echo "wine_run.sh: no prefix (set ZG_WINEPREFIX or pass --prefix DIR)" >&2
+  echo "wine-run.sh: no prefix (set ZG_WINEPREFIX or pass --prefix DIR)" >&2
   exit 2
 fi
 WINEPREFIX=$(realpath -m "$WINEPREFIX") # Wine wants it absolute
 export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES-mscoree,mshtml=}
+export LC_ALL=C.UTF-8
 wine64=${ZG_WINE64:-/usr/lib/wine/wine64}
 wineserver=${ZG_WINESERVER:-/usr/lib/wine/wineserver64}
 if [ ! -x "$wine64" ]; then
-  echo "wine_run.sh: $wine64 not found (install Debian's wine64)" >&2
+  echo "wine-run.sh: $wine64 not found (install Debian's wine64)" >&2
   exit 127
 fi
 mkdir -p "$(dirname "$WINEPREFIX")"
+if [ ! -e "$WINEPREFIX/.ready" ]; then
+  # One first start, however many programs arrive at once.
+  flock "$WINEPREFIX.lock" sh -c '
+    [ -e "$WINEPREFIX/.ready" ] && exit 0
+    "$1" wineboot -i >/dev/null 2>&1 && touch "$WINEPREFIX/.ready"' sh "$wine64"
+fi
 
 status=0
 if [ $# -gt 0 ]; then
