@@ -1,5 +1,7 @@
 #include "e2e_support.h"
 
+#include "zip_test_archive.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -67,18 +69,7 @@ std::string Banner() {
 
 std::string MakeArchive(const testsupport::TempDir& dir, const std::string& name,
                         const std::map<std::string, std::string>& files) {
-  const auto src = dir.Path() / ("src-" + name);
-  std::filesystem::create_directories(src);
-  std::string list;
-  for (const auto& [file, content] : files) {
-    testsupport::WriteFile((src / file).string(), content);
-    list += " " + ShellQuote(file);
-  }
-  const std::string archive = dir.File(name);
-  auto r = testsupport::RunCommand("cd " + ShellQuote(src.string()) + " && zip -q -X " +
-                                   ShellQuote(archive) + list, true);
-  if (r.exitCode != 0) throw std::runtime_error("zip failed: " + r.output);
-  return archive;
+  return ziptest::WriteArchive(dir.File(name), {files.begin(), files.end()}, 8);
 }
 
 std::string Definition(const std::string& name, const std::string& version,

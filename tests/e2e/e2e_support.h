@@ -42,7 +42,7 @@ using testsupport::StubPath;
 // The banner every run starts with.
 std::string Banner();
 
-// Writes the files into dir/src and zips them with Info-ZIP into dir/name.
+// Writes an archive of the files, deflated, as dir/name.
 std::string MakeArchive(const testsupport::TempDir& dir, const std::string& name,
                         const std::map<std::string, std::string>& files);
 
