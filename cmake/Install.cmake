@@ -24,13 +24,18 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
               ${PROJECT_SOURCE_DIR}/THIRD_PARTY.md
         DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR} COMPONENT runtime)
 
-# Expat's notice: the vendored copy's own when there is one (the Windows
-# build), else Debian's text for the system library.
-set(ZIPGRAFT_EXPAT_NOTICE ${PROJECT_SOURCE_DIR}/third_party/expat/COPYING)
-if(NOT EXISTS ${ZIPGRAFT_EXPAT_NOTICE})
-  set(ZIPGRAFT_EXPAT_NOTICE ${PROJECT_SOURCE_DIR}/third_party/licenses/expat.txt)
+# The notices of what the program links: on Linux the system's zlib and Expat;
+# on Windows zlib, the vendored Expat and the MinGW-w64 and GCC runtimes,
+# all linked in.
+set(licenses ${PROJECT_SOURCE_DIR}/third_party/licenses)
+install(FILES ${licenses}/zlib.txt DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR}/licenses
+        COMPONENT runtime)
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/third_party/expat/COPYING RENAME expat.txt
+          DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR}/licenses COMPONENT runtime)
+  install(FILES ${licenses}/mingw-w64.txt ${licenses}/gcc-runtime.txt
+          DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR}/licenses COMPONENT runtime)
+else()
+  install(FILES ${licenses}/expat.txt DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR}/licenses
+          COMPONENT runtime)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/third_party/licenses/zlib.txt
-        DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR}/licenses COMPONENT runtime)
-install(FILES ${ZIPGRAFT_EXPAT_NOTICE} RENAME expat.txt
-        DESTINATION ${ZIPGRAFT_INSTALL_DOCDIR}/licenses COMPONENT runtime)

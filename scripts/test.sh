@@ -25,6 +25,13 @@ echo "== Windows build (MinGW-w64) and its tests under Wine =="
 windows_start=$(date +%s)
 "$root/scripts/build-windows.sh" "$root/build-windows" -DZIPGRAFT_TESTS=ON
 ctest --test-dir "$root/build-windows" --output-on-failure -j "$jobs"
+# The Windows archive carries the program with its documents and every notice.
+(cd "$root/build-windows" && rm -f zipgraft-*-win64.zip && cpack -G ZIP >/dev/null)
+for file in zipgraft.exe README.md LICENSE THIRD_PARTY.md licenses/expat.txt licenses/zlib.txt \
+            licenses/mingw-w64.txt licenses/gcc-runtime.txt; do
+  unzip -l "$root"/build-windows/zipgraft-*-win64.zip | grep -q "win64/$file\$" ||
+    { echo "the Windows archive lacks $file"; exit 1; }
+done
 # The g++ build's whole-program tests once more, against zipgraft.exe.
 cmake -S "$root" -B "$root/build" \
   -DZIPGRAFT_WINDOWS_EXE="$root/build-windows/src/app/zipgraft.exe" >/dev/null
