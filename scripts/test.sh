@@ -27,10 +27,10 @@ windows_start=$(date +%s)
 ctest --test-dir "$root/build-windows" --output-on-failure -j "$jobs"
 # The Windows archive carries the program with its documents and every notice.
 (cd "$root/build-windows" && rm -f zipgraft-*-win64.zip && cpack -G ZIP >/dev/null)
+listing=$(unzip -l "$root"/build-windows/zipgraft-*-win64.zip)
 for file in zipgraft.exe README.md LICENSE THIRD_PARTY.md licenses/expat.txt licenses/zlib.txt \
             licenses/mingw-w64.txt licenses/gcc-runtime.txt; do
-  unzip -l "$root"/build-windows/zipgraft-*-win64.zip | grep -q "win64/$file\$" ||
-    { echo "the Windows archive lacks $file"; exit 1; }
+  grep -q "win64/$file\$" <<<"$listing" || { echo "the Windows archive lacks $file"; exit 1; }
 done
 # The g++ build's whole-program tests once more, against zipgraft.exe.
 cmake -S "$root" -B "$root/build" \
