@@ -9,6 +9,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using testsupport::ShellQuote;
 
 class BuildSuccess : public ::testing::Test {
@@ -122,6 +123,37 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
     TVPkg package;
     EXPECT_TRUE(package.Load(output.c_str(), u"SETUP42.xml", u"en"));
   }
+}
+
+// pefile's reading of the header checksum: "holds" when it is the one the
+// system computes over the whole file.
+std::string Checksum(const std::string& path) {
+  const auto run = RunPefileTool({"checksum", path});
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  return run.output.substr(run.output.find(' ') + 1);
+}
+
+// A stub that carries a checksum gives a package whose checksum holds over
+// the whole file, archive included; a build that fails after the version
+// update leaves a stub copy whose checksum holds as well.
+TEST_F(BuildSuccess, ChecksumsHoldOverWhatIsWritten) {
+  int checked = 0;
+  for (const char* name : {"stub64_full", "stub32_full", "stub64_rich", "stub64_overlay",
+                           "stub64_extrasection", "stub64_signed", "stub64_twolang"}) {
+    SCOPED_TRACE(name);
+    const std::string stub = e2e::StubPath(name);
+    ASSERT_EQ(Checksum(stub), "holds\n");
+    ASSERT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 0);
+    EXPECT_EQ(Checksum(output), "holds\n");
+    // A read-only archive stops the build right after the version update.
+    fs::permissions(archive, fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 1);
+    fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_NE(testsupport::ReadFile(output), testsupport::ReadFile(stub));
+    EXPECT_EQ(Checksum(output), "holds\n");
+    ++checked;
+  }
+  EXPECT_EQ(checked, 7);
 }
 
 TEST_F(BuildSuccess, AppendedArchiveStartsWhereItsOffsetsSay) {

@@ -12,6 +12,8 @@ tests to compare with ours. Only pefile and the standard library are used.
       "FAIL: ..." lines and "SECTIONS n"; exit status 1 when anything failed
   pefile_tool.py codepages IN OUT
       copies IN to OUT with code page 1252 + n in the n-th resource data entry
+  pefile_tool.py checksum FILE
+      prints the header checksum and "holds" or "stale" for the whole file
 """
 import sys
 
@@ -159,6 +161,11 @@ def codepages(source, target):
     pe.write(target)
 
 
+def checksum(path):
+    pe = pefile.PE(path, fast_load=True)
+    print("%#x" % pe.OPTIONAL_HEADER.CheckSum, "holds" if pe.verify_checksum() else "stale")
+
+
 def main():
     command = sys.argv[1]
     if command == "dump":
@@ -167,6 +174,8 @@ def main():
         sys.exit(check(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
     elif command == "codepages":
         codepages(sys.argv[2], sys.argv[3])
+    elif command == "checksum":
+        checksum(sys.argv[2])
     else:
         sys.exit("unknown command: " + command)
 
