@@ -8,11 +8,11 @@
 namespace trvzip {
 
 BlockReader::BlockReader(platform::FileHandle& file, std::size_t blockSize)
-    : file_(file), block_(blockSize) {}
+    : file_(file), block_(new uint8_t[blockSize]), blockSize_(blockSize) {}
 
 bool BlockReader::Fill(uint64_t pos) {
   length_ = 0;
-  const auto got = file_.ReadAt(pos, block_.data(), block_.size());
+  const auto got = file_.ReadAt(pos, block_.get(), blockSize_);
   if (!got) return false;
   start_ = pos;
   length_ = *got;
@@ -21,8 +21,8 @@ bool BlockReader::Fill(uint64_t pos) {
 
 std::span<const uint8_t> BlockReader::Buffered(uint64_t pos) const {
   if (pos < start_ || pos - start_ >= length_) return {};
-  return std::span<const uint8_t>(block_).subspan(static_cast<std::size_t>(pos - start_),
-                                                  length_ - static_cast<std::size_t>(pos - start_));
+  const auto offset = static_cast<std::size_t>(pos - start_);
+  return {block_.get() + offset, length_ - offset};
 }
 
 std::optional<std::size_t> BlockReader::ReadAt(uint64_t pos, void* out, std::size_t count) {
@@ -36,7 +36,7 @@ std::optional<std::size_t> BlockReader::ReadAt(uint64_t pos, void* out, std::siz
       pos += n;
       continue;
     }
-    if (count - done >= block_.size()) {
+    if (count - done >= blockSize_) {
       // Too large to gain from the block: read straight into the caller's memory.
       const auto got = file_.ReadAt(pos, dest + done, count - done);
       if (!got) return std::nullopt;
@@ -62,7 +62,7 @@ bool BlockReader::CopyTo(uint64_t pos, uint64_t count, OutputBuffer& output) {
       count -= n;
       continue;
     }
-    if (count < block_.size()) {
+    if (count < blockSize_) {
       if (!Fill(pos) || length_ == 0) return false;
       continue;
     }

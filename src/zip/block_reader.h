@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "platform/file_handle.h"
 
@@ -38,7 +38,9 @@ class BlockReader {
   std::span<const uint8_t> Buffered(uint64_t pos) const;
 
   platform::FileHandle& file_;
-  std::vector<uint8_t> block_;
+  // Left uninitialised: only bytes a read delivered are ever looked at.
+  std::unique_ptr<uint8_t[]> block_;
+  std::size_t blockSize_;
   uint64_t start_ = 0;
   std::size_t length_ = 0;
 };

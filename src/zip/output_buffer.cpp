@@ -9,7 +9,8 @@ namespace trvzip {
 
 OutputBuffer::OutputBuffer(platform::FileHandle& file, WriteObserver observer,
                            std::size_t capacity)
-    : file_(file), observer_(std::move(observer)), buffer_(capacity) {}
+    : file_(file), observer_(std::move(observer)), buffer_(new uint8_t[capacity]),
+      capacity_(capacity) {}
 
 bool OutputBuffer::WriteOut(const uint8_t* bytes, std::size_t count) {
   if (failed_ || platform::Interrupted() || !file_.Write(bytes, count)) {
@@ -21,24 +22,24 @@ bool OutputBuffer::WriteOut(const uint8_t* bytes, std::size_t count) {
 }
 
 bool OutputBuffer::Flush() {
-  const bool ok = used_ == 0 ? !failed_ : WriteOut(buffer_.data(), used_);
+  const bool ok = used_ == 0 ? !failed_ : WriteOut(buffer_.get(), used_);
   used_ = 0;
   return ok;
 }
 
 bool OutputBuffer::Put(const void* bytes, std::size_t count) {
-  if (count > buffer_.size() - used_ && !Flush()) return false;
-  if (count > buffer_.size()) return WriteOut(static_cast<const uint8_t*>(bytes), count);
-  if (count > 0) std::memcpy(buffer_.data() + used_, bytes, count);
+  if (count > capacity_ - used_ && !Flush()) return false;
+  if (count > capacity_) return WriteOut(static_cast<const uint8_t*>(bytes), count);
+  if (count > 0) std::memcpy(buffer_.get() + used_, bytes, count);
   used_ += count;
   return !failed_;
 }
 
 uint8_t* OutputBuffer::Reserve(std::size_t* available) {
-  if (used_ == buffer_.size() && !Flush()) return nullptr;
+  if (used_ == capacity_ && !Flush()) return nullptr;
   if (failed_) return nullptr;
-  *available = buffer_.size() - used_;
-  return buffer_.data() + used_;
+  *available = capacity_ - used_;
+  return buffer_.get() + used_;
 }
 
 }  // namespace trvzip

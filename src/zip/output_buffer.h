@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
-#include <vector>
 
 #include "platform/file_handle.h"
 
@@ -18,7 +18,10 @@ using WriteObserver = std::function<void(std::span<const uint8_t>)>;
 
 class OutputBuffer {
  public:
-  static constexpr std::size_t kDefaultCapacity = 4u << 20;
+  // Large enough that a write costs little per byte, small enough that data
+  // read into it is still in the processor's cache when the observer sums it
+  // and the write copies it out; pages beyond what is used are never touched.
+  static constexpr std::size_t kDefaultCapacity = 256u << 10;
 
   OutputBuffer(platform::FileHandle& file, WriteObserver observer = {},
                std::size_t capacity = kDefaultCapacity);
@@ -36,7 +39,9 @@ class OutputBuffer {
 
   platform::FileHandle& file_;
   WriteObserver observer_;
-  std::vector<uint8_t> buffer_;
+  // Left uninitialised: pages are touched only as far as the output reaches.
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::size_t capacity_;
   std::size_t used_ = 0;
   bool failed_ = false;
 };

@@ -16,9 +16,9 @@ using namespace records;
 
 namespace {
 
-// Member data is read ahead in large blocks, so that runs of small members
-// cost one read between them.
-constexpr std::size_t kSourceBlock = 1u << 20;
+// Member data is read ahead in blocks, so that runs of small members cost one
+// read between them; large members bypass the block.
+constexpr std::size_t kSourceBlock = 256u << 10;
 
 }  // namespace
 
