@@ -27,7 +27,9 @@ class PeChecksum {
 
   uint64_t field_;
   uint64_t length_ = 0;
-  uint64_t sum_ = 0;  // ones'-complement sum of aligned 64-bit words
+  // Congruent modulo 0xFFFF to the sum of the 16-bit words so far, and zero
+  // only while they all are: all the fold at the end needs.
+  uint64_t sum_ = 0;
 };
 
 // The checksum of a whole file held in memory.
