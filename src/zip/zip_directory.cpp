@@ -19,9 +19,12 @@ namespace {
 constexpr uint64_t kSearchRange = 0xFFFF;
 constexpr std::size_t kSearchStep = 1024;
 // The central directory is read sequentially in large blocks; local headers
-// are scattered between member data, so their block is small.
+// are scattered between member data, so their block is small, unless the
+// members are so small that a large block holds many of them.
 constexpr std::size_t kCentralBlock = 64 * 1024;
 constexpr std::size_t kLocalBlock = 4 * 1024;
+constexpr std::size_t kDenseLocalBlock = 64 * 1024;
+constexpr uint64_t kStringsHint = 16u << 20;
 
 constexpr std::array<uint8_t, 4> kEndSignatureBytes = {0x50, 0x4B, 0x05, 0x06};
 
@@ -176,7 +179,15 @@ int ZIP_File::ReadDirectory() {
 
   entries.reset(new (std::nothrow) ZIP_FileEntry[total]);
   if (!entries) return kZipErrorNoMemory;
-  BlockReader local(file, kLocalBlock);
+  // The kept names and extra fields take about as many bytes as the directory
+  // that lists them: room for them up front spares the store its regrowth
+  // copies. Only a hint, and capped: a store that outgrows it still grows.
+  if (static_cast<uint64_t>(found) > centralDirOffset) {
+    strings.reserve(static_cast<std::size_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(found) - centralDirOffset, kStringsHint)));
+  }
+  const bool dense = centralDirOffset / std::max<uint32_t>(total, 1) <= kLocalBlock;
+  BlockReader local(file, dense ? kDenseLocalBlock : kLocalBlock);
   uint64_t position = centralDirOffset;
   uint32_t lowest = centralDirOffset;
   // Members that share local headers would multiply their names and extra
