@@ -4,7 +4,8 @@
 namespace platform {
 
 // POSIX: a reader that stops reading the progress lines must not kill a build
-// half-way (SIGPIPE is ignored; the failed writes are not fatal).
+// half-way (SIGPIPE is ignored; the failed writes are not fatal). With glibc,
+// freed large blocks stay in the heap for the next archive open to reuse.
 void PrepareProcess();
 
 }  // namespace platform
