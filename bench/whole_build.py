@@ -198,9 +198,9 @@ def verdicts(r):
     """The goals this archive has, each with whether the run met it."""
     found = []
     if r["goal"] is not None:
-        ratio = r["tool"] / r["shell"]
-        found.append("ratio %.2f <= %.1f: %s" % (ratio, r["goal"],
-                                                 "met" if ratio <= r["goal"] else "MISSED"))
+        ratio = r["paired"]
+        found.append("median ratio %.2f <= %.1f: %s" % (ratio, r["goal"],
+                                                        "met" if ratio <= r["goal"] else "MISSED"))
     if r["name"] == "many-65535" and r["peak_kib"]:
         limit = 16 * 1024 + 2 * r["directory"] / 1024
         found.append("peak RSS %.1f MiB <= 16 MiB + 2 x directory = %.1f MiB: %s" %
@@ -220,7 +220,8 @@ def report(results):
                r["tool"] * 1000, r["shell"] * 1000, r["tool"] / r["shell"], r["paired"],
                r["tool_cpu"] / r["shell_cpu"], rss, r["directory"] / MIB))
     print("\nzipgraft, baseline: median wall-clock times. ratio: their quotient; paired: the median"
-          "\nof the per-round quotients; cpu: the quotient of the median CPU times (user + system,"
+          "\nof the per-round quotients (the goals' figure: both commands of a round ran under the"
+          "\nsame load); cpu: the quotient of the median CPU times (user + system,"
           "\nchildren included). peak RSS: zipgraft's maximum resident set size (/usr/bin/time -v)"
           "\nin one more run. directory: the archive's central directory.")
     goals = [(r["name"], v) for r in results for v in verdicts(r)]
