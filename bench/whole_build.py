@@ -163,7 +163,7 @@ def run_case(case, args, scratch):
     everything = (tool_out, tool_out + ".tmp", shell_out)
     times = {"zipgraft": [], "shell": []}
     cpu = {"zipgraft": [], "shell": []}
-    for round_index in range(case.rounds):
+    for round_index in range(-args.warmup, case.rounds):
         order = ("zipgraft", "shell") if round_index % 2 == 0 else ("shell", "zipgraft")
         for which in order:
             # Both commands' outputs go, so each run starts with the same memory just freed.
@@ -175,10 +175,12 @@ def run_case(case, args, scratch):
             if which == "zipgraft" and (os.path.getsize(tool_out) <= size
                                         or os.path.exists(tool_out + ".tmp")):
                 sys.exit("zipgraft left an unexpected output for %s" % case.name)
-            times[which].append(seconds)
-            cpu[which].append(cpu_seconds)
-        print("   round %d: zipgraft %.3f s, shell %.3f s" %
-              (round_index + 1, times["zipgraft"][-1], times["shell"][-1]), flush=True)
+            if round_index >= 0:
+                times[which].append(seconds)
+                cpu[which].append(cpu_seconds)
+        if round_index >= 0:
+            print("   round %d: zipgraft %.3f s, shell %.3f s" %
+                  (round_index + 1, times["zipgraft"][-1], times["shell"][-1]), flush=True)
     remove(*everything)
     os.sync()
     peak = peak_rss_kib(commands["zipgraft"], log)
@@ -244,6 +246,8 @@ def parse_arguments():
                                           "directory under $TMPDIR, removed afterwards)")
     parser.add_argument("--rounds", type=int, help="rounds per archive (default 7; 5 for 1 GiB, "
                                                    "3 for 3.5 GiB)")
+    parser.add_argument("--warmup", type=int, default=1,
+                        help="untimed rounds before the timed ones (default 1)")
     parser.add_argument("--quick", action="store_true",
                         help="small archives (2,001 members, 16 MiB) and 2 rounds")
     parser.add_argument("--huge", action="store_true", help="also 3.5 GiB of stored members")

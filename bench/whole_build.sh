@@ -20,6 +20,8 @@
 #                     scripts/build.sh when missing)
 #   --stub PATH       stub program (default examples/stub/stub.exe)
 #   --rounds N        rounds per archive (default 7; 5 for 1 GiB, 3 for 3.5 GiB)
+#   --warmup N        untimed rounds first (default 1): the archive was just written, and
+#                     memory neither command has used yet costs more to touch
 #   --quick           2,001 members and 16 MiB, 2 rounds: a check that the script works
 #   --huge            add the 3.5 GiB archive
 #   --only NAME       run only the named archive (may repeat)
