@@ -6,10 +6,7 @@
 void AppendArchive(platform::FileHandle& temporary, platform::FileHandle& output,
                    const std::string& temporaryPath, const std::string& outputPath) {
   platform::ConsolePrint("\n- writing .zip data to '%s'", {outputPath});
-  const auto size = temporary.Size();
-  const auto result = size && temporary.Seek(0) ? platform::CopyFileData(temporary, output, *size)
-                                                : platform::CopyResult::ReadFailed;
-  switch (result) {
+  switch (platform::AppendConsuming(temporary, output)) {
     case platform::CopyResult::Done:
       return;
     case platform::CopyResult::ReadFailed:

@@ -133,13 +133,13 @@ void RewriteArchive(Build& build, const char* archivePath, uint32_t prefixSize) 
 void OpenForAppend(Build& build) {
   const std::string& temporaryPath = *build.temporaryPath;
   platform::ConsolePrint("\n- opening temporary file '%s'", {temporaryPath});
-  if (!build.temporary.Open(temporaryPath, Access::Read, Share::None,
+  // Open for writing as well: the append cuts it down as it copies it.
+  if (!build.temporary.Open(temporaryPath, Access::ReadWrite, Share::None,
                             Disposition::OpenExisting)) {
     Fail("\nERROR: unable to open '%s'", {temporaryPath});
   }
   // The output has been held since the copy; nobody else can have it.
   platform::ConsolePrint("\n- opening output file '%s'", {build.outputPath});
-  if (!build.output.SeekToEnd()) Fail("\nERROR: unable to open '%s'", {build.outputPath});
 }
 
 void StoreChecksum(Build& build) {

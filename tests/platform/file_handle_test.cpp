@@ -118,27 +118,28 @@ TEST(FileHandle, PositionsSizesAndIdentity) {
   EXPECT_FALSE(platform::IsSameFile(dir.File("f"), dir.File("g")));
 }
 
-TEST(FileCopy, CopiesFromBothPositionsAndReportsTheFailingSide) {
+TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
   testsupport::TempDir dir;
-  const std::string data = testsupport::Pattern(3 << 20);
+  const std::string data = testsupport::Pattern((3 << 20) + 12345);
   testsupport::WriteFile(dir.File("src"), data);
+  testsupport::WriteFile(dir.File("dst"), std::string("head"));
   FileHandle in, out;
-  ASSERT_TRUE(in.Open(dir.File("src"), Access::Read, Share::Read, Disposition::OpenExisting));
-  ASSERT_TRUE(out.Open(dir.File("dst"), Access::ReadWrite, Share::None, Disposition::CreateAlways));
-  ASSERT_TRUE(out.Write("head", 4));
-  ASSERT_TRUE(in.Seek(10));
-  EXPECT_EQ(platform::CopyFileData(in, out, data.size() - 20), platform::CopyResult::Done);
+  ASSERT_TRUE(in.Open(dir.File("src"), Access::ReadWrite, Share::None, Disposition::OpenExisting));
+  ASSERT_TRUE(out.Open(dir.File("dst"), Access::Write, Share::None, Disposition::OpenExisting));
+  EXPECT_EQ(platform::AppendConsuming(in, out, 1 << 20), platform::CopyResult::Done);
+  EXPECT_EQ(in.Size().value(), 0u);
   out.Close();
-  EXPECT_EQ(Text(dir.File("dst")), "head" + data.substr(10, data.size() - 20));
+  EXPECT_EQ(Text(dir.File("dst")), "head" + data);
 
-  // A source shorter than promised is a failed read, not a short copy.
-  ASSERT_TRUE(out.Open(dir.File("dst"), Access::Write, Share::None, Disposition::CreateAlways));
-  ASSERT_TRUE(in.Seek(data.size() - 5));
-  EXPECT_EQ(platform::CopyFileData(in, out, 10), platform::CopyResult::ReadFailed);
+  // A target that cannot be written is the failing side; the source keeps
+  // what was not copied.
+  testsupport::WriteFile(dir.File("src"), data);
+  ASSERT_TRUE(out.Open(dir.File("dst"), Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_EQ(platform::AppendConsuming(in, out, 1 << 20), platform::CopyResult::WriteFailed);
+  EXPECT_EQ(in.Size().value(), data.size());
 
-  ASSERT_TRUE(in.Seek(0));
   platform::RequestInterrupt();
-  EXPECT_EQ(platform::CopyFileData(in, out, 100), platform::CopyResult::Interrupted);
+  EXPECT_EQ(platform::AppendConsuming(in, out), platform::CopyResult::Interrupted);
   platform::ClearInterrupted();
 }
 
