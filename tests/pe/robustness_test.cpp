@@ -30,7 +30,7 @@ uint32_t Exercise(const std::string& path) {
   auto image = petest::OpenImage(path, true);
   if (!image) return platform::kErrorAccessDenied;
   if (pe::GetFileVersionInfo(*image, block, &error)) {
-    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(error, platform::kErrorSuccess);
     for (const char16_t* query : {u"\\", u"\\StringFileInfo\\040904b0\\FileVersion",
                                   u"\\StringFileInfo\\040904b0\\LegalTrademarks",
                                   u"\\VarFileInfo\\Translation"}) {
@@ -43,7 +43,7 @@ uint32_t Exercise(const std::string& path) {
       }
     }
   } else {
-    EXPECT_NE(error, 0u);
+    EXPECT_NE(error, platform::kErrorSuccess);
   }
   pe::ResourceUpdate update;
   if (update.Begin(*image, false)) {
@@ -56,10 +56,10 @@ uint32_t Exercise(const std::string& path) {
       EXPECT_TRUE(petest::VersionInfoOf(path, readBack));
       EXPECT_EQ(readBack, fresh);
     } else {
-      EXPECT_NE(update.LastError(), 0u);
+      EXPECT_NE(update.LastError(), platform::kErrorSuccess);
     }
   } else {
-    EXPECT_NE(update.LastError(), 0u);
+    EXPECT_NE(update.LastError(), platform::kErrorSuccess);
   }
   return error;
 }
