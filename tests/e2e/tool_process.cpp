@@ -23,7 +23,8 @@ constexpr int kPollMs = 10;
 
 }  // namespace
 
-ToolProcess::ToolProcess(const std::vector<std::string>& args, std::optional<std::size_t> writable) {
+ToolProcess::ToolProcess(const std::vector<std::string>& args, std::optional<std::size_t> writable,
+                         const std::map<std::string, std::string>& env) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
   out_ = pipeFds[0];
@@ -47,8 +48,18 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, std::optional<std
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
   ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // The test's environment, with env's variables set over it.
+  std::vector<std::string> variables;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string variable = *e;
+    if (!env.count(variable.substr(0, variable.find('=')))) variables.push_back(variable);
+  }
+  for (const auto& [name, value] : env) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
   pid_t pid = -1;
-  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
+  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) pid_ = pid;
   ::posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
 }
@@ -114,13 +125,16 @@ void ToolProcess::Pause() { ::kill(pid_, SIGSTOP); }
 
 void ToolProcess::Resume() { ::kill(pid_, SIGCONT); }
 
+void ToolProcess::Signal(int signal) { ::kill(pid_, signal); }
+
 Run ToolProcess::Finish() {
   for (int i = 0; i < kPolls && ReadSome(kPollMs); ++i) {
   }
   int status = 0;
   ::waitpid(pid_, &status, 0);
   ended_ = true;
-  const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const int exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                           : WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return {exitCode, output_.substr(std::min(filler_, output_.size()))};
 }
 

@@ -1,11 +1,13 @@
 #pragma once
-// The tool running in the background, for tests of two runs at once: its
-// standard output in a pipe the test reads from, and the run paused and
+// The tool running in the background, for tests of two runs at once and of
+// faults from outside: its standard output in a pipe the test reads from as
+// lines arrive, extra environment variables, signals, and the run paused and
 // resumed at will. Linux only, like the whole-program tests.
 
 #include <sys/types.h>
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +22,8 @@ class ToolProcess {
   // tool's writes block once it has written that many bytes (under a page),
   // until the test reads: a gate it cannot pass on its own.
   explicit ToolProcess(const std::vector<std::string>& args,
-                       std::optional<std::size_t> writable = std::nullopt);
+                       std::optional<std::size_t> writable = std::nullopt,
+                       const std::map<std::string, std::string>& env = {});
   ~ToolProcess();
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;
@@ -35,8 +38,12 @@ class ToolProcess {
   bool WaitUntilOpen(const std::string& path);
   void Pause();
   void Resume();
-  // Opens the gate, reads to the end and reaps the run.
+  void Signal(int signal);
+  // Opens the gate, reads to the end and reaps the run; a run that a signal
+  // ended has the exit code 128 + the signal.
   Run Finish();
+  // The output read so far.
+  const std::string& Output() const { return output_; }
 
  private:
   bool ReadSome(int timeoutMs);
