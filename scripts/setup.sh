@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what zipgraft needs to build and test, from Debian's packages.
 # Runs apt-get only when something is missing.
+#   scripts/setup.sh              everything
+#   scripts/setup.sh PACKAGE...   only these
 set -euo pipefail
 
-packages=(
+all=(
   cmake ninja-build g++ clang pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libexpat1-dev
   zip unzip openssl python3 python3-pefile time
@@ -13,6 +15,7 @@ packages=(
   libz-mingw-w64-dev wine64 osslsigncode 7zip
   g++-mingw-w64-x86-64 googletest
 )
+if [ $# -gt 0 ]; then packages=("$@"); else packages=("${all[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do

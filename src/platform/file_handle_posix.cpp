@@ -135,20 +135,6 @@ bool FitsOffset(uint64_t position, std::size_t count, uint32_t* error) {
 
 }  // namespace
 
-FileHandle::~FileHandle() { Close(); }
-
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kInvalid);
-    lastError_ = other.lastError_;
-  }
-  return *this;
-}
-
 bool FileHandle::Open(const std::string& path, Access access, Share share,
                       Disposition disposition) {
   Close();

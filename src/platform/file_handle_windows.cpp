@@ -100,20 +100,6 @@ HANDLE OpenNative(const std::string& path, Access access, Share share, Dispositi
 
 }  // namespace
 
-FileHandle::~FileHandle() { Close(); }
-
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kInvalid);
-    lastError_ = other.lastError_;
-  }
-  return *this;
-}
-
 bool FileHandle::Open(const std::string& path, Access access, Share share,
                       Disposition disposition) {
   Close();

@@ -1,0 +1,23 @@
+// What a file handle does the same way on every system.
+
+#include "platform/file_handle.h"
+
+#include <utility>
+
+namespace platform {
+
+FileHandle::~FileHandle() { Close(); }
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+    lastError_ = other.lastError_;
+  }
+  return *this;
+}
+
+}  // namespace platform
