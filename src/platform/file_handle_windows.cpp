@@ -98,6 +98,33 @@ HANDLE OpenNative(const std::string& path, Access access, Share share, Dispositi
   return handle;
 }
 
+// Repeats a ReadFile or WriteFile call, in pieces its 32-bit count can state,
+// until count bytes are done, the file ends or the call fails; the number of
+// bytes done, or nullopt with *error.
+template <class Call>
+std::optional<std::size_t> TransferAll(std::size_t count, uint32_t* error, Call call) {
+  std::size_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+    DWORD moved = 0;
+    if (!call(done, want, &moved)) {
+      // A positional read from the end on is an error code, not a zero count.
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      *error = ::GetLastError();
+      return std::nullopt;
+    }
+    if (moved == 0) break;
+    done += moved;
+  }
+  return done;
+}
+
+// A write that stopped short without an error still failed.
+bool AllWritten(std::size_t count, uint32_t* error, std::optional<std::size_t> done) {
+  if (done && *done != count) *error = kErrorWriteFault;
+  return done && *done == count;
+}
+
 }  // namespace
 
 bool FileHandle::Open(const std::string& path, Access access, Share share,
@@ -119,77 +146,35 @@ void FileHandle::Close() {
 
 std::optional<std::size_t> FileHandle::Read(void* buffer, std::size_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
-    DWORD got = 0;
-    if (!::ReadFile(AsHandle(handle_), out + done, want, &got, nullptr)) {
-      lastError_ = ::GetLastError();
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  return done;
+  return TransferAll(count, &lastError_, [&](std::size_t done, DWORD want, DWORD* got) {
+    return ::ReadFile(AsHandle(handle_), out + done, want, got, nullptr);
+  });
 }
 
 std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
                                               std::size_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
+  return TransferAll(count, &lastError_, [&](std::size_t done, DWORD want, DWORD* got) {
     OVERLAPPED at = At(position + done);
-    DWORD got = 0;
-    if (!::ReadFile(AsHandle(handle_), out + done, want, &got, &at)) {
-      // A positional read from the end on is an error code, not a zero count.
-      if (::GetLastError() == ERROR_HANDLE_EOF) break;
-      lastError_ = ::GetLastError();
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  return done;
+    return ::ReadFile(AsHandle(handle_), out + done, want, got, &at);
+  });
 }
 
 bool FileHandle::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
-    DWORD put = 0;
-    if (!::WriteFile(AsHandle(handle_), in + done, want, &put, nullptr)) {
-      lastError_ = ::GetLastError();
-      return false;
-    }
-    if (put == 0) {
-      lastError_ = kErrorWriteFault;
-      return false;
-    }
-    done += put;
-  }
-  return true;
+  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done,
+                                                                          DWORD want, DWORD* put) {
+                      return ::WriteFile(AsHandle(handle_), in + done, want, put, nullptr);
+                    }));
 }
 
 bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const auto want = static_cast<DWORD>(std::min(count - done, kLargestTransfer));
-    OVERLAPPED at = At(position + done);
-    DWORD put = 0;
-    if (!::WriteFile(AsHandle(handle_), in + done, want, &put, &at)) {
-      lastError_ = ::GetLastError();
-      return false;
-    }
-    if (put == 0) {
-      lastError_ = kErrorWriteFault;
-      return false;
-    }
-    done += put;
-  }
-  return true;
+  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done,
+                                                                          DWORD want, DWORD* put) {
+                      OVERLAPPED at = At(position + done);
+                      return ::WriteFile(AsHandle(handle_), in + done, want, put, &at);
+                    }));
 }
 
 bool FileHandle::Seek(uint64_t position) {

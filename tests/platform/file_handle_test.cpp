@@ -133,7 +133,9 @@ TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
 
   // A target that cannot be written is the failing side; the source keeps
   // what was not copied.
+  in.Close();
   testsupport::WriteFile(dir.File("src"), data);
+  ASSERT_TRUE(in.Open(dir.File("src"), Access::ReadWrite, Share::None, Disposition::OpenExisting));
   ASSERT_TRUE(out.Open(dir.File("dst"), Access::Read, Share::Read, Disposition::OpenExisting));
   EXPECT_EQ(platform::AppendConsuming(in, out, 1 << 20), platform::CopyResult::WriteFailed);
   EXPECT_EQ(in.Size().value(), data.size());
