@@ -62,6 +62,11 @@ if [ ! -e "$WINEPREFIX/.ready" ]; then
     "$1" wineboot -i >/dev/null 2>&1 && touch "$WINEPREFIX/.ready"' sh "$wine64"
 fi
 
+# Without --wait the program takes this script's place, so that its caller
+# sees (and can signal or pause) the program itself.
+if [ $# -gt 0 ] && [ "$wait_server" = 0 ]; then
+  exec "$wine64" "$@"
+fi
 status=0
 if [ $# -gt 0 ]; then
   "$wine64" "$@" || status=$?
