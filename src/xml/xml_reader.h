@@ -20,6 +20,8 @@ class CTrvXMLReader {
   // of memory) reaches the caller after the parser has been released.
   int Parse(const uint8_t* bytes, int32_t length);
   bool IsLoaded() const { return loaded; }
+  // The "#DOCROOT" node above the document element; null only after Clear.
+  CTrvXMLNode* GetRoot() const { return root.get(); }
   // Destroys the tree, root included.
   void Clear();
   // Clears, makes a fresh "#DOCROOT" and selects the user's default locale.
