@@ -41,3 +41,6 @@ for prefix in "$root/build-windows/wine/prefix" "$root/build/wine/prefix"; do
   [ ! -d "$prefix" ] || WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
 done
 echo "== Windows part: $(( $(date +%s) - windows_start )) s =="
+
+echo "== fuzz targets, 20 s each (clang, libFuzzer) =="
+"$root/scripts/fuzz.sh" 20
