@@ -176,6 +176,12 @@ int ZIP_File::ReadDirectory() {
   uint32_t total = 0;
   if (const int r = ReadEndRecord(central, static_cast<uint64_t>(found), &total)) return r;
   if (centralDirOffset == 0) return kZipOk;
+  // Each member takes a central header between the directory's offset and the
+  // end of the file: a count that cannot fit there is refused before the
+  // members are allocated for it.
+  const uint64_t fileSize = file.Size().value_or(0);
+  const uint64_t directoryRoom = fileSize - std::min<uint64_t>(fileSize, centralDirOffset);
+  if (uint64_t{total} * kCentralHeaderSize > directoryRoom) return kZipErrorFormat;
 
   entries.reset(new (std::nothrow) ZIP_FileEntry[total]);
   if (!entries) return kZipErrorNoMemory;
@@ -192,7 +198,6 @@ int ZIP_File::ReadDirectory() {
   uint32_t lowest = centralDirOffset;
   // Members that share local headers would multiply their names and extra
   // fields in memory; sound members cannot keep more bytes than the file has.
-  const uint64_t fileSize = file.Size().value_or(0);
   for (uint32_t i = 0; i < total; ++i) {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
     if (strings.size() > fileSize + 2 * uint64_t{entryCount}) return kZipErrorFormat;
