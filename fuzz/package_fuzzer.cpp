@@ -10,6 +10,8 @@
 //   bit 1  deflate the members (else stored)
 //   bit 2  load in German (else English)
 //   bit 3  put the archive behind a prefix, as in a built package
+//   bit 4  load it as the tool probes a file for a payload (HasPayload: the
+//          definition named after the file)
 
 #include <algorithm>
 #include <array>
@@ -131,13 +133,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<uint8_t> file(prefix, 0);
   const std::vector<uint8_t> archive = fuzzsupport::BuildZip(members, prefix);
   file.insert(file.end(), archive.begin(), archive.end());
-  const std::string path = fuzzsupport::ScratchFile("package.zip");
+  // Named as the package executable whose definition is kDefinitionMember.
+  const std::string path = fuzzsupport::ScratchFile("SETUP42.exe");
   fuzzsupport::WriteWholeFile(path, file);
 
   TVPkg package;
   bool loaded = false;
   try {
-    loaded = package.Load(path.c_str(), u"setup42.xml", (flags & 4) != 0 ? u"de" : u"en");
+    const char16_t* language = (flags & 4) != 0 ? u"de" : u"en";
+    loaded = (flags & 16) != 0 ? package.HasPayload(path.c_str(), language)
+                               : package.Load(path.c_str(), u"setup42.xml", language);
   } catch (const DesCryptException&) {
     // A protected file that is not whole blocks of hexadecimal digits.
   }

@@ -117,7 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   VersionStringMap map;
   ReadVersionStrings(image, fixed, map);
 
-  if (UpdateVersionResourceWith(image, path, u"Fuzz", u"1.2.3.4", u"pass")) {
+  // Now and then a name too long for a version block, which must be refused.
+  const std::u16string name = size % 16 == 15 ? std::u16string(40000, u'N') : u"Fuzz";
+  if (UpdateVersionResourceWith(image, path, name.c_str(), u"1.2.3.4", u"pass")) {
+    FUZZ_CHECK(name == u"Fuzz");
     CheckRewritten(image, path);
   } else {
     // A refused update leaves the file as it was.
