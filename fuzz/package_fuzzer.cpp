@@ -23,7 +23,6 @@
 #include "crypt/des_crypt.h"
 #include "fuzz_support.h"
 #include "fuzz_zip_writer.h"
-#include "package/element_text.h"
 #include "package/tv_pkg.h"
 #include "platform/ascii.h"
 #include "platform/code_page.h"
@@ -31,6 +30,7 @@
 #include "verinfo/version_block.h"
 #include "verinfo/version_numbers.h"
 #include "verinfo/version_update.h"
+#include "xml/element_text.h"
 #include "xml/xml_reader.h"
 
 namespace {
