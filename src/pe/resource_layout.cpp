@@ -57,6 +57,10 @@ std::vector<Table> BuildTables(const std::vector<ResourceLeaf>& leaves) {
 
 bool IsNamed(const Entry& e) { return e.name != nullptr && !e.name->name.empty(); }
 
+// The room a leaf's data takes: a byte at least, so that an empty leaf's
+// address still lies inside the section, where readers resolve it.
+uint64_t DataRoom(std::size_t size) { return bytes::AlignUp(std::max<uint64_t>(size, 1), 8); }
+
 struct Layout {
   uint64_t dataEntries = 0;
   uint64_t strings = 0;
@@ -90,7 +94,7 @@ Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leav
   }
   layout.data = bytes::AlignUp(at, 8);
   at = layout.data;
-  for (const ResourceLeaf& leaf : leaves) at = bytes::AlignUp(at + leaf.data.size(), 8);
+  for (const ResourceLeaf& leaf : leaves) at += DataRoom(leaf.data.size());
   layout.total = at;
   return layout;
 }
@@ -136,8 +140,9 @@ void WriteData(const Layout& layout, const std::vector<ResourceLeaf>& leaves, ui
     entries.U32(static_cast<uint32_t>(leaf.data.size()));
     entries.U32(leaf.codePage);
     entries.U32(0);  // reserved
+    const std::size_t start = data.Offset();
     data.Bytes(leaf.data);
-    data.Align(8);
+    data.Seek(static_cast<std::size_t>(start + DataRoom(leaf.data.size())));
   }
 }
 

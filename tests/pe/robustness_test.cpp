@@ -225,6 +225,32 @@ TEST(PeRobustnessTest, LayoutRefusesTablesBeyondTheirCounts) {
   }
 }
 
+// An empty resource (a stub may carry one) is laid out with an address inside
+// the new section, so the rewritten directory reads back whole.
+TEST(PeRobustnessTest, LaidOutEmptyResourcesReadBack) {
+  const std::vector<uint8_t> data{1, 2, 3};
+  const std::vector<pe::ResourceLeaf> leaves = {
+      {ResourceName::Id(10), ResourceName::Id(1), 1033, 0, data},
+      {ResourceName::Id(234), ResourceName::Id(1), 1033, 0, {}}};
+  const auto layout = pe::LayoutResources(leaves, 0x1000);
+  ASSERT_TRUE(layout);
+  std::vector<uint8_t> file(0x200);
+  file.insert(file.end(), layout->begin(), layout->end());
+  pe::PeImage image;
+  image.sizeOfHeaders = 0x200;
+  image.directories = {{}, {}, {0x1000, static_cast<uint32_t>(layout->size())}};
+  pe::SectionHeader section;
+  section.virtualAddress = 0x1000;
+  section.virtualSize = section.rawSize = static_cast<uint32_t>(layout->size());
+  section.rawPointer = 0x200;
+  image.sections = {section};
+  const auto read = pe::ReadResources(image, file, nullptr);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->size(), 2u);
+  EXPECT_EQ(std::vector<uint8_t>(read->at(0).data.begin(), read->at(0).data.end()), data);
+  EXPECT_TRUE(read->at(1).data.empty());
+}
+
 // Nothing in the shared corpus is an image.
 TEST(PeRobustnessTest, CorpusFilesAreNoImages) {
   int files = 0;
