@@ -45,17 +45,21 @@ void BM_OpenLargestDirectory(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenLargestDirectory)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// Opens the archive at path and saves it to out laid out behind a
+// 40,960-byte stub.
+void SaveBehindStub(benchmark::State& state, const std::string& path, const std::string& out) {
+  trvzip::ZIP_File zip;
+  if (zip.Open(path, false) != 0) state.SkipWithError("open failed");
+  zip.SetPrefixSize(40960);
+  if (zip.Save(out, false) != 0) state.SkipWithError("save failed");
+}
+
 // The same archive opened and rewritten behind a 40,960-byte stub: the
 // rewrite step of a build, without the copy to the output.
 void BM_SaveLargestDirectory(benchmark::State& state) {
   const std::string path = ScratchFile("many-save.zip", ziptest::Build(LargestDirectory()));
   const std::string out = path + ".tmp";
-  for (auto _ : state) {
-    trvzip::ZIP_File zip;
-    if (zip.Open(path, false) != 0) state.SkipWithError("open failed");
-    zip.SetPrefixSize(40960);
-    if (zip.Save(out, false) != 0) state.SkipWithError("save failed");
-  }
+  for (auto _ : state) SaveBehindStub(state, path, out);
   state.SetItemsProcessed(state.iterations() * 65535);
   std::remove(path.c_str());
   std::remove(out.c_str());
@@ -69,12 +73,7 @@ void BM_SaveBehindPrefix(benchmark::State& state) {
       ziptest::Make("payload.bin", testsupport::Pattern(static_cast<size_t>(state.range(0)), 7)));
   const std::string path = ScratchFile("big.zip", ziptest::Build(archive));
   const std::string out = path + ".tmp";
-  for (auto _ : state) {
-    trvzip::ZIP_File zip;
-    if (zip.Open(path, false) != 0) state.SkipWithError("open failed");
-    zip.SetPrefixSize(40960);
-    if (zip.Save(out, false) != 0) state.SkipWithError("save failed");
-  }
+  for (auto _ : state) SaveBehindStub(state, path, out);
   state.SetBytesProcessed(state.iterations() * state.range(0));
   std::remove(path.c_str());
   std::remove(out.c_str());

@@ -27,11 +27,6 @@ void MakeReadOnly(const std::string& path) {
                   fs::perm_options::remove);
 }
 
-std::string Text(const std::string& path) {
-  const auto bytes = testsupport::ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 TEST(FileHandle, SharingRulesFollowTheRequestedAccess) {
   testsupport::TempDir dir;
   const auto path = dir.File("a.bin");
@@ -51,7 +46,7 @@ TEST(FileHandle, SharingRulesFollowTheRequestedAccess) {
   // Replacing a file held unshared must fail and leave it as it is.
   EXPECT_FALSE(another.Open(path, Access::ReadWrite, Share::None, Disposition::CreateAlways));
   writer.Close();
-  EXPECT_EQ(Text(path), "hello");
+  EXPECT_EQ(testsupport::ReadText(path), "hello");
 }
 
 TEST(FileHandle, ReadOnlyFileRefusesWritingAndReplacementEvenForRoot) {
@@ -65,7 +60,7 @@ TEST(FileHandle, ReadOnlyFileRefusesWritingAndReplacementEvenForRoot) {
   EXPECT_FALSE(h.Open(path, Access::Write, Share::None, Disposition::CreateAlways));
   EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
   EXPECT_TRUE(h.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
-  EXPECT_EQ(Text(path), "data");
+  EXPECT_EQ(testsupport::ReadText(path), "data");
 }
 
 TEST(FileHandle, ReplacementIsANewFileThatLeavesOtherNamesAlone) {
@@ -77,9 +72,9 @@ TEST(FileHandle, ReplacementIsANewFileThatLeavesOtherNamesAlone) {
   EXPECT_EQ(h.Size().value(), 0u);
   ASSERT_TRUE(h.Write("new", 3));
   h.Close();
-  EXPECT_EQ(Text(dir.File("old")), "new");
+  EXPECT_EQ(testsupport::ReadText(dir.File("old")), "new");
   // The data behind the other name was neither truncated nor written.
-  EXPECT_EQ(Text(dir.File("second")), "old contents");
+  EXPECT_EQ(testsupport::ReadText(dir.File("second")), "old contents");
   // A directory is never removed to make room.
   fs::create_directory(dir.File("sub"));
   EXPECT_FALSE(h.Open(dir.File("sub"), Access::Write, Share::None, Disposition::CreateAlways));
@@ -129,7 +124,7 @@ TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
   EXPECT_EQ(platform::AppendConsuming(in, out, 1 << 20), platform::CopyResult::Done);
   EXPECT_EQ(in.Size().value(), 0u);
   out.Close();
-  EXPECT_EQ(Text(dir.File("dst")), "head" + data);
+  EXPECT_EQ(testsupport::ReadText(dir.File("dst")), "head" + data);
 
   // A target that cannot be written is the failing side; the source keeps
   // what was not copied.

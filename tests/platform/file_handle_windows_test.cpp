@@ -33,11 +33,6 @@ HANDLE Hold(const std::string& path, DWORD access, DWORD share) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string Text(const std::string& path) {
-  const auto bytes = testsupport::ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 TEST(FileHandleWindows, SharingModesOfOtherHandlesAreHonoured) {
   testsupport::TempDir dir;
   const auto path = dir.File("held.zip");
@@ -52,7 +47,7 @@ TEST(FileHandleWindows, SharingModesOfOtherHandlesAreHonoured) {
   EXPECT_FALSE(h.Open(path, Access::Write, Share::None, Disposition::CreateAlways));
   EXPECT_EQ(h.LastError(), platform::kErrorSharingViolation);
   ::CloseHandle(exclusive);
-  EXPECT_EQ(Text(path), "held");
+  EXPECT_EQ(testsupport::ReadText(path), "held");
 
   // A reader that shares reading only: our reader opens, our writer does not.
   const HANDLE reader = Hold(path, GENERIC_READ, FILE_SHARE_READ);
@@ -80,7 +75,7 @@ TEST(FileHandleWindows, ReadOnlyAttributeRefusesWritingUntilCleared) {
   EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
   EXPECT_FALSE(h.Open(path, Access::Write, Share::None, Disposition::CreateAlways));
   EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
-  EXPECT_EQ(Text(path), "program");
+  EXPECT_EQ(testsupport::ReadText(path), "program");
 
   // A copy carrying the attribute is made writable again.
   FileHandle source, copy;
