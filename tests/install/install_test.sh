@@ -74,6 +74,26 @@ check_program() {
   unzip -tq "$work/SETUP42.exe" >/dev/null || fail "unzip -t rejects the example package"
 }
 
+# dpkg itself installs the package into a root and database of our own (the
+# machine's are never touched), the program runs from the PATH, and removal
+# leaves nothing behind but dpkg's records.
+check_dpkg_install() {
+  local deb=$1 target=$work/dpkg-root
+  need dpkg
+  mkdir -p "$target/var/lib/dpkg/info" "$target/var/lib/dpkg/updates"
+  touch "$target/var/lib/dpkg/status"
+  dpkg_in_target() {
+    dpkg --root="$target" --force-not-root --force-depends --log=/dev/null "$@" \
+      >"$work/dpkg.log" 2>&1 || fail "dpkg $*: $(cat "$work/dpkg.log")"
+  }
+  dpkg_in_target -i "$deb"
+  PATH="$target/usr/bin:$PATH" check_program zipgraft
+  dpkg_in_target -r zipgraft
+  local left
+  left=$(find "$target" -path "$target/var/lib/dpkg" -prune -o \( -type f -o -type l \) -print)
+  [ -z "$left" ] || fail "left after removal: $left"
+}
+
 case $kind in
   tree)
     cmake --install "$build" --prefix "$work/prefix" >/dev/null
@@ -104,7 +124,7 @@ case $kind in
     fi
     check_file_list "$work/root" "usr/"
     check_man_page "$work/root/usr/share/man/man1/zipgraft.1"
-    check_program "$work/root/usr/bin/zipgraft"
+    check_dpkg_install "$deb"
     ;;
   *) fail "unknown kind '$kind'" ;;
 esac
