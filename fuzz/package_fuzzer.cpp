@@ -22,7 +22,7 @@
 
 #include "crypt/des_crypt.h"
 #include "fuzz_support.h"
-#include "fuzz_zip_writer.h"
+#include "zip_archive_builder.h"
 #include "package/tv_pkg.h"
 #include "platform/ascii.h"
 #include "platform/code_page.h"
@@ -125,14 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::optional<std::string> key;
   std::vector<uint8_t> stored(config.begin(), config.end());
   if ((flags & 1) != 0 && (key = KeyText(definition))) stored = Protect(config, *key);
-  std::vector<fuzzsupport::ZipMember> members = {
-      {kDefinitionMember, {definition.begin(), definition.end()}, deflate},
-      {"tv_data.xml", {packageData.begin(), packageData.end()}, deflate},
-      {kConfigMember, stored, deflate}};
-  const uint32_t prefix = (flags & 8) != 0 ? kPrefixSize : 0;
-  std::vector<uint8_t> file(prefix, 0);
-  const std::vector<uint8_t> archive = fuzzsupport::BuildZip(members, prefix);
-  file.insert(file.end(), archive.begin(), archive.end());
+  const uint16_t method = deflate ? 8 : 0;
+  ziptest::Archive archive;
+  archive.members = {
+      ziptest::Make(kDefinitionMember, {definition.begin(), definition.end()}, method),
+      ziptest::Make("tv_data.xml", {packageData.begin(), packageData.end()}, method),
+      ziptest::Make(kConfigMember, {stored.begin(), stored.end()}, method)};
+  archive.shift = (flags & 8) != 0 ? kPrefixSize : 0;
+  const std::string built = std::string(archive.shift, '\0') + ziptest::Build(archive);
+  const std::vector<uint8_t> file(built.begin(), built.end());
   // Named as the package executable whose definition is kDefinitionMember.
   const std::string path = fuzzsupport::ScratchFile("SETUP42.exe");
   fuzzsupport::WriteWholeFile(path, file);
