@@ -18,10 +18,11 @@ using WriteObserver = std::function<void(std::span<const uint8_t>)>;
 
 class OutputBuffer {
  public:
-  // Large enough that a write costs little per byte, small enough that data
-  // read into it is still in the processor's cache when the observer sums it
-  // and the write copies it out; pages beyond what is used are never touched.
-  static constexpr std::size_t kDefaultCapacity = 256u << 10;
+  // Large enough that a write costs little per byte and the page cache takes
+  // it in large blocks, small enough that data read into it is still in the
+  // processor's cache when the observer sums it and the write copies it out;
+  // pages beyond what is used are never touched.
+  static constexpr std::size_t kDefaultCapacity = 1u << 20;
 
   OutputBuffer(platform::FileHandle& file, WriteObserver observer = {},
                std::size_t capacity = kDefaultCapacity);

@@ -115,20 +115,24 @@ TEST(FileHandle, PositionsSizesAndIdentity) {
 
 TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
   testsupport::TempDir dir;
-  const std::string data = testsupport::Pattern((3 << 20) + 12345);
-  testsupport::WriteFile(dir.File("src"), data);
-  testsupport::WriteFile(dir.File("dst"), std::string("head"));
+  // Pieces smaller than the copy buffer, and one piece that takes the buffer
+  // several times.
+  const std::string data = testsupport::Pattern((9 << 20) + 12345);
   FileHandle in, out;
-  ASSERT_TRUE(in.Open(dir.File("src"), Access::ReadWrite, Share::None, Disposition::OpenExisting));
-  ASSERT_TRUE(out.Open(dir.File("dst"), Access::Write, Share::None, Disposition::OpenExisting));
-  EXPECT_EQ(platform::AppendConsuming(in, out, 1 << 20), platform::CopyResult::Done);
-  EXPECT_EQ(in.Size().value(), 0u);
-  out.Close();
-  EXPECT_EQ(testsupport::ReadText(dir.File("dst")), "head" + data);
+  for (const uint64_t piece : {uint64_t{1} << 20, platform::kAppendPiece}) {
+    testsupport::WriteFile(dir.File("src"), data);
+    testsupport::WriteFile(dir.File("dst"), std::string("head"));
+    ASSERT_TRUE(in.Open(dir.File("src"), Access::ReadWrite, Share::None, Disposition::OpenExisting));
+    ASSERT_TRUE(out.Open(dir.File("dst"), Access::Write, Share::None, Disposition::OpenExisting));
+    EXPECT_EQ(platform::AppendConsuming(in, out, piece), platform::CopyResult::Done);
+    EXPECT_EQ(in.Size().value(), 0u);
+    in.Close();
+    out.Close();
+    EXPECT_EQ(testsupport::ReadText(dir.File("dst")), "head" + data) << piece;
+  }
 
   // A target that cannot be written is the failing side; the source keeps
   // what was not copied.
-  in.Close();
   testsupport::WriteFile(dir.File("src"), data);
   ASSERT_TRUE(in.Open(dir.File("src"), Access::ReadWrite, Share::None, Disposition::OpenExisting));
   ASSERT_TRUE(out.Open(dir.File("dst"), Access::Read, Share::Read, Disposition::OpenExisting));
