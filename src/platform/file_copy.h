@@ -17,10 +17,11 @@ enum class CopyResult { Done, ReadFailed, WriteFailed, Interrupted };
 // bytes: large enough to keep the disk busy, small enough to notice an
 // interruption promptly and to hold little twice.
 //
-// The bytes pass through one buffer of a few MiB. On ext4 under Linux 6.18
-// that measured faster than copy_file_range, which moves page-sized pieces
-// through a pipe inside the kernel, while writes of whole MiB let the page
-// cache take them in large blocks.
+// The bytes pass through one buffer of 1 MiB. On ext4 under Linux 6.18 that
+// measured faster than copy_file_range, which moves page-sized pieces through
+// a pipe inside the kernel, while writes of a whole MiB let the page cache
+// take them in large blocks. The buffer is the size of the rewrite's, so it
+// takes the memory that one has just given back.
 inline constexpr uint64_t kAppendPiece = uint64_t{64} << 20;
 CopyResult AppendConsuming(FileHandle& from, FileHandle& to, uint64_t piece = kAppendPiece);
 
