@@ -16,13 +16,10 @@ class ByteReader {
     Seek(offset);
   }
 
-  uint8_t U8() { return static_cast<uint8_t>(Take(1)); }
   uint16_t U16() { return static_cast<uint16_t>(Take(2)); }
   uint32_t U32() { return static_cast<uint32_t>(Take(4)); }
-  uint64_t U64() { return Take(8); }
   // Record fields by their type, so that one field list serves reading and
   // writing (see ByteWriter::Field).
-  void Field(uint8_t& value) { value = U8(); }
   void Field(uint16_t& value) { value = U16(); }
   void Field(uint32_t& value) { value = U32(); }
   template <std::size_t kSize>
@@ -50,7 +47,6 @@ class ByteReader {
 
   bool Ok() const { return ok_; }
   std::size_t Offset() const { return offset_; }
-  std::size_t Remaining() const { return ok_ ? data_.size() - offset_ : 0; }
   bool Has(std::size_t count) const { return ok_ && count <= data_.size() - offset_; }
 
  private:

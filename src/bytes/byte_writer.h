@@ -20,25 +20,19 @@ class ByteWriter {
   explicit ByteWriter(std::vector<uint8_t>& growing)
       : data_(growing.data()), size_(growing.size()), offset_(growing.size()), vector_(&growing) {}
 
-  void U8(uint8_t value) { Put(value, 1); }
   void U16(uint16_t value) { Put(value, 2); }
   void U32(uint32_t value) { Put(value, 4); }
-  void U64(uint64_t value) { Put(value, 8); }
   // Record fields by their type (see ByteReader::Field).
-  void Field(const uint8_t& value) { U8(value); }
   void Field(const uint16_t& value) { U16(value); }
   void Field(const uint32_t& value) { U32(value); }
   template <std::size_t kSize>
   void Field(const char (&text)[kSize]) {
-    Bytes(text, kSize);
+    Bytes(std::span(reinterpret_cast<const uint8_t*>(text), kSize));
   }
   void Bytes(std::span<const uint8_t> data) {
     if (uint8_t* at = Room(data.size()); at != nullptr && !data.empty()) {
       std::memcpy(at, data.data(), data.size());
     }
-  }
-  void Bytes(const void* data, std::size_t count) {
-    Bytes(std::span<const uint8_t>(static_cast<const uint8_t*>(data), count));
   }
   void Zeros(std::size_t count) {
     if (uint8_t* at = Room(count); at != nullptr && count > 0) std::memset(at, 0, count);
