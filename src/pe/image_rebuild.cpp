@@ -13,19 +13,15 @@ namespace {
 
 constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable
 
-bool RvaInSection(uint32_t rva, const SectionHeader& s) {
-  return rva >= s.virtualAddress && rva - s.virtualAddress < s.MemorySize();
-}
-
 // True when nothing but the directories in `allowed` (and the certificate
 // table, which holds a file offset) refers to section s.
 bool OnlyReferencedBy(const PeImage& image, const SectionHeader& s, int allowed) {
-  if (RvaInSection(image.entryPoint, s)) return false;
+  if (s.Contains(image.entryPoint)) return false;
   for (std::size_t i = 0; i < image.directories.size(); ++i) {
     const auto index = static_cast<int>(i);
     const DataDirectory d = image.directories[i];
     if (index == allowed || index == kDirectorySecurity || d.rva == 0) continue;
-    if (RvaInSection(d.rva, s)) return false;
+    if (s.Contains(d.rva)) return false;
   }
   return true;
 }
@@ -123,17 +119,17 @@ void PutDirectory(bytes::ByteWriter& out, const PeImage& image, int index, DataD
   out.U32(d.size);
 }
 
-// The bytes behind the image, without a certificate table that lies among them.
-std::vector<uint8_t> Overlay(std::span<const uint8_t> file, const PeImage& image) {
+// Appends the bytes behind the image, without a certificate table that lies among them.
+void AppendOverlay(std::span<const uint8_t> file, const PeImage& image, std::vector<uint8_t>& out) {
   const uint64_t end = image.EndOfRawData();
-  if (end >= file.size()) return {};
-  std::vector<uint8_t> overlay(file.begin() + static_cast<std::ptrdiff_t>(end), file.end());
+  if (end >= file.size()) return;
+  auto overlay = file.subspan(static_cast<std::size_t>(end));
   const DataDirectory cert = image.Directory(kDirectorySecurity);
   if (cert.size != 0 && cert.rva >= end && cert.rva <= file.size() && cert.size <= file.size() - cert.rva) {
-    const auto from = overlay.begin() + static_cast<std::ptrdiff_t>(cert.rva - end);
-    overlay.erase(from, from + cert.size);
+    out.insert(out.end(), overlay.begin(), overlay.begin() + static_cast<std::ptrdiff_t>(cert.rva - end));
+    overlay = file.subspan(std::size_t{cert.rva} + cert.size);
   }
-  return overlay;
+  out.insert(out.end(), overlay.begin(), overlay.end());
 }
 
 // The new image from the plan: sections before the resource section are
@@ -239,7 +235,7 @@ void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, 
   if (relocs.rva != 0 && a.sections.size() == image.sections.size()) {
     for (std::size_t i = 0; i < a.sections.size(); ++i) {
       const SectionHeader& before = image.sections[i];
-      if (RvaInSection(relocs.rva, before)) {
+      if (before.Contains(relocs.rva)) {
         const uint32_t moved = relocs.rva - before.virtualAddress + a.sections[i].virtualAddress;
         PutDirectory(out, image, kDirectoryBaseReloc, {moved, relocs.size});
       }
@@ -260,44 +256,29 @@ std::optional<std::vector<uint8_t>> RebuildImage(std::span<const uint8_t> file, 
   // found by anyone; refusing beats reporting an update that is not there.
   if (!SectionsConsistent(image, file.size()) ||
       image.directories.size() <= kDirectoryResource) {
-    SetError(error, platform::kErrorInvalidData);
-    return std::nullopt;
+    return Fail(error, platform::kErrorInvalidData);
   }
   const auto probe = LayoutResources(leaves, 0);
-  if (!probe) {
-    SetError(error, platform::kErrorNotEnoughMemory);
-    return std::nullopt;
-  }
+  if (!probe) return Fail(error, platform::kErrorNotEnoughMemory);
   const auto plan = ChoosePlacement(image, file, probe->size());
-  if (!plan) {
-    SetError(error, kErrorInsufficientBuffer);
-    return std::nullopt;
-  }
+  if (!plan) return Fail(error, kErrorInsufficientBuffer);
   Assembly a;
   a.sections = image.sections;
   if (plan->placement == Placement::NewSection) {
     const uint64_t top = AddressBehind(image, image.sections);
-    if (top + probe->size() > 0xFFFFFFFFu) {
-      SetError(error, platform::kErrorInvalidData);
-      return std::nullopt;
-    }
+    if (top + probe->size() > 0xFFFFFFFFu) return Fail(error, platform::kErrorInvalidData);
     a.resourceRva = static_cast<uint32_t>(top);
   } else {
     a.resourceRva = image.sections[static_cast<std::size_t>(plan->section)].virtualAddress;
   }
   const auto resources = LayoutResources(leaves, a.resourceRva);
-  if (!resources) {
-    SetError(error, platform::kErrorNotEnoughMemory);
-    return std::nullopt;
-  }
+  if (!resources) return Fail(error, platform::kErrorNotEnoughMemory);
   PlaceResources(file, image, *plan, *resources, a);
   const uint64_t newEnd = a.out.size();
   if (!FitsAddressSpace(a.sections, image.sectionAlignment) || newEnd > 0xFFFFFFFFu) {
-    SetError(error, platform::kErrorInvalidData);
-    return std::nullopt;
+    return Fail(error, platform::kErrorInvalidData);
   }
-  const std::vector<uint8_t> overlay = Overlay(file, image);
-  a.out.insert(a.out.end(), overlay.begin(), overlay.end());
+  AppendOverlay(file, image, a.out);
   FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
   return std::move(a.out);
 }

@@ -3,6 +3,7 @@
 // errors come from platform/file_handle.h).
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/file_handle.h"
 
@@ -17,6 +18,12 @@ inline constexpr uint32_t kErrorResourceNameNotFound = 1814;
 // Stores code in *error when the caller asked for it.
 inline void SetError(uint32_t* error, uint32_t code) {
   if (error != nullptr) *error = code;
+}
+
+// A failed step of a function returning an optional: sets the error, gives nullopt.
+inline std::nullopt_t Fail(uint32_t* error, uint32_t code) {
+  SetError(error, code);
+  return std::nullopt;
 }
 
 }  // namespace pe

@@ -18,11 +18,6 @@ constexpr uint32_t kMaxDirectories = 16;
 
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
-std::optional<PeImage> Fail(uint32_t* error) {
-  SetError(error, platform::kErrorBadExeFormat);
-  return std::nullopt;
-}
-
 // The optional header's fields in their order; the offsets of those a
 // rebuild rewrites are noted as they pass.
 void ReadOptionalFields(bytes::ByteReader& in, PeImage& image) {
@@ -84,10 +79,10 @@ std::string SectionHeader::Name() const {
 
 std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> file, uint32_t* error) {
   bytes::ByteReader in(file);
-  if (in.U16() != kMzSignature) return Fail(error);
+  if (in.U16() != kMzSignature) return Fail(error, platform::kErrorBadExeFormat);
   in.Seek(kDosNewHeaderField);
   in.Seek(in.U32());
-  if (in.U32() != kPeSignature || !in.Ok()) return Fail(error);
+  if (in.U32() != kPeSignature || !in.Ok()) return Fail(error, platform::kErrorBadExeFormat);
   PeImage image;
   // The file header: machine, section count, time stamp, symbol table,
   // symbol count, optional header size, characteristics.
@@ -100,11 +95,11 @@ std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> file, uint32_t* e
   in.Skip(4);
   const uint16_t optionalSize = in.U16();
   in.Skip(2);
-  if (!in.Ok() || !in.Has(optionalSize)) return Fail(error);
+  if (!in.Ok() || !in.Has(optionalSize)) return Fail(error, platform::kErrorBadExeFormat);
   image.sectionTableOffset = static_cast<uint32_t>(in.Offset() + optionalSize);
   if (!ReadOptionalHeader(in, optionalSize, image) ||
       !ReadSections(bytes::ByteReader(file, image.sectionTableOffset), sectionCount, image)) {
-    return Fail(error);
+    return Fail(error, platform::kErrorBadExeFormat);
   }
   return image;
 }
@@ -116,10 +111,7 @@ DataDirectory PeImage::Directory(int index) const {
 
 int PeImage::SectionOfRva(uint32_t rva) const {
   for (std::size_t i = 0; i < sections.size(); ++i) {
-    const SectionHeader& s = sections[i];
-    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.MemorySize()) {
-      return static_cast<int>(i);
-    }
+    if (sections[i].Contains(rva)) return static_cast<int>(i);
   }
   return -1;
 }

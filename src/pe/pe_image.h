@@ -34,6 +34,9 @@ struct SectionHeader {
   // the virtual size is zero.
   uint32_t MemorySize() const { return virtualSize != 0 ? virtualSize : rawSize; }
   uint64_t RawEnd() const { return uint64_t{rawPointer} + rawSize; }
+  bool Contains(uint32_t rva) const {
+    return rva >= virtualAddress && rva - virtualAddress < MemorySize();
+  }
 
   // The header's fields in record order, for reading and for writing.
   template <class Io, class Self>

@@ -135,18 +135,14 @@ std::optional<std::vector<ResourceLeaf>> ReadResources(const PeImage& image,
   const uint32_t rva = image.Directory(kDirectoryResource).rva;
   const int index = image.SectionOfRva(rva);
   const auto start = image.RvaToOffset(rva, kTableHeaderSize, file.size());
-  if (index < 0 || !start) {
-    SetError(error, platform::kErrorInvalidData);
-    return std::nullopt;
-  }
+  if (index < 0 || !start) return Fail(error, platform::kErrorInvalidData);
   const SectionHeader& section = image.sections[static_cast<std::size_t>(index)];
   const uint64_t sectionEnd = std::min<uint64_t>(
       {section.RawEnd(), uint64_t{section.rawPointer} + section.MemorySize(), file.size()});
   const std::span<const uint8_t> directory =
       file.subspan(*start, static_cast<std::size_t>(sectionEnd - *start));
   if (!TreeReader(image, file, directory).Read(leaves)) {
-    SetError(error, platform::kErrorInvalidData);
-    return std::nullopt;
+    return Fail(error, platform::kErrorInvalidData);
   }
   return leaves;
 }
