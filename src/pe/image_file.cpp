@@ -14,29 +14,16 @@ constexpr uint64_t kMaxImageFile = uint64_t{1} << 31;
 }  // namespace
 
 ImageFile::ImageFile(platform::FileHandle& file, std::vector<uint8_t> bytes)
-    : file_(&file), bytes_(std::move(bytes)) {}
-
-ImageFile::ImageFile(ImageFile&&) noexcept = default;
-ImageFile& ImageFile::operator=(ImageFile&&) noexcept = default;
-ImageFile::~ImageFile() = default;
+    : file_(&file), bytes_(std::move(bytes)), headers_(PeImage::Parse(bytes_, nullptr)) {}
 
 std::optional<std::vector<uint8_t>> ImageFile::ReadWhole(platform::FileHandle& file,
                                                          uint32_t* error) {
   const auto size = file.Size();
-  if (!size) {
-    SetError(error, platform::kErrorReadFault);
-    return std::nullopt;
-  }
-  if (*size > kMaxImageFile) {
-    SetError(error, platform::kErrorNotEnoughMemory);
-    return std::nullopt;
-  }
+  if (!size) return Fail(error, platform::kErrorReadFault);
+  if (*size > kMaxImageFile) return Fail(error, platform::kErrorNotEnoughMemory);
   std::vector<uint8_t> bytes(static_cast<std::size_t>(*size));
   const auto got = file.ReadAt(0, bytes.data(), bytes.size());
-  if (!got || *got != bytes.size()) {
-    SetError(error, platform::kErrorReadFault);
-    return std::nullopt;
-  }
+  if (!got || *got != bytes.size()) return Fail(error, platform::kErrorReadFault);
   return bytes;
 }
 
@@ -46,8 +33,7 @@ std::optional<ImageFile> ImageFile::Open(const std::string& path, bool writable,
   if (!file->Open(path, writable ? platform::Access::ReadWrite : platform::Access::Read,
                   writable ? platform::Share::None : platform::Share::Read,
                   platform::Disposition::OpenExisting)) {
-    SetError(error, file->LastError());
-    return std::nullopt;
+    return Fail(error, file->LastError());
   }
   auto bytes = ReadWhole(*file, error);
   if (!bytes) return std::nullopt;
@@ -57,11 +43,7 @@ std::optional<ImageFile> ImageFile::Open(const std::string& path, bool writable,
 }
 
 const PeImage* ImageFile::Headers(uint32_t* error) const {
-  if (!parsed_) {
-    headers_ = PeImage::Parse(bytes_, &headersError_);
-    parsed_ = true;
-  }
-  if (!headers_) SetError(error, headersError_);
+  if (!headers_) SetError(error, platform::kErrorBadExeFormat);
   return headers_ ? &*headers_ : nullptr;
 }
 
@@ -72,8 +54,7 @@ bool ImageFile::WriteAll(std::span<const uint8_t> bytes) {
 bool ImageFile::Replace(std::vector<uint8_t> bytes, uint32_t* error) {
   if (WriteAll(bytes)) {
     bytes_ = std::move(bytes);
-    headers_.reset();
-    parsed_ = false;
+    headers_ = PeImage::Parse(bytes_, nullptr);
     return true;
   }
   SetError(error, file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault);

@@ -1,6 +1,6 @@
 #pragma once
 // One image file as a value: its bytes, read once, with its headers parsed
-// on first use; queried and rebuilt in memory, and written back once,
+// from them; queried and rebuilt in memory, and written back once,
 // through the handle that holds the file.
 
 #include <cstdint>
@@ -28,10 +28,6 @@ class ImageFile {
   static std::optional<std::vector<uint8_t>> ReadWhole(platform::FileHandle& file,
                                                       uint32_t* error);
 
-  ImageFile(ImageFile&&) noexcept;
-  ImageFile& operator=(ImageFile&&) noexcept;
-  ~ImageFile();
-
   std::span<const uint8_t> Bytes() const { return bytes_; }
   // The headers; null with *error (193) when the bytes are not an image.
   const PeImage* Headers(uint32_t* error) const;
@@ -49,9 +45,7 @@ class ImageFile {
   std::unique_ptr<platform::FileHandle> owned_;
   platform::FileHandle* file_;
   std::vector<uint8_t> bytes_;
-  mutable std::optional<PeImage> headers_;
-  mutable uint32_t headersError_ = 0;
-  mutable bool parsed_ = false;
+  std::optional<PeImage> headers_;
   bool damaged_ = false;
 };
 
