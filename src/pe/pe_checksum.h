@@ -23,7 +23,6 @@ class PeChecksum {
 
  private:
   void AddPlain(std::span<const uint8_t> bytes);
-  void AddZeros(uint64_t count);
 
   uint64_t field_;
   uint64_t length_ = 0;
