@@ -67,7 +67,7 @@ bool ReadVersionStrings(const pe::ImageFile& image,
     uint32_t length = 0;
     if (VerQueryValue(block, std::u16string(u"\\StringFileInfo\\040904b0\\") + key, &value,
                       &length)) {
-      map.InsertIfAbsent(key, ValueText(block, value));
+      map.try_emplace(key, ValueText(block, value));
     }
   }
   return found;

@@ -60,17 +60,17 @@ bool WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) 
 
 void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
                            std::u16string_view version, std::u16string_view passString) {
-  map.InsertIfAbsent(u"PrivateBuild", std::u16string(passString));
+  map.try_emplace(u"PrivateBuild", passString);
   std::u16string comment = u"Created using ";
-  comment += map.GetOrAddEmpty(u"InternalName");
+  comment += map[u"InternalName"];
   comment += u" version ";
-  comment += map.GetOrAddEmpty(u"FileVersion");
-  map.Replace(u"Comments", comment);
+  comment += map[u"FileVersion"];
+  map.insert_or_assign(u"Comments", comment);
   std::u16string label = std::u16string(name) + u" Package";
-  map.Replace(u"ProductName", label);
-  map.Replace(u"FileDescription", label);
-  map.Replace(u"ProductVersion", std::u16string(version));
-  map.Replace(u"FileVersion", std::u16string(version));
+  map.insert_or_assign(u"ProductName", label);
+  map.insert_or_assign(u"FileDescription", label);
+  map.insert_or_assign(u"ProductVersion", std::u16string(version));
+  map.insert_or_assign(u"FileVersion", std::u16string(version));
 }
 
 bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPath,

@@ -38,8 +38,8 @@ std::array<uint8_t, kFixedRecordSize> SampleRecord() {
 
 TEST(VersionBlock, MatchesHandComputedBytes) {
   VersionStringMap map;
-  map.InsertIfAbsent(u"PrivateBuild", u"");
-  map.InsertIfAbsent(u"CompanyName", u"AB");
+  map.try_emplace(u"PrivateBuild", u"");
+  map.try_emplace(u"CompanyName", u"AB");
   auto record = SampleRecord();
   auto block = BuildVersionInfoBlock(record, map);
   ASSERT_TRUE(block);
@@ -71,7 +71,7 @@ TEST(VersionBlock, LaysOutEveryStringOnFourByteBoundaries) {
                                  u"OriginalFileName", u"PrivateBuild", u"ProductName",
                                  u"ProductVersion", u"X"};
   std::size_t valueLength = 0;
-  for (const auto& key : keys) map.InsertIfAbsent(key, std::u16string(valueLength++, u'v'));
+  for (const auto& key : keys) map.try_emplace(key, std::u16string(valueLength++, u'v'));
   auto record = SampleRecord();
   auto block = BuildVersionInfoBlock(record, map);
   ASSERT_TRUE(block);
@@ -111,23 +111,23 @@ TEST(VersionBlock, RefusesLengthsBeyondSixteenBits) {
   // One String "K" of 12 + 2(v+1) bytes: v = 32649 makes the block exactly
   // 65532 bytes, far beyond a fixed 8 KiB buffer; two more characters overflow.
   VersionStringMap largest;
-  largest.InsertIfAbsent(u"K", std::u16string(32649, u'x'));
+  largest.try_emplace(u"K", std::u16string(32649, u'x'));
   auto block = BuildVersionInfoBlock(record, largest);
   ASSERT_TRUE(block);
   EXPECT_EQ(block->size(), 65532u);
   EXPECT_EQ(Le16(*block, 0), 65532u);
 
   VersionStringMap tooLarge;
-  tooLarge.InsertIfAbsent(u"K", std::u16string(32651, u'x'));
+  tooLarge.try_emplace(u"K", std::u16string(32651, u'x'));
   EXPECT_FALSE(BuildVersionInfoBlock(record, tooLarge));
 
   VersionStringMap oneHuge;
-  oneHuge.InsertIfAbsent(u"K", std::u16string(70000, u'x'));
+  oneHuge.try_emplace(u"K", std::u16string(70000, u'x'));
   EXPECT_FALSE(BuildVersionInfoBlock(record, oneHuge));
 
   // Each String fits on its own; together they do not.
   VersionStringMap many;
-  for (char16_t c = u'a'; c < u'e'; ++c) many.InsertIfAbsent(std::u16string(1, c), std::u16string(10000, c));
+  for (char16_t c = u'a'; c < u'e'; ++c) many.try_emplace(std::u16string(1, c), std::u16string(10000, c));
   EXPECT_FALSE(BuildVersionInfoBlock(record, many));
 }
 

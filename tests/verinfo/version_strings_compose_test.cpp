@@ -16,8 +16,8 @@ Entries Contents(const VersionStringMap& map) { return Entries(map.begin(), map.
 TEST(VersionStringMap, OrdersByCodeUnitsAndKeepsFirstInsert) {
   VersionStringMap map;
   for (const char16_t* key : {u"ProductName", u"PrivateBuild", u"CompanyName", u"Comments", u"comments", u"Z"})
-    map.InsertIfAbsent(key, key);
-  map.InsertIfAbsent(u"Z", u"second");
+    map.try_emplace(key, key);
+  map.try_emplace(u"Z", u"second");
   EXPECT_EQ(Contents(map), (Entries{{u"Comments", u"Comments"}, {u"CompanyName", u"CompanyName"},
                                     {u"PrivateBuild", u"PrivateBuild"}, {u"ProductName", u"ProductName"},
                                     {u"Z", u"Z"}, {u"comments", u"comments"}}));
@@ -25,11 +25,11 @@ TEST(VersionStringMap, OrdersByCodeUnitsAndKeepsFirstInsert) {
 
 TEST(ComposeVersionStrings, KeepsStubStringsAndAddsThePackages) {
   VersionStringMap map;
-  map.InsertIfAbsent(u"InternalName", u"stubprog");
-  map.InsertIfAbsent(u"FileVersion", u"1.2.0.5");
-  map.InsertIfAbsent(u"CompanyName", u"Stub Maker");
-  map.InsertIfAbsent(u"ProductName", u"Stub");
-  map.InsertIfAbsent(u"Comments", u"old comment");
+  map.try_emplace(u"InternalName", u"stubprog");
+  map.try_emplace(u"FileVersion", u"1.2.0.5");
+  map.try_emplace(u"CompanyName", u"Stub Maker");
+  map.try_emplace(u"ProductName", u"Stub");
+  map.try_emplace(u"Comments", u"old comment");
   ComposeVersionStrings(map, u"Sound Driver", u"1.00.0.12", u"secret");
   EXPECT_EQ(Contents(map), (Entries{{u"Comments", u"Created using stubprog version 1.2.0.5"},
                                     {u"CompanyName", u"Stub Maker"},

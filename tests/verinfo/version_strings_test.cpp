@@ -67,7 +67,7 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
     int language = dump.FixedRecordHex(0).empty() ? 1033 : 0;
     if (dump.FixedRecordHex(language).empty()) language = dump.fixedRecords.front().first;
     EXPECT_EQ(ToHex(record.data(), record.size()), dump.FixedRecordHex(language));
-    EXPECT_EQ(map.Size(), row.count);
+    EXPECT_EQ(map.size(), row.count);
     EXPECT_EQ(Utf8(map), ExpectedFromPefile(dump));
   }
 }
@@ -80,7 +80,7 @@ TEST(ReadVersionStrings, WithoutVersionInformationFailsAndLeavesRecord) {
     record.fill(0xCC);
     VersionStringMap map;
     EXPECT_FALSE(ReadVersionStrings(pe::ImageFile(none, bytes), record, map)) << bytes.size();
-    EXPECT_TRUE(map.Empty());
+    EXPECT_TRUE(map.empty());
     for (uint8_t b : record) ASSERT_EQ(b, 0xCC);
   }
 }
@@ -88,12 +88,12 @@ TEST(ReadVersionStrings, WithoutVersionInformationFailsAndLeavesRecord) {
 TEST(ReadVersionStrings, KeepsValuesAlreadyInTheMap) {
   std::array<uint8_t, kFixedRecordSize> record;
   VersionStringMap map;
-  map.InsertIfAbsent(u"InternalName", u"mine");
+  map.try_emplace(u"InternalName", u"mine");
   auto image = petest::OpenImage(StubPath("stub64_full"));
   ASSERT_TRUE(image);
   ASSERT_TRUE(ReadVersionStrings(*image, record, map));
-  EXPECT_EQ(*map.Find(u"InternalName"), u"mine");
-  EXPECT_EQ(*map.Find(u"FileVersion"), u"1.2.0.5");
+  EXPECT_EQ(map.at(u"InternalName"), u"mine");
+  EXPECT_EQ(map.at(u"FileVersion"), u"1.2.0.5");
 }
 
 // A composed block written into an image reads back whole. A String's text
@@ -102,10 +102,10 @@ TEST(ReadVersionStrings, ReadsBackAComposedBlock) {
   std::array<uint8_t, kFixedRecordSize> record;
   for (std::size_t i = 0; i < record.size(); ++i) record[i] = uint8_t(i * 7);
   VersionStringMap map;
-  map.InsertIfAbsent(u"InternalName", u"abc");
-  map.InsertIfAbsent(u"OriginalFileName", u"a.exe");
-  map.InsertIfAbsent(u"PrivateBuild", u"");
-  map.InsertIfAbsent(u"ProductName", u"P\u00E9 Package");
+  map.try_emplace(u"InternalName", u"abc");
+  map.try_emplace(u"OriginalFileName", u"a.exe");
+  map.try_emplace(u"PrivateBuild", u"");
+  map.try_emplace(u"ProductName", u"P\u00E9 Package");
   auto block = BuildVersionInfoBlock(record, map);
   ASSERT_TRUE(block);
   const std::u16string key = u"InternalName";
