@@ -50,6 +50,14 @@ void AddAndEnter(XmlBuildState& state, std::unique_ptr<CTrvXMLNode> node, std::s
   state.current = added;
 }
 
+// Converts a piece of character data into state.piece and counts it, with
+// the nodes it makes; false when that goes over a bound.
+bool TakePiece(XmlBuildState& state, const XML_Char* chars, std::size_t count, std::size_t nodes) {
+  state.piece.clear();
+  platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
+  return Charge(state, nodes, state.piece.size());
+}
+
 void LeaveCurrent(XmlBuildState& state) {
   if (state.current->GetParent() == nullptr) return;
   state.current = state.current->GetParent();
@@ -67,7 +75,7 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
       units += list.emplace_back(ToUtf16(attributes[i])).size();
     }
     AddAndEnter(state,
-                std::make_unique<CTrvXMLNode>(std::move(wideName), std::move(list), XMLNODE_ELEMENT),
+                std::make_unique<CTrvXMLNode>(XMLNODE_ELEMENT, std::move(wideName), std::move(list)),
                 units);
   });
 }
@@ -80,8 +88,7 @@ void XMLCALL OnStartCdata(void* userData) {
   Guarded(userData, [](XmlBuildState& state) {
     state.acceptText = true;
     state.inCdata = true;
-    AddAndEnter(state, std::make_unique<CTrvXMLNode>(u"#CDATA", std::vector<std::u16string>{},
-                                                     XMLNODE_TEXT), 0);
+    AddAndEnter(state, std::make_unique<CTrvXMLNode>(XMLNODE_TEXT, u"#CDATA"), 0);
   });
 }
 
@@ -103,20 +110,14 @@ void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t coun
       state.acceptText = false;
       return;
     }
-    state.piece.clear();
-    platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
-    if (!Charge(state, 1, state.piece.size())) return;
-    auto node =
-        std::make_unique<CTrvXMLNode>(u"#TEXT", std::vector<std::u16string>{}, XMLNODE_TEXT);
-    node->SetText(state.piece.data(), state.piece.size());
+    if (!TakePiece(state, chars, count, 1)) return;
+    auto node = std::make_unique<CTrvXMLNode>(XMLNODE_TEXT, u"#TEXT");
+    node->SetText(state.piece);
     state.lastText = node.get();
     state.current->AddChild(node.release());
     state.firstChunk = false;
-  } else if (!blank && state.lastText != nullptr) {
-    state.piece.clear();
-    platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, count));
-    if (!Charge(state, 0, state.piece.size())) return;
-    state.lastText->AppendText(state.piece.data(), state.piece.size());
+  } else if (!blank && state.lastText != nullptr && TakePiece(state, chars, count, 0)) {
+    state.lastText->AppendText(state.piece);
   }
 }
 
@@ -125,10 +126,7 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* chars, int count) {
   Guarded(userData, [&](XmlBuildState& state) {
     const auto size = static_cast<std::size_t>(count);
     if (state.inCdata) {
-      state.piece.clear();
-      platform::AppendUtf8AsUtf16(state.piece, std::string_view(chars, size));
-      if (!Charge(state, 0, state.piece.size())) return;
-      state.current->AppendText(state.piece.data(), state.piece.size());
+      if (TakePiece(state, chars, size, 0)) state.current->AppendText(state.piece);
     } else if (state.acceptText) {
       TakeTextPiece(state, chars, size);
     }

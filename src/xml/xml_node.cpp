@@ -11,17 +11,7 @@ bool NameEquals(const CTrvXMLNode* node, const char16_t* name) {
 
 }  // namespace
 
-CTrvXMLNode::CTrvXMLNode(const char16_t* name, const char16_t* const* attributes, int32_t kind)
-    : kind(kind), name(name != nullptr ? name : u"") {
-  if (attributes == nullptr) return;
-  for (std::size_t i = 0; attributes[i] != nullptr && attributes[i + 1] != nullptr; i += 2) {
-    this->attributes.emplace_back(attributes[i]);
-    this->attributes.emplace_back(attributes[i + 1]);
-  }
-}
-
-CTrvXMLNode::CTrvXMLNode(std::u16string name, std::vector<std::u16string> attributes,
-                         int32_t kind)
+CTrvXMLNode::CTrvXMLNode(int32_t kind, std::u16string name, std::vector<std::u16string> attributes)
     : kind(kind), name(std::move(name)), attributes(std::move(attributes)) {
   if (this->attributes.size() % 2 != 0) this->attributes.pop_back();
 }
@@ -83,11 +73,7 @@ bool CTrvXMLNode::AddChild(CTrvXMLNode* child) {
   return true;
 }
 
-void CTrvXMLNode::SetText(const char16_t* chars, std::size_t count) {
-  text.emplace(chars != nullptr ? chars : u"", chars != nullptr ? count : 0);
-}
-
-void CTrvXMLNode::AppendText(const char16_t* chars, std::size_t count) {
+void CTrvXMLNode::AppendText(std::u16string_view chars) {
   if (!text) text.emplace();
-  if (chars != nullptr) text->append(chars, count);
+  text->append(chars);
 }

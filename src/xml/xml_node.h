@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum XmlNodeKind : int32_t {
@@ -16,10 +17,8 @@ enum XmlNodeKind : int32_t {
 
 class CTrvXMLNode {
  public:
-  // attributes: null, or a null-terminated array of alternating names and values.
-  CTrvXMLNode(const char16_t* name, const char16_t* const* attributes, int32_t kind);
   // attributes: name, value, name, value, ... (an odd trailing name is dropped).
-  CTrvXMLNode(std::u16string name, std::vector<std::u16string> attributes, int32_t kind);
+  CTrvXMLNode(int32_t kind, std::u16string name, std::vector<std::u16string> attributes = {});
   virtual ~CTrvXMLNode();
   CTrvXMLNode(const CTrvXMLNode&) = delete;
   CTrvXMLNode& operator=(const CTrvXMLNode&) = delete;
@@ -45,10 +44,10 @@ class CTrvXMLNode {
 
   // Takes ownership of child and puts it at the head of the child list.
   bool AddChild(CTrvXMLNode* child);
-  // Replaces the text with a copy of the first count units of chars.
-  void SetText(const char16_t* chars, std::size_t count);
-  // Appends count units of chars to the text (making it when there is none).
-  void AppendText(const char16_t* chars, std::size_t count);
+  // Replaces the text with a copy of chars.
+  void SetText(std::u16string_view chars) { text.emplace(chars); }
+  // Appends chars to the text (making it when there is none).
+  void AppendText(std::u16string_view chars);
 
  private:
   const char16_t* AttributeAt(int index, int part) const;

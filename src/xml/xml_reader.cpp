@@ -4,7 +4,6 @@
 
 #include <clocale>
 #include <string_view>
-#include <vector>
 
 #include "xml/compare_no_case.h"
 #include "xml/xml_build_state.h"
@@ -22,17 +21,14 @@ using ParserPtr = std::unique_ptr<XML_ParserStruct, ParserFree>;
 
 CTrvXMLReader::CTrvXMLReader() { Reset(); }
 
-CTrvXMLReader::~CTrvXMLReader() { Clear(); }
-
 void CTrvXMLReader::Clear() {
   root.reset();
   loaded = false;
 }
 
 void CTrvXMLReader::Reset() {
-  if (loaded || root) Clear();
-  root = std::make_unique<CTrvXMLNode>(u"#DOCROOT", std::vector<std::u16string>{},
-                                       XMLNODE_ELEMENT);
+  loaded = false;
+  root = std::make_unique<CTrvXMLNode>(XMLNODE_ELEMENT, u"#DOCROOT");
   std::setlocale(LC_ALL, "");
 }
 

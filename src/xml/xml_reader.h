@@ -10,7 +10,6 @@
 class CTrvXMLReader {
  public:
   CTrvXMLReader();
-  virtual ~CTrvXMLReader();
   CTrvXMLReader(const CTrvXMLReader&) = delete;
   CTrvXMLReader& operator=(const CTrvXMLReader&) = delete;
 
