@@ -11,26 +11,29 @@ namespace {
 
 constexpr char16_t kPackageDataMember[] = u"tv_data.xml";
 
-int ParseDocument(CTrvXMLReader& reader, const std::vector<uint8_t>& bytes) {
+// Parses the member memberName into reader; false when it is missing or
+// cannot be read or parsed.
+bool LoadDocument(trvzip::ZIP_File& archive, const char16_t* memberName, uint64_t archiveSize,
+                  CTrvXMLReader& reader) {
+  trvzip::ZIP_FileEntry* entry = archive.FindEntry(memberName);
+  if (entry == nullptr) return false;
+  const auto bytes = ExtractMember(*entry, archiveSize);
   // Members are capped far below the parser's signed 32-bit length.
   static_assert(kMaxMemberSize <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max()));
-  return reader.Parse(bytes.data(), static_cast<int32_t>(bytes.size()));
+  return bytes && reader.Parse(bytes->data(), static_cast<int32_t>(bytes->size())) == 0;
 }
 
 }  // namespace
 
 TVPkg::TVPkg() { Reset(); }
 
-TVPkg::~TVPkg() { Reset(); }
-
-bool TVPkg::Reset() {
+void TVPkg::Reset() {
   configBytes.reset();
   language = kDefaultLanguage;
   config = PackageConfiguration{};
   archivePath.clear();
   packageData.Clear();
   definition.Clear();
-  return true;
 }
 
 bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* newLanguage) {
@@ -43,32 +46,17 @@ bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* n
   if (archive.Open(path, true) != trvzip::kZipOk) return false;
   // The whole file the archive is in bounds the sizes its members declare.
   const uint64_t archiveSize = archive.GetFileSize();
-  if (!LoadDefinition(archive, memberName, archiveSize)) return false;
+  if (!LoadDocument(archive, memberName, archiveSize, definition)) return false;
 
+  // Only package data that names a configuration brings a configuration file.
   bool result = true;
-  if (LoadPackageData(archive, archiveSize)) {
-    result = LoadConfigFile(archive, archiveSize) != ConfigOutcome::Failed;
+  if (LoadDocument(archive, kPackageDataMember, archiveSize, packageData) &&
+      ReadConfiguration(config)) {
+    result = LoadConfigFile(archive, archiveSize);
   }
   if (result) archivePath = path;
   archive.Close();
   return result;
-}
-
-bool TVPkg::LoadDefinition(trvzip::ZIP_File& archive, const char16_t* memberName,
-                           uint64_t archiveSize) {
-  trvzip::ZIP_FileEntry* entry = archive.FindEntry(memberName);
-  if (entry == nullptr) return false;
-  const auto bytes = ExtractMember(*entry, archiveSize);
-  return bytes && ParseDocument(definition, *bytes) == 0;
-}
-
-// True when the package data was read and names a configuration.
-bool TVPkg::LoadPackageData(trvzip::ZIP_File& archive, uint64_t archiveSize) {
-  trvzip::ZIP_FileEntry* entry = archive.FindEntry(kPackageDataMember);
-  if (entry == nullptr) return false;
-  const auto bytes = ExtractMember(*entry, archiveSize);
-  if (!bytes || ParseDocument(packageData, *bytes) != 0) return false;
-  return ReadConfiguration(config);
 }
 
 bool TVPkg::HasPayload(const char* path, const char16_t* newLanguage) {
@@ -77,23 +65,22 @@ bool TVPkg::HasPayload(const char* path, const char16_t* newLanguage) {
   return Load(path, member.c_str(), newLanguage);
 }
 
-const char16_t* TVPkg::GetFileName() const {
+// The named child of the definition's trv_package element; null when either is missing.
+CTrvXMLNode* TVPkg::DefinitionElement(const char16_t* name) const {
   CTrvXMLNode* package = definition.FindElement(nullptr, u"trv_package");
-  if (package == nullptr) return nullptr;
-  return ElementText(definition.FindElement(package, u"filename"));
+  return package != nullptr ? definition.FindElement(package, name) : nullptr;
 }
 
+const char16_t* TVPkg::GetFileName() const { return ElementText(DefinitionElement(u"filename")); }
+
 const char16_t* TVPkg::GetVersion() const {
-  CTrvXMLNode* package = definition.FindElement(nullptr, u"trv_package");
-  if (package == nullptr) return nullptr;
-  CTrvXMLNode* version = definition.FindElement(package, u"version");
+  CTrvXMLNode* version = DefinitionElement(u"version");
   return version != nullptr ? version->GetAttribute(u"value") : nullptr;
 }
 
 const char16_t* TVPkg::GetName() const {
   if (!definition.IsLoaded()) return nullptr;
-  CTrvXMLNode* package = definition.FindElement(nullptr, u"trv_package");
-  CTrvXMLNode* names = package ? definition.FindElement(package, u"name") : nullptr;
+  CTrvXMLNode* names = DefinitionElement(u"name");
   CTrvXMLNode* found =
       names ? definition.FindElement(names, u"name_xlate", u"lang", language.c_str()) : nullptr;
   // English is the fallback; without a name list the top level is searched.

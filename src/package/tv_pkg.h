@@ -21,12 +21,11 @@ class ZIP_File;
 class TVPkg {
  public:
   TVPkg();
-  virtual ~TVPkg();
   TVPkg(const TVPkg&) = delete;
   TVPkg& operator=(const TVPkg&) = delete;
 
-  // Forgets everything loaded; the language returns to "en". Always true.
-  bool Reset();
+  // Forgets everything loaded; the language returns to "en".
+  void Reset();
   // Loads the package whose definition is the member memberName of the archive
   // at archivePath. language (may be null) replaces the current language.
   // false when the archive, the definition or a named configuration file
@@ -56,12 +55,9 @@ class TVPkg {
   const std::u16string& GetLanguage() const { return language; }
 
  private:
-  enum class ConfigOutcome { NoMember, Loaded, Failed };
-
-  bool LoadDefinition(trvzip::ZIP_File& archive, const char16_t* memberName,
-                      uint64_t archiveSize);
-  bool LoadPackageData(trvzip::ZIP_File& archive, uint64_t archiveSize);
-  ConfigOutcome LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize);
+  CTrvXMLNode* DefinitionElement(const char16_t* name) const;
+  // False when the configuration file is in the archive but cannot be read.
+  bool LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize);
   std::optional<std::vector<uint8_t>> Decipher(const std::vector<uint8_t>& text) const;
 
   CTrvXMLReader definition;

@@ -75,22 +75,16 @@ bool TVPkg::ReadConfiguration(PackageConfiguration& record) {
   return result;
 }
 
-TVPkg::ConfigOutcome TVPkg::LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize) {
+bool TVPkg::LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize) {
   // An empty name names no file, even in an archive holding a nameless member.
-  if (config.configFile.empty()) return ConfigOutcome::NoMember;
+  if (config.configFile.empty()) return true;
   trvzip::ZIP_FileEntry* entry = archive.FindEntry(config.configFile.c_str());
-  if (entry == nullptr) return ConfigOutcome::NoMember;
+  if (entry == nullptr) return true;
   auto bytes = ExtractMember(*entry, archiveSize);
-  if (!bytes) return ConfigOutcome::Failed;
+  if (!bytes) return false;
   configBytes.reset();
-  if (config.encrypt == 0) {
-    configBytes = std::move(*bytes);
-    return ConfigOutcome::Loaded;
-  }
-  auto plain = Decipher(*bytes);
-  if (!plain) return ConfigOutcome::Failed;
-  configBytes = std::move(*plain);
-  return ConfigOutcome::Loaded;
+  configBytes = config.encrypt == 0 ? std::move(bytes) : Decipher(*bytes);
+  return configBytes.has_value();
 }
 
 // Deciphers a protected configuration file; nullopt when there is no key text.
