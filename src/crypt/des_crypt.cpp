@@ -1,5 +1,7 @@
 #include "crypt/des_crypt.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "crypt/des_tables.h"
@@ -22,11 +24,7 @@ void SetBit(uint8_t* bytes, int n, int value) {
   }
 }
 
-bool HasOddParity(uint8_t b) {
-  int ones = 0;
-  for (; b != 0; b &= static_cast<uint8_t>(b - 1)) ++ones;
-  return (ones & 1) != 0;
-}
+bool HasOddParity(uint8_t b) { return std::popcount(b) % 2 != 0; }
 
 // Rotates the 28-bit half starting at bit `first` of the 56-bit key left by `places`.
 void RotateHalf(uint8_t cd[7], int first, int places) {
@@ -54,18 +52,9 @@ void Feistel(const uint8_t right[4], const uint8_t key[6], uint8_t out[4]) {
   DesCrypt::PermuteBits(des_tables::kPermutation, 32, substituted, out);
 }
 
-uint8_t DecodeHexPair(char high, char low) {
-  return static_cast<uint8_t>(HexDigitValue(high) * 16 + HexDigitValue(low));
-}
-
 }  // namespace
 
-bool HasOddParityByte(const uint8_t key[8]) {
-  for (int i = 0; i < 8; ++i) {
-    if (HasOddParity(key[i])) return true;
-  }
-  return false;
-}
+bool HasOddParityByte(const uint8_t key[8]) { return std::any_of(key, key + 8, HasOddParity); }
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -82,11 +71,7 @@ bool DesCrypt::MakeKey(const char* keyText, uint8_t key[8]) {
 }
 
 bool DesCrypt::SetKey(const uint8_t key[8]) {
-  if (!ignoreParity) {
-    for (int i = 0; i < 8; ++i) {
-      if (!HasOddParity(key[i])) return false;
-    }
-  }
+  if (!ignoreParity && !std::all_of(key, key + 8, HasOddParity)) return false;
   uint8_t cd[7];
   PermuteBits(des_tables::kPermutedChoice1, 56, key, cd);
   for (int round = 0; round < 16; ++round) {
@@ -131,7 +116,8 @@ void DesCrypt::DecryptHex(const char* text, std::vector<uint8_t>* result,
   if (result == nullptr) throw DesCryptException(kDesBadOutputMessage);
   std::vector<uint8_t> cipher(n / 2);
   for (std::size_t i = 0; i < cipher.size(); ++i) {
-    cipher[i] = DecodeHexPair(text[2 * i], text[2 * i + 1]);
+    cipher[i] =
+        static_cast<uint8_t>(HexDigitValue(text[2 * i]) * 16 + HexDigitValue(text[2 * i + 1]));
   }
   uint8_t reversed[16][6];
   for (int round = 0; round < 16; ++round) std::memcpy(reversed[round], roundKeys[15 - round], 6);

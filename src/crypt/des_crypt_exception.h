@@ -2,17 +2,19 @@
 // The one error type of the cipher layer: a fixed message text, copied byte
 // for byte when thrown and caught by value.
 
-namespace crypt_detail {
-inline constexpr unsigned kMessageSize = 1024;
-}
+#include <cstring>
 
 class DesCryptException {
  public:
+  static constexpr unsigned kMessageSize = 1024;
+
   // Copies text, cut to its first 1023 bytes; a null text gives an empty message.
-  explicit DesCryptException(const char* text);
+  explicit DesCryptException(const char* text) {
+    if (text != nullptr) std::memcpy(message, text, ::strnlen(text, sizeof message - 1));
+  }
   const char* GetMessage() const { return message; }
 
-  char message[crypt_detail::kMessageSize];
+  char message[kMessageSize] = {};
 };
 
 // Messages thrown by the hex and DES routines.
