@@ -126,7 +126,8 @@ void AppendOverlay(std::span<const uint8_t> file, const PeImage& image, std::vec
   auto overlay = file.subspan(static_cast<std::size_t>(end));
   const DataDirectory cert = image.Directory(kDirectorySecurity);
   if (cert.size != 0 && cert.rva >= end && cert.rva <= file.size() && cert.size <= file.size() - cert.rva) {
-    out.insert(out.end(), overlay.begin(), overlay.begin() + static_cast<std::ptrdiff_t>(cert.rva - end));
+    const auto before = overlay.first(static_cast<std::size_t>(cert.rva - end));
+    out.insert(out.end(), before.begin(), before.end());
     overlay = file.subspan(std::size_t{cert.rva} + cert.size);
   }
   out.insert(out.end(), overlay.begin(), overlay.end());

@@ -74,9 +74,8 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
     for (std::size_t i = 0; attributes != nullptr && attributes[i] != nullptr; ++i) {
       units += list.emplace_back(ToUtf16(attributes[i])).size();
     }
-    AddAndEnter(state,
-                std::make_unique<CTrvXMLNode>(XMLNODE_ELEMENT, std::move(wideName), std::move(list)),
-                units);
+    auto node = std::make_unique<CTrvXMLNode>(XMLNODE_ELEMENT, std::move(wideName), std::move(list));
+    AddAndEnter(state, std::move(node), units);
   });
 }
 
