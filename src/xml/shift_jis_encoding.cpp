@@ -1,6 +1,7 @@
 #include "xml/shift_jis_encoding.h"
 
-#include <cstddef>
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "platform/ascii.h"
@@ -8,6 +9,8 @@
 
 namespace {
 
+// One entry per byte: the character it stands for, -1 for a malformed byte,
+// -2 for the first byte of a two-byte sequence.
 constexpr std::array<int, 256> MakeShiftJisByteMap() {
   std::array<int, 256> map{};
   for (int b = 0; b < 256; ++b) {
@@ -29,17 +32,10 @@ bool IsShiftJisName(const XML_Char* name) {
          platform::EqualsNoCaseAscii(std::string_view(name), std::string_view("Shift_JIS"));
 }
 
-}  // namespace
+constexpr std::array<int, 256> kShiftJisByteMap = MakeShiftJisByteMap();
 
-const std::array<int, 256> ShiftJisByteMap = MakeShiftJisByteMap();
-
-int XMLCALL OnUnknownEncoding(void* /*handlerData*/, const XML_Char* name, XML_Encoding* info) {
-  if (info == nullptr || !IsShiftJisName(name)) return 0;
-  for (std::size_t i = 0; i < ShiftJisByteMap.size(); ++i) info->map[i] = ShiftJisByteMap[i];
-  info->convert = ConvertShiftJisPair;
-  return 1;
-}
-
+// The UTF-16 unit for the two bytes at bytes, or -1 when the pair is not a
+// code page 932 character of the Basic Multilingual Plane.
 int XMLCALL ConvertShiftJisPair(void* /*data*/, const char* bytes) {
   if (bytes == nullptr) return -1;
   const auto unit = platform::CodePageToWide(std::string_view(bytes, 2), platform::kCodePageShiftJis);
@@ -47,4 +43,13 @@ int XMLCALL ConvertShiftJisPair(void* /*data*/, const char* bytes) {
   // pair is not a character the parser can take from one sequence.
   if (!unit || unit->size() != 1 || ((*unit)[0] >= 0xD800 && (*unit)[0] <= 0xDFFF)) return -1;
   return (*unit)[0];
+}
+
+}  // namespace
+
+int XMLCALL OnUnknownEncoding(void* /*handlerData*/, const XML_Char* name, XML_Encoding* info) {
+  if (info == nullptr || !IsShiftJisName(name)) return 0;
+  std::copy(kShiftJisByteMap.begin(), kShiftJisByteMap.end(), info->map);
+  info->convert = ConvertShiftJisPair;
+  return 1;
 }

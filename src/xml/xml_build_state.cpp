@@ -99,6 +99,9 @@ void XMLCALL OnEndCdata(void* userData) {
   });
 }
 
+// Tab, line feed, 0x0B, 0x0C, carriage return and space.
+bool IsXmlBlank(char16_t unit) { return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D); }
+
 // Pieces of character data outside CDATA: text is kept only when it begins
 // right after a start tag, and later pieces only when they do not begin blank.
 void TakeTextPiece(XmlBuildState& state, const XML_Char* chars, std::size_t count) {
@@ -133,10 +136,6 @@ void XMLCALL OnCharacterData(void* userData, const XML_Char* chars, int count) {
 }
 
 }  // namespace
-
-bool IsXmlBlank(char16_t unit) {
-  return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D);
-}
 
 void InstallBuildHandlers(XmlBuildState& state) {
   XML_SetUserData(state.parser, &state);

@@ -34,9 +34,6 @@ struct XmlBuildState {
   bool refused = false;   // the document went over a bound; the parse fails
 };
 
-// True for tab, line feed, 0x0B, 0x0C, carriage return and space.
-bool IsXmlBlank(char16_t unit);
-
 // Registers the tree-building callbacks and the Shift-JIS handler on
 // state.parser, with state as user data.
 void InstallBuildHandlers(XmlBuildState& state);
