@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
-#include <vector>
 
+#include "package/tv_pkg.h"
 #include "pe/resource_update.h"
 #include "pe/version_resource.h"
 #include "platform/console.h"
@@ -31,29 +31,18 @@ bool WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) 
   const auto type = pe::ResourceName::Id(pe::kVersionResourceType);
   const auto name = pe::ResourceName::Id(pe::kVersionResourceName);
   pe::ResourceUpdate update;
-  if (!update.Begin(image, false)) {
-    PrintUpdateFailure(update.LastError());
-    return false;
-  }
-  bool updated = update.Update(type, name, kLanguageUsEnglish, block);
+  bool updated = update.Begin(image, false) && update.Update(type, name, kLanguageUsEnglish, block);
   // Readers prefer a language-neutral entry to 1033, so one left with the
   // stub's information would hide the package's.
-  if (updated) {
-    auto languages = update.Languages(type, name);
-    if (std::find(languages.begin(), languages.end(), kLanguageNeutral) != languages.end())
-      updated = update.Update(type, name, kLanguageNeutral, block);
+  if (updated && std::ranges::count(update.Languages(type, name), kLanguageNeutral) != 0) {
+    updated = update.Update(type, name, kLanguageNeutral, block);
   }
-  if (!updated) {
-    uint32_t code = update.LastError();
-    update.End(true);
-    PrintUpdateFailure(code);
-    return false;
-  }
-  if (!update.End(false)) {
-    PrintUpdateFailure(update.LastError());
-    return false;
-  }
-  return true;
+  if (updated && update.End(false)) return true;
+  // The failed step's code; the update, if still pending, is dropped.
+  const uint32_t code = update.LastError();
+  update.End(true);
+  PrintUpdateFailure(code);
+  return false;
 }
 
 }  // namespace
@@ -101,4 +90,10 @@ bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPa
     return false;
   }
   return WriteVersionResource(image, *block);
+}
+
+bool UpdateVersionResource(pe::ImageFile& image, const std::string& outputPath,
+                           const TVPkg& package, const char16_t* passString) {
+  return UpdateVersionResourceWith(image, outputPath, package.GetName(), package.GetVersion(),
+                                   passString);
 }
