@@ -64,14 +64,13 @@ bool ResourceUpdate::Update(const ResourceName& type, const ResourceName& name, 
   });
   if (data.empty()) {
     if (existing != leaves.end()) leaves.erase(existing);
-    lastError_ = platform::kErrorSuccess;
-    return true;
-  }
-  const std::vector<uint8_t>& copy = pending_->store.emplace_back(data.begin(), data.end());
-  if (existing != leaves.end()) {
-    existing->data = copy;  // the code page of the replaced resource stays
   } else {
-    leaves.push_back(ResourceLeaf{type, name, language, 0, copy});
+    const std::vector<uint8_t>& copy = pending_->store.emplace_back(data.begin(), data.end());
+    if (existing != leaves.end()) {
+      existing->data = copy;  // the code page of the replaced resource stays
+    } else {
+      leaves.push_back(ResourceLeaf{type, name, language, 0, copy});
+    }
   }
   lastError_ = platform::kErrorSuccess;
   return true;
