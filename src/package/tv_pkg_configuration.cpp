@@ -45,10 +45,8 @@ bool TVPkg::ReadConfiguration(PackageConfiguration& record) {
     configUi = packageData.FindElement(configuration, u"configui");
   }
 
-  CTrvXMLNode* uiFile = nullptr;
-  if (configUi != nullptr) {
-    uiFile = packageData.FindElement(configUi, u"filename", u"lang", language.c_str());
-  }
+  CTrvXMLNode* uiFile =
+      configUi ? packageData.FindElement(configUi, u"filename", u"lang", language.c_str()) : nullptr;
   // English is the fallback; without a configui element the top level is searched.
   if (uiFile == nullptr) uiFile = packageData.FindElement(configUi, u"filename", u"lang", kDefaultLanguage);
   if (const char16_t* text = ElementText(uiFile)) {
