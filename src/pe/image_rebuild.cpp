@@ -159,11 +159,6 @@ bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t secti
   });
 }
 
-void AppendPadded(std::vector<uint8_t>& out, std::span<const uint8_t> bytes, uint64_t size) {
-  out.insert(out.end(), bytes.begin(), bytes.end());
-  out.resize(out.size() + static_cast<std::size_t>(size - bytes.size()), 0);
-}
-
 void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const Plan& plan,
                     const std::vector<uint8_t>& resources, Assembly& a) {
   const uint32_t fa = image.fileAlignment;
@@ -178,27 +173,24 @@ void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const P
     s.virtualSize = std::max(s.virtualSize, static_cast<uint32_t>(resources.size()));
     return;
   }
+  // A new section starts empty behind the image's raw data, and then grows
+  // like the resource section that is the last one.
   if (plan.placement == Placement::NewSection) {
-    a.out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
-    a.out.resize(static_cast<std::size_t>(bytes::AlignUp(end, fa)), 0);
-    SectionHeader s;
+    SectionHeader& s = a.sections.emplace_back();
     std::copy_n(".rsrc", 5, s.name);
     s.virtualAddress = a.resourceRva;
-    s.virtualSize = static_cast<uint32_t>(resources.size());
-    s.rawPointer = static_cast<uint32_t>(a.out.size());
-    s.rawSize = static_cast<uint32_t>(bytes::AlignUp(resources.size(), fa));
+    s.rawPointer = static_cast<uint32_t>(bytes::AlignUp(end, fa));
     s.characteristics = kResourceCharacteristics;
-    AppendPadded(a.out, resources, s.rawSize);
-    a.initializedDelta = s.rawSize;
-    a.sections.push_back(s);
-    return;
   }
   SectionHeader& s = a.sections[index];
-  a.out.assign(file.begin(), file.begin() + s.rawPointer);
+  const auto before = file.first(static_cast<std::size_t>(std::min<uint64_t>(s.rawPointer, end)));
+  a.out.assign(before.begin(), before.end());
+  a.out.resize(s.rawPointer, 0);
   const uint32_t oldRaw = s.rawSize;
   s.virtualSize = static_cast<uint32_t>(resources.size());
   s.rawSize = static_cast<uint32_t>(bytes::AlignUp(resources.size(), fa));
-  AppendPadded(a.out, resources, s.rawSize);
+  a.out.insert(a.out.end(), resources.begin(), resources.end());
+  a.out.resize(std::size_t{s.rawPointer} + s.rawSize, 0);
   a.initializedDelta = int64_t{s.rawSize} - oldRaw;
   if (plan.placement == Placement::GrowMoveReloc) {
     SectionHeader& reloc = a.sections[index + 1];
