@@ -5,8 +5,13 @@
 
 namespace {
 
-bool NameEquals(const CTrvXMLNode* node, const char16_t* name) {
-  return std::u16string_view(node->GetName()) == std::u16string_view(name);
+// The first of node and its later siblings named exactly name, or null.
+CTrvXMLNode* FindFrom(CTrvXMLNode* node, const char16_t* name) {
+  if (name == nullptr) return nullptr;
+  for (; node != nullptr; node = node->GetNextSibling()) {
+    if (std::u16string_view(node->GetName()) == name) return node;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -52,17 +57,11 @@ const char16_t* CTrvXMLNode::AttributeAt(int index, int part) const {
 }
 
 CTrvXMLNode* CTrvXMLNode::FindChild(const char16_t* childName) const {
-  if (firstChild == nullptr || childName == nullptr) return nullptr;
-  if (NameEquals(firstChild, childName)) return firstChild;
-  return firstChild->FindNextSibling(childName);
+  return FindFrom(firstChild, childName);
 }
 
 CTrvXMLNode* CTrvXMLNode::FindNextSibling(const char16_t* siblingName) const {
-  if (siblingName == nullptr) return nullptr;
-  for (CTrvXMLNode* node = nextSibling; node != nullptr; node = node->nextSibling) {
-    if (NameEquals(node, siblingName)) return node;
-  }
-  return nullptr;
+  return FindFrom(nextSibling, siblingName);
 }
 
 bool CTrvXMLNode::AddChild(CTrvXMLNode* child) {

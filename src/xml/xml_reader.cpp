@@ -4,7 +4,6 @@
 
 #include <clocale>
 #include <cwctype>
-#include <string_view>
 
 #include "xml/xml_build_state.h"
 
@@ -69,9 +68,8 @@ CTrvXMLNode* CTrvXMLReader::FindElement(CTrvXMLNode* parent, const char16_t* nam
   const CTrvXMLNode* from = parent != nullptr ? parent : root.get();
   if (from == nullptr) return nullptr;
   const bool filtered = attrName != nullptr && attrValue != nullptr;
-  for (CTrvXMLNode* child = from->GetFirstChild(); child != nullptr;
-       child = child->GetNextSibling()) {
-    if (std::u16string_view(child->GetName()) != name) continue;
+  for (CTrvXMLNode* child = from->FindChild(name); child != nullptr;
+       child = child->FindNextSibling(name)) {
     if (!filtered) return child;
     const char16_t* value = child->GetAttribute(attrName);
     if (value != nullptr && CompareNoCase(value, attrValue)) return child;
