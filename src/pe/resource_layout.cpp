@@ -26,6 +26,7 @@ struct Table {
   std::vector<Entry> entries;
   bool leafLevel = false;
   uint32_t offset = 0;
+  std::size_t named = 0;  // entries with a name string
 };
 
 // Tables in layout order: the root, the name tables, the language tables.
@@ -68,13 +69,6 @@ struct Layout {
   uint64_t total = 0;
 };
 
-// A table counts its named and its numbered entries in 16 bits each.
-bool CountsFit(const Table& t) {
-  const auto named =
-      static_cast<std::size_t>(std::count_if(t.entries.begin(), t.entries.end(), IsNamed));
-  return named <= 0xFFFF && t.entries.size() - named <= 0xFFFF;
-}
-
 // Offsets of the parts; a total beyond kMaxSection when the layout cannot be written.
 Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leaves) {
   Layout layout;
@@ -82,7 +76,11 @@ Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leav
   for (Table& t : tables) {
     t.offset = static_cast<uint32_t>(at);
     at += kTableHeaderSize + kEntrySize * t.entries.size();
-    if (at > kMaxSection || !CountsFit(t)) return {0, 0, 0, kMaxSection + 1};
+    // A table counts its named and its numbered entries in 16 bits each.
+    t.named = static_cast<std::size_t>(std::ranges::count_if(t.entries, IsNamed));
+    if (at > kMaxSection || t.named > 0xFFFF || t.entries.size() - t.named > 0xFFFF) {
+      return {0, 0, 0, kMaxSection + 1};
+    }
   }
   layout.dataEntries = at;
   at += kDataEntrySize * leaves.size();
@@ -106,12 +104,10 @@ void WriteTables(const std::vector<Table>& tables, const Layout& layout,
   bytes::ByteWriter strings{std::span<uint8_t>(out)};
   strings.Seek(static_cast<std::size_t>(layout.strings));
   for (const Table& t : tables) {
-    const auto named =
-        static_cast<uint16_t>(std::count_if(t.entries.begin(), t.entries.end(), IsNamed));
     table.Seek(t.offset);
     table.Zeros(4 + 4 + 2 + 2);  // characteristics, time stamp, version
-    table.U16(named);
-    table.U16(static_cast<uint16_t>(t.entries.size() - named));
+    table.U16(static_cast<uint16_t>(t.named));
+    table.U16(static_cast<uint16_t>(t.entries.size() - t.named));
     for (const Entry& e : t.entries) {
       uint32_t nameField = t.leafLevel ? leaves[e.child].language : e.name->id;
       if (IsNamed(e)) {
