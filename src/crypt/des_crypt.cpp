@@ -85,22 +85,18 @@ bool DesCrypt::SetKey(const uint8_t key[8]) {
 void DesCrypt::DecryptBlock(const uint8_t keys[16][6], const uint8_t in[8], uint8_t out[8]) {
   uint8_t block[8];
   PermuteBits(des_tables::kInitialPermutation, 64, in, block);
-  uint8_t left[4];
-  uint8_t right[4];
-  std::memcpy(left, block, 4);
-  std::memcpy(right, block + 4, 4);
+  // Each round makes L' = R and R' = L ^ f(R, K): the left half takes in f,
+  // then the halves trade names.
+  uint8_t* left = block;
+  uint8_t* right = block + 4;
   for (int round = 0; round < 16; ++round) {
     uint8_t f[4];
     Feistel(right, keys[round], f);
-    for (int i = 0; i < 4; ++i) {
-      const uint8_t next = static_cast<uint8_t>(left[i] ^ f[i]);
-      left[i] = right[i];
-      right[i] = next;
-    }
+    for (int i = 0; i < 4; ++i) left[i] ^= f[i];
+    std::swap(left, right);
   }
   // The halves are swapped once more before the final permutation.
-  std::memcpy(block, right, 4);
-  std::memcpy(block + 4, left, 4);
+  std::swap_ranges(block, block + 4, block + 4);
   PermuteBits(des_tables::kFinalPermutation, 64, block, out);
 }
 
