@@ -22,11 +22,8 @@ class TreeReader {
              std::span<const uint8_t> directory)
       : image_(image), file_(file), directory_(directory) {}
 
-  bool Read(std::vector<ResourceLeaf>& leaves) {
-    return ReadTable(0, 0, leaves);
-  }
-
- private:
+  // Reads the table at offset, of the given level (0 types, 1 names, 2
+  // languages), and every table and leaf below it.
   bool ReadTable(uint32_t offset, int level, std::vector<ResourceLeaf>& leaves) {
     if (!visited_.insert(offset).second) return false;  // a loop or a shared table
     bytes::ByteReader in(directory_, offset);
@@ -41,6 +38,7 @@ class TreeReader {
     return true;
   }
 
+ private:
   bool ReadEntry(uint32_t nameField, uint32_t target, int level,
                  std::vector<ResourceLeaf>& leaves) {
     ResourceName name;
@@ -141,7 +139,7 @@ std::optional<std::vector<ResourceLeaf>> ReadResources(const PeImage& image,
       {section.RawEnd(), uint64_t{section.rawPointer} + section.MemorySize(), file.size()});
   const std::span<const uint8_t> directory =
       file.subspan(*start, static_cast<std::size_t>(sectionEnd - *start));
-  if (!TreeReader(image, file, directory).Read(leaves)) {
+  if (!TreeReader(image, file, directory).ReadTable(0, 0, leaves)) {
     return Fail(error, platform::kErrorInvalidData);
   }
   return leaves;
