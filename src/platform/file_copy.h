@@ -1,5 +1,5 @@
 #pragma once
-// Appending one open file to another.
+// Appending one open file to another, inside the kernel where the system can.
 
 #include <cstdint>
 
@@ -16,13 +16,17 @@ enum class CopyResult { Done, ReadFailed, WriteFailed, Interrupted };
 // copied when a piece fails. Polls Interrupted() between pieces of piece
 // bytes: large enough to keep the disk busy, small enough to notice an
 // interruption promptly and to hold little twice.
-//
-// The bytes pass through one buffer of 1 MiB. On ext4 under Linux 6.18 that
-// measured faster than copy_file_range, which moves page-sized pieces through
-// a pipe inside the kernel, while writes of a whole MiB let the page cache
-// take them in large blocks. The buffer is the size of the rewrite's, so it
-// takes the memory that one has just given back.
 inline constexpr uint64_t kAppendPiece = uint64_t{64} << 20;
 CopyResult AppendConsuming(FileHandle& from, FileHandle& to, uint64_t piece = kAppendPiece);
+
+// Copies count bytes at fromOffset to toOffset: inside the kernel where the
+// system can, else through a buffer.
+CopyResult CopyRange(FileHandle& from, uint64_t fromOffset, FileHandle& to, uint64_t toOffset,
+                     uint64_t count);
+
+// The same through a buffer in memory, the same everywhere; it tells which
+// side failed.
+CopyResult CopyRangeThroughBuffer(FileHandle& from, uint64_t fromOffset, FileHandle& to,
+                                  uint64_t toOffset, uint64_t count);
 
 }  // namespace platform

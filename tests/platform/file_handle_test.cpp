@@ -115,8 +115,8 @@ TEST(FileHandle, PositionsSizesAndIdentity) {
 
 TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
   testsupport::TempDir dir;
-  // Pieces smaller than the copy buffer, and one piece that takes the buffer
-  // several times.
+  // Several pieces, and one piece that is larger than the data (and than the
+  // buffer of a copy that cannot stay inside the kernel).
   const std::string data = testsupport::Pattern((9 << 20) + 12345);
   FileHandle in, out;
   for (const uint64_t piece : {uint64_t{1} << 20, platform::kAppendPiece}) {
