@@ -41,7 +41,7 @@ void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const c
   const char16_t* name = definition.GetName();
   platform::ConsolePrint("\n- updating stub version information for:\n    %s\n    version %s\n",
                          {Shown(name), Shown(version)});
-  if (!UpdateVersionResource(output, outputPath, definition, passString)) {
+  if (!UpdateVersionResourceWith(output, outputPath, name, version, passString)) {
     platform::ConsolePrint("\nERROR: unable to update the stub version information");
     throw 1;
   }

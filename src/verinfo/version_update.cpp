@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <span>
 
-#include "package/tv_pkg.h"
 #include "pe/resource_update.h"
 #include "pe/version_resource.h"
 #include "platform/console.h"
@@ -90,10 +89,4 @@ bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPa
     return false;
   }
   return WriteVersionResource(image, *block);
-}
-
-bool UpdateVersionResource(pe::ImageFile& image, const std::string& outputPath,
-                           const TVPkg& package, const char16_t* passString) {
-  return UpdateVersionResourceWith(image, outputPath, package.GetName(), package.GetVersion(),
-                                   passString);
 }

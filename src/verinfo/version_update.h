@@ -9,8 +9,6 @@
 #include "pe/image_file.h"
 #include "verinfo/version_string_map.h"
 
-class TVPkg;
-
 // Turns the stub's strings into the package's: "PrivateBuild" (pass string,
 // unless present), "Comments" ("Created using <InternalName> version
 // <FileVersion>", adding either key empty when absent), "ProductName" and
@@ -27,7 +25,3 @@ void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
 bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPath,
                                const char16_t* name, const char16_t* version,
                                const char16_t* passString);
-
-// UpdateVersionResourceWith with the package's name and version.
-bool UpdateVersionResource(pe::ImageFile& image, const std::string& outputPath,
-                           const TVPkg& package, const char16_t* passString);
