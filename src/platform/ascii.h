@@ -2,6 +2,7 @@
 // Letter case of ASCII only, for the comparisons the tool's home system makes
 // that way: archive member names, version-information keys, encoding names.
 
+#include <algorithm>
 #include <string_view>
 
 namespace platform {
@@ -15,11 +16,7 @@ constexpr Char FoldAscii(Char c) {
 // Equal after folding ASCII letters.
 template <class Char>
 constexpr bool EqualsNoCaseAscii(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
+  return std::ranges::equal(a, b, {}, FoldAscii<Char>, FoldAscii<Char>);
 }
 
 }  // namespace platform
