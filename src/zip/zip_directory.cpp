@@ -28,11 +28,11 @@ constexpr uint64_t kStringsHint = 16u << 20;
 
 constexpr std::array<uint8_t, 4> kEndSignatureBytes = {0x50, 0x4B, 0x05, 0x06};
 
-template <std::size_t kSize>
-std::array<uint8_t, kSize> ReadRecord(BlockReader& reader, uint64_t position) {
-  std::array<uint8_t, kSize> raw;
+template <class Record>
+Record ReadRecord(BlockReader& reader, uint64_t position) {
+  std::array<uint8_t, Record::kSize> raw;
   reader.ReadFixed(position, raw);
-  return raw;
+  return Decode<Record>(raw);
 }
 
 }  // namespace
@@ -62,14 +62,12 @@ int64_t ZIP_File::FindEndRecord() {
 }
 
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {
-  const auto raw = ReadRecord<kEndRecordSize>(reader, position);
-  bytes::ByteReader in(raw);
-  const auto end = Read<EndRecord>(in);
+  const auto end = ReadRecord<EndRecord>(reader, position);
   if (end.signature != kEndSignature) return kZipErrorFormat;
   centralDirOffset = end.directoryOffset;
   if (end.commentLength > 0) {
     std::string text(end.commentLength, '\0');
-    text.resize(reader.ReadAt(position + kEndRecordSize, text.data(), text.size()).value_or(0));
+    text.resize(reader.ReadAt(position + EndRecord::kSize, text.data(), text.size()).value_or(0));
     // Kept up to its first zero byte.
     comment = text.substr(0, std::strlen(text.c_str()));
   }
@@ -84,11 +82,11 @@ int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* to
 // Appends the length bytes at position to the string store, and a zero byte;
 // returns where they start (kNoString for a string stored with length 0)
 // and stores how many the file held in *got.
-uint32_t ZIP_File::KeepString(BlockReader& reader, uint64_t position, uint32_t length,
-                              uint32_t* got) {
+uint32_t ZIP_File::KeepString(BlockReader& reader, uint64_t position, uint16_t length,
+                              uint16_t* got) {
   const std::size_t at = strings.size();
   strings.resize(at + length + 1);
-  *got = static_cast<uint32_t>(reader.ReadAt(position, strings.data() + at, length).value_or(0));
+  *got = static_cast<uint16_t>(reader.ReadAt(position, strings.data() + at, length).value_or(0));
   strings.resize(at + *got + 1);
   strings.back() = '\0';
   return length == 0 ? ZIP_FileEntry::kNoString : static_cast<uint32_t>(at);
@@ -97,8 +95,8 @@ uint32_t ZIP_File::KeepString(BlockReader& reader, uint64_t position, uint32_t l
 // The member's name: the local header's bytes, which must equal the central
 // header's byte for byte, kept up to their first zero byte.
 bool ZIP_File::KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local,
-                        uint64_t localAt, uint32_t length, ZIP_FileEntry& e) {
-  uint32_t got = 0;
+                        uint64_t localAt, uint16_t length, ZIP_FileEntry& e) {
+  uint16_t got = 0;
   e.nameAt = KeepString(local, localAt, length, &got);
   if (length == 0) return true;
   scratch.resize(length);
@@ -106,28 +104,21 @@ bool ZIP_File::KeepName(BlockReader& central, uint64_t centralAt, BlockReader& l
       scratch.compare(0, length, strings.data() + e.nameAt, length) != 0) {
     return false;
   }
-  e.nameLength = static_cast<uint32_t>(::strnlen(strings.data() + e.nameAt, length));
+  e.nameLength = static_cast<uint16_t>(::strnlen(strings.data() + e.nameAt, length));
   strings.resize(e.nameAt + e.nameLength + 1);
   return true;
 }
 
 namespace {
 
+// The kept strings' lengths replace the stored ones afterwards.
 void FillMember(ZIP_FileEntry& e, const CentralHeader& ch, const LocalHeader& lh) {
+  static_cast<CommonFields&>(e) = lh.common;
   e.versionMadeBy = ch.versionMadeBy;
-  e.versionNeeded = lh.common.versionNeeded;
-  e.flags = lh.common.flags;
-  e.method = lh.common.method;
-  e.modTime = lh.common.modTime;
-  e.modDate = lh.common.modDate;
-  e.crc32 = lh.common.crc32;
-  e.compressedSize = lh.common.compressedSize;
-  e.uncompressedSize = lh.common.uncompressedSize;
   e.diskNumberStart = ch.diskNumberStart;
   e.internalAttributes = ch.internalAttributes;
   e.externalAttributes = ch.externalAttributes;
   e.localHeaderOffset = ch.localHeaderOffset;
-  e.dataSize = e.compressedSize;
 }
 
 }  // namespace
@@ -136,32 +127,28 @@ void FillMember(ZIP_FileEntry& e, const CentralHeader& ch, const LocalHeader& lh
 // member; *position moves past the central header.
 int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
                          uint32_t* lowest) {
-  const auto rawCentral = ReadRecord<kCentralHeaderSize>(central, *position);
-  bytes::ByteReader centralIn(rawCentral);
-  const auto ch = Read<CentralHeader>(centralIn);
+  const auto ch = ReadRecord<CentralHeader>(central, *position);
   if (ch.signature != kCentralSignature) return kZipErrorFormat;
-  const uint64_t centralNameAt = *position + kCentralHeaderSize;
+  const uint64_t centralNameAt = *position + CentralHeader::kSize;
   // The central extra field and member comment are not kept.
   *position = centralNameAt + ch.common.nameLength + ch.common.extraLength + ch.commentLength;
 
   const uint32_t offset = ch.localHeaderOffset;
   *lowest = std::min(*lowest, offset);
-  const auto rawLocal = ReadRecord<kLocalHeaderSize>(local, offset);
-  bytes::ByteReader localIn(rawLocal);
-  const auto lh = Read<LocalHeader>(localIn);
-  const uint64_t nameAt = offset + kLocalHeaderSize;
+  const auto lh = ReadRecord<LocalHeader>(local, offset);
+  const uint64_t nameAt = offset + LocalHeader::kSize;
   const uint64_t extraAt = nameAt + lh.common.nameLength;
   const uint64_t dataAt = extraAt + lh.common.extraLength;
   // Members written with a data descriptor differ here too (zero sizes and
   // CRC-32 in the local header); they are not supported.
   ZIP_FileEntry& e = entries[entryCount];
+  FillMember(e, ch, lh);
   if (lh.signature != kLocalSignature || dataAt > kMaxOffset || !lh.common.SameValues(ch.common) ||
       lh.common.nameLength != ch.common.nameLength ||
       !KeepName(central, centralNameAt, local, nameAt, lh.common.nameLength, e)) {
     return kZipErrorFormat;
   }
-  e.extraAt = KeepString(local, extraAt, lh.common.extraLength, &e.extraFieldLength);
-  FillMember(e, ch, lh);
+  e.extraAt = KeepString(local, extraAt, lh.common.extraLength, &e.extraLength);
   e.sourceFile = &file;
   e.dataOffset = static_cast<uint32_t>(dataAt);
   ++entryCount;
@@ -181,7 +168,7 @@ int ZIP_File::ReadDirectory() {
   // members are allocated for it.
   const uint64_t fileSize = file.Size().value_or(0);
   const uint64_t directoryRoom = fileSize - std::min<uint64_t>(fileSize, centralDirOffset);
-  if (uint64_t{total} * kCentralHeaderSize > directoryRoom) return kZipErrorFormat;
+  if (uint64_t{total} * CentralHeader::kSize > directoryRoom) return kZipErrorFormat;
 
   entries.reset(new (std::nothrow) ZIP_FileEntry[total]);
   if (!entries) return kZipErrorNoMemory;

@@ -2,7 +2,6 @@
 
 #include "zip/zip_file.h"
 
-#include <array>
 #include <string_view>
 
 #include "platform/ascii.h"
@@ -115,7 +114,7 @@ int ZIP_File::LayOutMembers() {
   if (offset > kMaxOffset || entryCount > kMaxMembers) return kZipErrorWrite;
   centralDirOffset = static_cast<uint32_t>(offset);
   // The whole file must stay within 32-bit sizes, or it could not be read back.
-  const uint64_t end = offset + directorySize + kEndRecordSize + (comment ? comment->size() : 0);
+  const uint64_t end = offset + directorySize + EndRecord::kSize + (comment ? comment->size() : 0);
   return end > kMaxOffset ? kZipErrorWrite : kZipOk;
 }
 
@@ -130,9 +129,7 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output) const {
   end.directorySize = static_cast<uint32_t>(directorySize);
   end.directoryOffset = centralDirOffset;
   end.commentLength = comment ? static_cast<uint16_t>(comment->size()) : 0;
-  std::array<uint8_t, kEndRecordSize> record;
-  bytes::ByteWriter writer(record);
-  Write(writer, end);
+  const auto record = Encode(end);
   if (!output.Put(record.data(), record.size())) return kZipErrorWrite;
   if (end.commentLength > 0 && !output.Put(comment->data(), end.commentLength)) {
     return kZipErrorCommentWrite;

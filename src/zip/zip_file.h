@@ -65,9 +65,9 @@ class ZIP_File {
   int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);
   int ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
                  uint32_t* lowest);
-  uint32_t KeepString(BlockReader& reader, uint64_t position, uint32_t length, uint32_t* got);
+  uint32_t KeepString(BlockReader& reader, uint64_t position, uint16_t length, uint16_t* got);
   bool KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local, uint64_t localAt,
-                uint32_t length, ZIP_FileEntry& e);
+                uint16_t length, ZIP_FileEntry& e);
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
   int WriteCentralDirectory(OutputBuffer& output) const;

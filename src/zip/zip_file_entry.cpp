@@ -2,11 +2,8 @@
 
 #include "zip/zip_file_entry.h"
 
-#include <array>
-
 #include "zip/block_reader.h"
 #include "zip/output_buffer.h"
-#include "zip/zip_records.h"
 #include "zip/zip_result.h"
 
 namespace trvzip {
@@ -15,27 +12,10 @@ using namespace records;
 
 namespace {
 
-CommonFields Common(const ZIP_FileEntry& e) {
-  CommonFields c;
-  c.versionNeeded = static_cast<uint16_t>(e.versionNeeded);
-  c.flags = static_cast<uint16_t>(e.flags);
-  c.method = static_cast<uint16_t>(e.method);
-  c.modTime = static_cast<uint16_t>(e.modTime);
-  c.modDate = static_cast<uint16_t>(e.modDate);
-  c.crc32 = e.crc32;
-  c.compressedSize = e.compressedSize;
-  c.uncompressedSize = e.uncompressedSize;
-  c.nameLength = static_cast<uint16_t>(e.GetNameLength());
-  c.extraLength = static_cast<uint16_t>(e.GetExtraFieldLength());
-  return c;
-}
-
 // A header followed by the kept strings, so the stated lengths always match.
-template <std::size_t kSize, class Header>
+template <class Header>
 int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e) {
-  std::array<uint8_t, kSize> bytes;
-  bytes::ByteWriter writer(bytes);
-  Write(writer, header);
+  const auto bytes = Encode(header);
   const bool ok = output.Put(bytes.data(), bytes.size()) &&
                   output.Put(e.GetName(), e.GetNameLength()) &&
                   output.Put(e.GetExtraField(), e.GetExtraFieldLength());
@@ -45,34 +25,34 @@ int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e
 }  // namespace
 
 uint64_t ZIP_FileEntry::LocalRecordSize() const {
-  return kLocalHeaderSize + GetNameLength() + GetExtraFieldLength() + dataSize;
+  return LocalHeader::kSize + nameLength + extraLength + compressedSize;
 }
 
 uint64_t ZIP_FileEntry::CentralRecordSize() const {
-  return kCentralHeaderSize + GetNameLength() + GetExtraFieldLength();
+  return CentralHeader::kSize + nameLength + extraLength;
 }
 
 int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output) const {
   LocalHeader header;
-  header.common = Common(*this);
-  return PutRecord<kLocalHeaderSize>(output, header, *this);
+  header.common = *this;
+  return PutRecord(output, header, *this);
 }
 
 int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output) const {
   CentralHeader header;
-  header.versionMadeBy = static_cast<uint16_t>(versionMadeBy);
-  header.common = Common(*this);
+  header.versionMadeBy = versionMadeBy;
+  header.common = *this;
   header.commentLength = 0;  // members carry no comment
-  header.diskNumberStart = static_cast<uint16_t>(diskNumberStart);
-  header.internalAttributes = static_cast<uint16_t>(internalAttributes);
+  header.diskNumberStart = diskNumberStart;
+  header.internalAttributes = internalAttributes;
   header.externalAttributes = externalAttributes;
   header.localHeaderOffset = localHeaderOffset;
-  return PutRecord<kCentralHeaderSize>(output, header, *this);
+  return PutRecord(output, header, *this);
 }
 
 int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
   if (sourceFile == nullptr) return kZipErrorSeek;
-  return source.CopyTo(dataOffset, dataSize, output) ? kZipOk : kZipErrorWrite;
+  return source.CopyTo(dataOffset, compressedSize, output) ? kZipOk : kZipErrorWrite;
 }
 
 }  // namespace trvzip

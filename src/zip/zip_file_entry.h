@@ -1,12 +1,15 @@
 #pragma once
 // One member of an open archive: its header values, where its data lies, and
 // the operations that extract it or write it into a rewritten archive.
+// The fields it shares with the local header are that header's, except that
+// nameLength and extraLength are the lengths of the strings as kept.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/file_handle.h"
 #include "zip/zip_read_state.h"
+#include "zip/zip_records.h"
 
 namespace trvzip {
 
@@ -14,7 +17,7 @@ class BlockReader;
 class OutputBuffer;
 class ZIP_File;
 
-class ZIP_FileEntry {
+class ZIP_FileEntry : public records::CommonFields {
  public:
   ZIP_FileEntry() = default;
   virtual ~ZIP_FileEntry() = default;
@@ -28,7 +31,7 @@ class ZIP_FileEntry {
   // The local header's extra field, whole (it may hold zero bytes, so use its
   // length); null when the stored length was 0.
   const char* GetExtraField() const { return extraField; }
-  std::size_t GetExtraFieldLength() const { return extraFieldLength; }
+  std::size_t GetExtraFieldLength() const { return extraLength; }
 
   // Reads the whole member into buffer (size bytes available) and checks its
   // CRC-32. 0 on success. A buffer smaller than the member receives the first
@@ -51,22 +54,14 @@ class ZIP_FileEntry {
   int WriteCentralHeader(OutputBuffer& output) const;
   int CopyData(BlockReader& source, OutputBuffer& output) const;
 
-  uint32_t versionMadeBy = 0;
-  uint32_t versionNeeded = 0;
-  uint32_t flags = 0;
-  uint32_t method = 0;
-  uint32_t modTime = 0;
-  uint32_t modDate = 0;
-  uint32_t crc32 = 0;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
-  uint32_t diskNumberStart = 0;
-  uint32_t internalAttributes = 0;
+  // The central header's own fields.
+  uint16_t versionMadeBy = 0;
+  uint16_t diskNumberStart = 0;
+  uint16_t internalAttributes = 0;
   uint32_t externalAttributes = 0;
   uint32_t localHeaderOffset = 0;
   platform::FileHandle* sourceFile = nullptr;  // borrowed from the ZIP_File
-  uint32_t dataOffset = 0;
-  uint32_t dataSize = 0;
+  uint32_t dataOffset = 0;  // compressedSize bytes from here on
 
  private:
   friend class ZIP_File;
@@ -76,8 +71,6 @@ class ZIP_FileEntry {
   // the directory has been read.
   const char* name = nullptr;
   const char* extraField = nullptr;
-  uint32_t nameLength = 0;
-  uint32_t extraFieldLength = 0;
   uint32_t nameAt = 0;
   uint32_t extraAt = 0;
 };

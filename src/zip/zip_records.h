@@ -4,6 +4,7 @@
 // record. Each lists its fields once, in record order; that one list both
 // decodes and encodes it.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,10 +16,6 @@ namespace trvzip::records {
 inline constexpr uint32_t kLocalSignature = 0x04034b50;
 inline constexpr uint32_t kCentralSignature = 0x02014b50;
 inline constexpr uint32_t kEndSignature = 0x06054b50;
-
-inline constexpr std::size_t kLocalHeaderSize = 30;
-inline constexpr std::size_t kCentralHeaderSize = 46;
-inline constexpr std::size_t kEndRecordSize = 22;
 
 // Offsets and sizes on disk are 32-bit, counts 16-bit.
 inline constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
@@ -52,6 +49,7 @@ struct CommonFields {
 };
 
 struct LocalHeader {
+  static constexpr std::size_t kSize = 30;
   uint32_t signature = kLocalSignature;
   CommonFields common;
 
@@ -63,6 +61,7 @@ struct LocalHeader {
 };
 
 struct CentralHeader {
+  static constexpr std::size_t kSize = 46;
   uint32_t signature = kCentralSignature;
   uint16_t versionMadeBy = 0;
   CommonFields common;
@@ -82,6 +81,7 @@ struct CentralHeader {
 };
 
 struct EndRecord {
+  static constexpr std::size_t kSize = 22;
   uint32_t signature = kEndSignature;
   uint16_t disk = 0;
   uint16_t directoryDisk = 0;
@@ -100,15 +100,19 @@ struct EndRecord {
 };
 
 template <class Record>
-Record Read(bytes::ByteReader& in) {
+Record Decode(const std::array<uint8_t, Record::kSize>& raw) {
   Record record;
+  bytes::ByteReader in(raw);
   Record::Fields(in, record);
   return record;
 }
 
 template <class Record>
-void Write(bytes::ByteWriter& out, const Record& record) {
+std::array<uint8_t, Record::kSize> Encode(const Record& record) {
+  std::array<uint8_t, Record::kSize> raw;
+  bytes::ByteWriter out(raw);
   Record::Fields(out, record);
+  return raw;
 }
 
 }  // namespace trvzip::records
