@@ -20,4 +20,9 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   return *this;
 }
 
+bool FileHandle::AllWritten(std::size_t count, std::optional<std::size_t> done) {
+  if (done && *done != count) lastError_ = kErrorWriteFault;
+  return done && *done == count;
+}
+
 }  // namespace platform

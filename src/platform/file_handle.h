@@ -69,11 +69,9 @@ class FileHandle {
   bool IsOpen() const { return handle_ != kInvalid; }
   uint32_t LastError() const { return lastError_; }
 
-  // Reads up to count bytes at the current position, retrying short reads
+  // Reads up to count bytes at an absolute position, retrying short reads
   // until count or the end of the file. Returns the number delivered (0 at
-  // the end), or nullopt on error.
-  std::optional<std::size_t> Read(void* buffer, std::size_t count);
-  // The same at an absolute position; the current position is unspecified
+  // the end), or nullopt on error. The current position is unspecified
   // afterwards.
   std::optional<std::size_t> ReadAt(uint64_t position, void* buffer, std::size_t count);
   // Writes all count bytes at the current position; false on any failure.
@@ -81,10 +79,6 @@ class FileHandle {
   // The same at an absolute position; the current position is unspecified
   // afterwards.
   bool WriteAt(uint64_t position, const void* buffer, std::size_t count);
-  // Moves to an absolute position; true only when it landed there.
-  bool Seek(uint64_t position);
-  // Moves to the end; the new position, or nullopt.
-  std::optional<uint64_t> SeekToEnd();
   std::optional<uint64_t> Size() const;
   // Cuts or extends the file to size bytes; the position is unspecified afterwards.
   bool Truncate(uint64_t size);
@@ -92,9 +86,12 @@ class FileHandle {
 
   // The descriptor or handle, for the platform layer's own use.
   intptr_t Native() const { return handle_; }
-  void SetLastError(uint32_t code) { lastError_ = code; }
 
  private:
+  // Whether a transfer of count bytes that did done of them wrote them all; a
+  // write that stopped short without an error (no room, say) still failed.
+  bool AllWritten(std::size_t count, std::optional<std::size_t> done);
+
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;
   uint32_t lastError_ = kErrorSuccess;

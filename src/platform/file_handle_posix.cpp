@@ -121,12 +121,6 @@ std::optional<std::size_t> TransferAll(std::size_t count, uint32_t* error, Call 
   return done;
 }
 
-// A write that stopped short without an error (no room, say) still failed.
-bool AllWritten(std::size_t count, uint32_t* error, std::optional<std::size_t> done) {
-  if (done && *done != count) *error = kErrorWriteFault;
-  return done && *done == count;
-}
-
 bool FitsOffset(uint64_t position, std::size_t count, uint32_t* error) {
   if (position <= static_cast<uint64_t>(INT64_MAX) - count) return true;
   *error = kErrorInvalidParameter;
@@ -157,12 +151,6 @@ void FileHandle::Close() {
   }
 }
 
-std::optional<std::size_t> FileHandle::Read(void* buffer, std::size_t count) {
-  auto* out = static_cast<unsigned char*>(buffer);
-  return TransferAll(count, &lastError_,
-                     [&](std::size_t done) { return ::read(Fd(handle_), out + done, count - done); });
-}
-
 std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
                                               std::size_t count) {
   if (!FitsOffset(position, count, &lastError_)) return std::nullopt;
@@ -174,37 +162,17 @@ std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
 
 bool FileHandle::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done) {
-                      return ::write(Fd(handle_), in + done, count - done);
-                    }));
+  return AllWritten(count, TransferAll(count, &lastError_, [&](std::size_t done) {
+    return ::write(Fd(handle_), in + done, count - done);
+  }));
 }
 
 bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t count) {
   if (!FitsOffset(position, count, &lastError_)) return false;
   const auto* in = static_cast<const unsigned char*>(buffer);
-  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done) {
-                      return ::pwrite(Fd(handle_), in + done, count - done,
-                                      static_cast<off_t>(position + done));
-                    }));
-}
-
-bool FileHandle::Seek(uint64_t position) {
-  if (position > static_cast<uint64_t>(INT64_MAX)) {
-    lastError_ = kErrorInvalidParameter;
-    return false;
-  }
-  const off_t r = ::lseek(Fd(handle_), static_cast<off_t>(position), SEEK_SET);
-  if (r < 0) lastError_ = ErrorFromErrno(errno);
-  return r >= 0 && static_cast<uint64_t>(r) == position;
-}
-
-std::optional<uint64_t> FileHandle::SeekToEnd() {
-  const off_t r = ::lseek(Fd(handle_), 0, SEEK_END);
-  if (r < 0) {
-    lastError_ = ErrorFromErrno(errno);
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(r);
+  return AllWritten(count, TransferAll(count, &lastError_, [&](std::size_t done) {
+    return ::pwrite(Fd(handle_), in + done, count - done, static_cast<off_t>(position + done));
+  }));
 }
 
 std::optional<uint64_t> FileHandle::Size() const {

@@ -119,12 +119,6 @@ std::optional<std::size_t> TransferAll(std::size_t count, uint32_t* error, Call 
   return done;
 }
 
-// A write that stopped short without an error still failed.
-bool AllWritten(std::size_t count, uint32_t* error, std::optional<std::size_t> done) {
-  if (done && *done != count) *error = kErrorWriteFault;
-  return done && *done == count;
-}
-
 }  // namespace
 
 bool FileHandle::Open(const std::string& path, Access access, Share share,
@@ -144,13 +138,6 @@ void FileHandle::Close() {
   }
 }
 
-std::optional<std::size_t> FileHandle::Read(void* buffer, std::size_t count) {
-  auto* out = static_cast<unsigned char*>(buffer);
-  return TransferAll(count, &lastError_, [&](std::size_t done, DWORD want, DWORD* got) {
-    return ::ReadFile(AsHandle(handle_), out + done, want, got, nullptr);
-  });
-}
-
 std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
                                               std::size_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
@@ -162,43 +149,19 @@ std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
 
 bool FileHandle::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done,
-                                                                          DWORD want, DWORD* put) {
-                      return ::WriteFile(AsHandle(handle_), in + done, want, put, nullptr);
-                    }));
+  const auto write = [&](std::size_t done, DWORD want, DWORD* put) {
+    return ::WriteFile(AsHandle(handle_), in + done, want, put, nullptr);
+  };
+  return AllWritten(count, TransferAll(count, &lastError_, write));
 }
 
 bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
-  return AllWritten(count, &lastError_, TransferAll(count, &lastError_, [&](std::size_t done,
-                                                                          DWORD want, DWORD* put) {
-                      OVERLAPPED at = At(position + done);
-                      return ::WriteFile(AsHandle(handle_), in + done, want, put, &at);
-                    }));
-}
-
-bool FileHandle::Seek(uint64_t position) {
-  if (position > static_cast<uint64_t>(INT64_MAX)) {
-    lastError_ = kErrorInvalidParameter;
-    return false;
-  }
-  LARGE_INTEGER to{};
-  to.QuadPart = static_cast<LONGLONG>(position);
-  LARGE_INTEGER landed{};
-  if (!::SetFilePointerEx(AsHandle(handle_), to, &landed, FILE_BEGIN)) {
-    lastError_ = ::GetLastError();
-    return false;
-  }
-  return static_cast<uint64_t>(landed.QuadPart) == position;
-}
-
-std::optional<uint64_t> FileHandle::SeekToEnd() {
-  LARGE_INTEGER landed{};
-  if (!::SetFilePointerEx(AsHandle(handle_), LARGE_INTEGER{}, &landed, FILE_END)) {
-    lastError_ = ::GetLastError();
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(landed.QuadPart);
+  const auto write = [&](std::size_t done, DWORD want, DWORD* put) {
+    OVERLAPPED at = At(position + done);
+    return ::WriteFile(AsHandle(handle_), in + done, want, put, &at);
+  };
+  return AllWritten(count, TransferAll(count, &lastError_, write));
 }
 
 std::optional<uint64_t> FileHandle::Size() const {
@@ -208,8 +171,15 @@ std::optional<uint64_t> FileHandle::Size() const {
 }
 
 bool FileHandle::Truncate(uint64_t size) {
-  if (!Seek(size)) return false;
-  if (!::SetEndOfFile(AsHandle(handle_))) {
+  if (size > static_cast<uint64_t>(INT64_MAX)) {
+    lastError_ = kErrorInvalidParameter;
+    return false;
+  }
+  // The end of the file is set at the current position.
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(size);
+  if (!::SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN) ||
+      !::SetEndOfFile(AsHandle(handle_))) {
     lastError_ = ::GetLastError();
     return false;
   }
