@@ -4,13 +4,13 @@
 #include <optional>
 #include <vector>
 
-#include "app/archive_append.h"
 #include "app/package_steps.h"
 #include "bytes/byte_writer.h"
 #include "package/tv_pkg.h"
 #include "pe/image_file.h"
 #include "pe/pe_checksum.h"
 #include "platform/console.h"
+#include "platform/file_copy.h"
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/interrupt.h"
@@ -142,6 +142,27 @@ void OpenForAppend(Build& build) {
   platform::ConsolePrint("\n- opening output file '%s'", {build.outputPath});
 }
 
+// Copies the whole temporary file behind the end of the output, consuming it
+// as it goes. A failed read or write gets its line even when interrupted, so
+// a damaged package is never reported as built; an interruption alone gets
+// its line once the build has been undone.
+void AppendArchive(Build& build) {
+  platform::ConsolePrint("\n- writing .zip data to '%s'", {build.outputPath});
+  switch (platform::AppendConsuming(build.temporary, build.output)) {
+    case platform::CopyResult::Done:
+      return;
+    case platform::CopyResult::ReadFailed:
+      platform::ConsolePrint("\nERROR: unable to read '%s'", {*build.temporaryPath});
+      break;
+    case platform::CopyResult::WriteFailed:
+      platform::ConsolePrint("\nERROR: unable to write '%s'", {build.outputPath});
+      break;
+    case platform::CopyResult::Interrupted:
+      break;
+  }
+  throw 1;
+}
+
 void StoreChecksum(Build& build) {
   if (!build.checksum) return;
   uint8_t field[4];
@@ -178,8 +199,7 @@ bool BuildPackage(const char* stubPath, const char* archivePath, const char* out
   try {
     if (stubPath == nullptr || archivePath == nullptr || outputPath == nullptr) Fail();
     RefuseInputsAsOutputs(stubPath, archivePath, outputPath, std::string(outputPath) + ".tmp");
-    TVPkg probe;
-    TestStub(probe, stubPath);
+    TestStub(stubPath);
     TVPkg definition;
     LoadDefinition(definition, archivePath, outputPath);
     StopIfInterrupted();
@@ -190,7 +210,7 @@ bool BuildPackage(const char* stubPath, const char* archivePath, const char* out
     StartChecksum(build);
     RewriteArchive(build, archivePath, prefixSize);
     OpenForAppend(build);
-    AppendArchive(build.temporary, build.output, *build.temporaryPath, outputPath);
+    AppendArchive(build);
     StopIfInterrupted();
     StoreChecksum(build);
     build.temporary.Close();

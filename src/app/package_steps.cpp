@@ -15,8 +15,9 @@ std::string Shown(const char16_t* text) {
 
 }  // namespace
 
-void TestStub(TVPkg& probe, const char* stubPath) {
+void TestStub(const char* stubPath) {
   platform::ConsolePrint("\n- verifying '%s'", {stubPath});
+  TVPkg probe;
   if (probe.HasPayload(stubPath, kDefaultLanguage)) {
     platform::ConsolePrint("\nERROR: the stub already has a .zip payload");
     platform::Beep(440, 250);

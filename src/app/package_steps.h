@@ -12,7 +12,7 @@ class ImageFile;
 }
 
 // Refuses a stub that already carries a package named after itself.
-void TestStub(TVPkg& probe, const char* stubPath);
+void TestStub(const char* stubPath);
 
 // Loads the definition named after the output from the archive.
 void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath);
