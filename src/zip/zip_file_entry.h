@@ -20,7 +20,6 @@ class ZIP_File;
 class ZIP_FileEntry : public records::CommonFields {
  public:
   ZIP_FileEntry() = default;
-  virtual ~ZIP_FileEntry() = default;
   ZIP_FileEntry(const ZIP_FileEntry&) = delete;
   ZIP_FileEntry& operator=(const ZIP_FileEntry&) = delete;
 
