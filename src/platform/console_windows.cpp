@@ -22,31 +22,31 @@ String WithCrLf(const String& text) {
   return out;
 }
 
-// A console takes UTF-16, whatever its code page, so every name shows.
-void WriteToConsole(HANDLE console, std::string_view text) {
-  const std::u16string wide = WithCrLf(Wtf8ToUtf16(text));
+// Hands text to write in pieces of at most piece units until all of it is
+// written; a failed write loses the rest of the line and nothing else.
+template <class String, class Write>
+void WriteAll(const String& text, std::size_t piece, Write write) {
   std::size_t done = 0;
-  while (done < wide.size()) {
+  while (done < text.size()) {
     DWORD written = 0;
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
-    if (!::WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
-      return;
-    }
+    const auto chunk = static_cast<DWORD>(std::min(text.size() - done, piece));
+    if (!write(text.data() + done, chunk, &written) || written == 0) return;
     done += written;
   }
 }
 
-// A file or a pipe gets the UTF-8 bytes. A failed write (a reader that went
-// away) loses the rest of the line and nothing else.
+// A console takes UTF-16, whatever its code page, so every name shows.
+void WriteToConsole(HANDLE console, std::string_view text) {
+  WriteAll(WithCrLf(Wtf8ToUtf16(text)), 8192, [console](const char16_t* units, DWORD n, DWORD* w) {
+    return ::WriteConsoleW(console, units, n, w, nullptr);
+  });
+}
+
+// A file or a pipe gets the UTF-8 bytes (a reader may have gone away).
 void WriteToFile(HANDLE file, std::string_view text) {
-  const std::string bytes = WithCrLf(std::string(text));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD written = 0;
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-    if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return;
-    done += written;
-  }
+  WriteAll(WithCrLf(std::string(text)), 1 << 20, [file](const char* bytes, DWORD n, DWORD* w) {
+    return ::WriteFile(file, bytes, n, w, nullptr);
+  });
 }
 
 }  // namespace
