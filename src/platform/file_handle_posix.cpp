@@ -15,8 +15,6 @@ namespace {
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
-bool WantsWrite(Access access) { return access != Access::Read; }
-
 // A file whose permission bits allow nobody to write is read-only for every
 // caller, root included.
 bool IsReadOnlyFile(const struct stat& st) {
@@ -67,16 +65,15 @@ bool RemoveForReplacement(const std::string& path, uint32_t* error) {
 }
 
 int OpenFlags(Access access) {
-  int flags = O_CLOEXEC;
-  flags |= access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
-  return flags;
+  const int mode = access == Access::Read ? O_RDONLY : access == Access::Write ? O_WRONLY : O_RDWR;
+  return O_CLOEXEC | mode;
 }
 
 // Opens an existing regular file without following it into a pipe or device.
 int OpenExisting(const std::string& path, Access access, uint32_t* error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 &&
-      (S_ISDIR(st.st_mode) || (WantsWrite(access) && IsReadOnlyFile(st)))) {
+      (S_ISDIR(st.st_mode) || (access != Access::Read && IsReadOnlyFile(st)))) {
     *error = kErrorAccessDenied;
     return -1;
   }
@@ -182,13 +179,10 @@ std::optional<uint64_t> FileHandle::Size() const {
 }
 
 bool FileHandle::Truncate(uint64_t size) {
-  if (size > static_cast<uint64_t>(INT64_MAX) ||
-      ::ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0) {
-    lastError_ = size > static_cast<uint64_t>(INT64_MAX) ? kErrorInvalidParameter
-                                                         : ErrorFromErrno(errno);
-    return false;
-  }
-  return true;
+  if (!FitsOffset(size, 0, &lastError_)) return false;
+  if (::ftruncate(Fd(handle_), static_cast<off_t>(size)) == 0) return true;
+  lastError_ = ErrorFromErrno(errno);
+  return false;
 }
 
 std::optional<FileIdentity> FileHandle::Identity() const {

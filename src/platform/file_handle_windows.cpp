@@ -12,8 +12,6 @@ namespace {
 // ReadFile and WriteFile take 32-bit counts.
 constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 
-HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
 DWORD DesiredAccess(Access access) {
   switch (access) {
     case Access::Read: return GENERIC_READ;
@@ -133,7 +131,7 @@ bool FileHandle::Open(const std::string& path, Access access, Share share,
 
 void FileHandle::Close() {
   if (IsOpen()) {
-    ::CloseHandle(AsHandle(handle_));
+    ::CloseHandle(NativeHandle(*this));
     handle_ = kInvalid;
   }
 }
@@ -143,14 +141,14 @@ std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
   auto* out = static_cast<unsigned char*>(buffer);
   return TransferAll(count, &lastError_, [&](std::size_t done, DWORD want, DWORD* got) {
     OVERLAPPED at = At(position + done);
-    return ::ReadFile(AsHandle(handle_), out + done, want, got, &at);
+    return ::ReadFile(NativeHandle(*this), out + done, want, got, &at);
   });
 }
 
 bool FileHandle::Write(const void* buffer, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   const auto write = [&](std::size_t done, DWORD want, DWORD* put) {
-    return ::WriteFile(AsHandle(handle_), in + done, want, put, nullptr);
+    return ::WriteFile(NativeHandle(*this), in + done, want, put, nullptr);
   };
   return AllWritten(count, TransferAll(count, &lastError_, write));
 }
@@ -159,14 +157,14 @@ bool FileHandle::WriteAt(uint64_t position, const void* buffer, std::size_t coun
   const auto* in = static_cast<const unsigned char*>(buffer);
   const auto write = [&](std::size_t done, DWORD want, DWORD* put) {
     OVERLAPPED at = At(position + done);
-    return ::WriteFile(AsHandle(handle_), in + done, want, put, &at);
+    return ::WriteFile(NativeHandle(*this), in + done, want, put, &at);
   };
   return AllWritten(count, TransferAll(count, &lastError_, write));
 }
 
 std::optional<uint64_t> FileHandle::Size() const {
   LARGE_INTEGER size{};
-  if (!IsOpen() || !::GetFileSizeEx(AsHandle(handle_), &size)) return std::nullopt;
+  if (!IsOpen() || !::GetFileSizeEx(NativeHandle(*this), &size)) return std::nullopt;
   return static_cast<uint64_t>(size.QuadPart);
 }
 
@@ -178,8 +176,8 @@ bool FileHandle::Truncate(uint64_t size) {
   // The end of the file is set at the current position.
   LARGE_INTEGER to{};
   to.QuadPart = static_cast<LONGLONG>(size);
-  if (!::SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN) ||
-      !::SetEndOfFile(AsHandle(handle_))) {
+  if (!::SetFilePointerEx(NativeHandle(*this), to, nullptr, FILE_BEGIN) ||
+      !::SetEndOfFile(NativeHandle(*this))) {
     lastError_ = ::GetLastError();
     return false;
   }
@@ -188,7 +186,7 @@ bool FileHandle::Truncate(uint64_t size) {
 
 std::optional<FileIdentity> FileHandle::Identity() const {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!IsOpen() || !::GetFileInformationByHandle(AsHandle(handle_), &info)) return std::nullopt;
+  if (!IsOpen() || !::GetFileInformationByHandle(NativeHandle(*this), &info)) return std::nullopt;
   return FileIdentity{info.dwVolumeSerialNumber,
                       uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
 }
