@@ -11,30 +11,33 @@ namespace {
 
 constexpr std::size_t kBuffer = std::size_t{1} << 20;
 
-}  // namespace
-
-CopyResult CopyRangeThroughBuffer(FileHandle& from, uint64_t fromOffset, FileHandle& to,
-                                  uint64_t toOffset, uint64_t count) {
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBuffer]);
+// Copies count bytes at fromOffset to toOffset through buffer, telling which
+// side failed.
+CopyResult CopyRange(unsigned char* buffer, FileHandle& from, uint64_t fromOffset, FileHandle& to,
+                     uint64_t toOffset, uint64_t count) {
   for (uint64_t done = 0; done < count;) {
     const auto want = static_cast<std::size_t>(std::min<uint64_t>(count - done, kBuffer));
-    const auto got = from.ReadAt(fromOffset + done, buffer.get(), want);
+    const auto got = from.ReadAt(fromOffset + done, buffer, want);
     if (!got || *got != want) return CopyResult::ReadFailed;
-    if (!to.WriteAt(toOffset + done, buffer.get(), want)) return CopyResult::WriteFailed;
+    if (!to.WriteAt(toOffset + done, buffer, want)) return CopyResult::WriteFailed;
     done += want;
   }
   return CopyResult::Done;
 }
+
+}  // namespace
 
 CopyResult AppendConsuming(FileHandle& from, FileHandle& to, uint64_t piece) {
   const auto size = from.Size();
   const auto base = to.Size();
   if (!size) return CopyResult::ReadFailed;
   if (!base) return CopyResult::WriteFailed;
+  // Left uninitialised: a small archive touches only the pages it fills.
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBuffer]);
   for (uint64_t end = *size; end > 0;) {
     if (Interrupted()) return CopyResult::Interrupted;
     const uint64_t start = end > piece ? end - piece : 0;
-    const CopyResult copied = CopyRange(from, start, to, *base + start, end - start);
+    const CopyResult copied = CopyRange(buffer.get(), from, start, to, *base + start, end - start);
     if (copied != CopyResult::Done) return copied;
     // The copied tail is no longer needed: cutting it off frees it without
     // writing it anywhere.

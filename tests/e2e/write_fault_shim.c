@@ -75,12 +75,3 @@ ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
 ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
   return pwrite(fd, buffer, count, offset);
 }
-
-ssize_t copy_file_range(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
-                        unsigned flags) {
-  const ssize_t allowed = Allowed(out, count);
-  if (allowed < 0) return -1;
-  const ssize_t done = NEXT(copy_file_range)(in, inOffset, out, outOffset, (size_t)allowed, flags);
-  Spend(out, done);
-  return done;
-}

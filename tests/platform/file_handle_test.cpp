@@ -113,8 +113,8 @@ TEST(FileHandle, PositionsSizesAndIdentity) {
 
 TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
   testsupport::TempDir dir;
-  // Several pieces, and one piece that is larger than the data (and than the
-  // buffer of a copy that cannot stay inside the kernel).
+  // Several pieces, and one piece larger than the data that takes the copy
+  // buffer several times.
   const std::string data = testsupport::Pattern((9 << 20) + 12345);
   FileHandle in, out;
   for (const uint64_t piece : {uint64_t{1} << 20, platform::kAppendPiece}) {
