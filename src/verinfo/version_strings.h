@@ -11,8 +11,7 @@
 
 // Reads the version information of image. Copies its fixed record into
 // fixedRecord (only when present; true exactly then) and adds each of the ten
-// usual strings found in the "040904b0" table to map unless
-// already present.
-// Strings may have been added even when the result is false.
+// usual strings found in the "040904b0" table to map, unless the key is
+// already there. Strings may have been added even when the result is false.
 bool ReadVersionStrings(const pe::ImageFile& image,
                         std::span<uint8_t, kFixedRecordSize> fixedRecord, VersionStringMap& map);
