@@ -9,7 +9,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kBuffer = std::size_t{1} << 20;
+constexpr std::size_t kBuffer = kLargeWrite;
 
 // Copies count bytes at fromOffset to toOffset through buffer, telling which
 // side failed.

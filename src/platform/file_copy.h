@@ -17,13 +17,11 @@ enum class CopyResult { Done, ReadFailed, WriteFailed, Interrupted };
 // bytes: large enough to keep the disk busy, small enough to notice an
 // interruption promptly and to hold little twice.
 //
-// The bytes pass through one buffer of 1 MiB, which on ext4 under Linux 6.18
-// costs less than copy_file_range, most likely because the kernel moves that
-// copy through a pipe in small pieces while a write of a whole MiB is taken in
-// one go (perf trace of a 1 GiB build: the append's copy_file_range took
-// 263 ms, the rewrite's reads and writes of the same bytes through its 1 MiB
-// buffer 83 and 144 ms). The buffer is the size of the rewrite's, so it
-// takes the memory that one has just given back.
+// The bytes pass through one buffer of kLargeWrite bytes, which on ext4 under
+// Linux 6.18 costs less than copy_file_range (perf trace of a 1 GiB build:
+// the append's copy_file_range took 263 ms, the rewrite's reads and writes of
+// the same bytes through its buffer 83 and 144 ms). The buffer is the size of
+// the rewrite's, so it takes the memory that one has just given back.
 inline constexpr uint64_t kAppendPiece = uint64_t{64} << 20;
 CopyResult AppendConsuming(FileHandle& from, FileHandle& to, uint64_t piece = kAppendPiece);
 

@@ -18,11 +18,10 @@ using WriteObserver = std::function<void(std::span<const uint8_t>)>;
 
 class OutputBuffer {
  public:
-  // Large enough that a write costs little per byte and the page cache takes
-  // it in large blocks, small enough that data read into it is still in the
-  // processor's cache when the observer sums it and the write copies it out;
-  // pages beyond what is used are never touched.
-  static constexpr std::size_t kDefaultCapacity = 1u << 20;
+  // Small enough that data read into it is still in the processor's cache
+  // when the observer sums it and the write copies it out; pages beyond what
+  // is used are never touched.
+  static constexpr std::size_t kDefaultCapacity = platform::kLargeWrite;
 
   OutputBuffer(platform::FileHandle& file, WriteObserver observer = {},
                std::size_t capacity = kDefaultCapacity);
