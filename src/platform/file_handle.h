@@ -54,11 +54,11 @@ struct FileIdentity {
 };
 
 // The size in which large transfers are written. Under Linux 6.18 ext4 takes
-// a write of n bytes into new page-cache folios of up to n bytes. On our
-// build VM, folios of 1 MiB and more were in some runs slow to fill (most
-// likely memory the guest had reported free to its host): 1 GiB builds after
-// a 3 s pause took 0.72-0.87 s with 1 MiB writes, 0.51-0.56 s with 512 KiB
-// and 0.59-0.66 s with 256 KiB. Without the pause 512 KiB and 1 MiB tied.
+// a write of n bytes into new page-cache folios of up to n bytes. On our build
+// VM, filling new folios is at times much slower, and more often so the
+// larger they are: 1 GiB builds after a 3 s pause took 0.72-0.87 s with 1 MiB
+// writes, 0.51-0.56 s with 512 KiB and 0.59-0.66 s with 256 KiB, whose extra
+// system calls cost more than they save.
 inline constexpr std::size_t kLargeWrite = std::size_t{512} << 10;
 
 class FileHandle {
