@@ -156,6 +156,24 @@ TEST_F(BuildSuccess, ChecksumsHoldOverWhatIsWritten) {
   EXPECT_EQ(checked, 7);
 }
 
+// An archive of several MiB reaches the output through many writes of the
+// rewrite's buffer, some of them at odd lengths, and then through the append:
+// the checksum must still have seen every byte once, in order.
+TEST_F(BuildSuccess, ChecksumHoldsOverAnArchiveOfManyBufferFuls) {
+  std::string noise(3 * 1024 * 1024 + 7, '\0');
+  uint32_t state = 12345;
+  for (char& c : noise) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 23);
+  const std::string large = e2e::MakeArchive(
+      dir, "large.zip",
+      {{"SETUP42.xml", e2e::Definition("Sound Driver", "1.00.0.12")},
+       {"a.bin", noise},
+       {"b.bin", noise.substr(1)}});
+  const std::string stub = e2e::StubPath("stub64_full");
+  ASSERT_EQ(e2e::RunZipgraft({stub, large, output}).exitCode, 0);
+  EXPECT_GT(fs::file_size(output), 2 * noise.size());
+  EXPECT_EQ(Checksum(output), "holds\n");
+}
+
 TEST_F(BuildSuccess, AppendedArchiveStartsWhereItsOffsetsSay) {
   const std::string stub = e2e::StubPath("stub64_full");
   testsupport::WriteFile(output, std::string(100000, 'x'));  // replaced, not appended to
