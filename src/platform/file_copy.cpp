@@ -9,14 +9,12 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kBuffer = kLargeWrite;
-
 // Copies count bytes at fromOffset to toOffset through buffer, telling which
 // side failed.
 CopyResult CopyRange(unsigned char* buffer, FileHandle& from, uint64_t fromOffset, FileHandle& to,
                      uint64_t toOffset, uint64_t count) {
   for (uint64_t done = 0; done < count;) {
-    const auto want = static_cast<std::size_t>(std::min<uint64_t>(count - done, kBuffer));
+    const auto want = static_cast<std::size_t>(std::min<uint64_t>(count - done, kLargeWrite));
     const auto got = from.ReadAt(fromOffset + done, buffer, want);
     if (!got || *got != want) return CopyResult::ReadFailed;
     if (!to.WriteAt(toOffset + done, buffer, want)) return CopyResult::WriteFailed;
@@ -33,7 +31,7 @@ CopyResult AppendConsuming(FileHandle& from, FileHandle& to, uint64_t piece) {
   if (!size) return CopyResult::ReadFailed;
   if (!base) return CopyResult::WriteFailed;
   // Left uninitialised: a small archive touches only the pages it fills.
-  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBuffer]);
+  const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kLargeWrite]);
   for (uint64_t end = *size; end > 0;) {
     if (Interrupted()) return CopyResult::Interrupted;
     const uint64_t start = end > piece ? end - piece : 0;

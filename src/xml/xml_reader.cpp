@@ -16,9 +16,9 @@ struct ParserFree {
 };
 using ParserPtr = std::unique_ptr<XML_ParserStruct, ParserFree>;
 
-// Equal (both texts non-null) after upper-casing every UTF-16 unit with towupper under the current
-// C locale; unit by unit, which gives the same verdict as comparing
-// upper-cased copies.
+// Equal (both texts non-null) after upper-casing every UTF-16 unit with
+// towupper under the current C locale; unit by unit, which gives the same
+// verdict as comparing upper-cased copies.
 bool CompareNoCase(const char16_t* a, const char16_t* b) {
   for (;; ++a, ++b) {
     if (std::towupper(static_cast<std::wint_t>(*a)) != std::towupper(static_cast<std::wint_t>(*b))) {
