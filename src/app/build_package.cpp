@@ -1,6 +1,7 @@
 #include "app/build_package.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -69,22 +70,22 @@ void RefuseInputsAsOutputs(const char* stub, const char* archive, const char* ou
 void CopyStub(Build& build, const char* stubPath) {
   platform::ConsolePrint("\n- copying stub from '%s'", {stubPath});
   const char* outputPath = build.outputPath;
-  FileHandle stub;
-  if (!stub.Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting)) {
+  auto stub = std::make_unique<FileHandle>();
+  if (!stub->Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting)) {
     Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
   }
-  if (stub.Size().value_or(0) > kLargestPrefix) {
+  if (stub->Size().value_or(0) > kLargestPrefix) {
     Fail("\nERROR: '%s' is too large to carry a package", {stubPath});
   }
-  auto bytes = pe::ImageFile::ReadWhole(stub, nullptr);
-  if (!bytes || !build.output.Open(outputPath, Access::Write, Share::None,
+  // Only the image is held; what follows it is copied from the stub.
+  auto image = pe::ImageFile::Read(std::move(stub), build.output, nullptr);
+  if (!image || !build.output.Open(outputPath, Access::Write, Share::None,
                                    Disposition::CreateAlways)) {
     Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
   }
-  build.image.emplace(build.output, std::move(*bytes));
-  const auto copy = build.image->Bytes();
-  if (!build.output.Write(copy.data(), copy.size()) ||
-      !platform::CopyPermissions(stub, build.output)) {
+  build.image.emplace(std::move(*image));
+  if (!build.image->Write(nullptr) ||
+      !platform::CopyPermissions(build.image->Source(), build.output)) {
     build.image.reset();
     build.output.Close();
     platform::DeleteFileQuietly(outputPath);
@@ -95,7 +96,7 @@ void CopyStub(Build& build, const char* stubPath) {
 // The size the output has once its resource has been rewritten: where the
 // archive will begin.
 uint32_t PrefixSize(const Build& build) {
-  const uint64_t size = build.image->Bytes().size();
+  const uint64_t size = build.image->FileSize();
   if (size > kLargestPrefix) {
     Fail("\nERROR: '%s' is too large to carry a package", {build.outputPath});
   }
@@ -107,8 +108,9 @@ uint32_t PrefixSize(const Build& build) {
 void StartChecksum(Build& build) {
   const pe::PeImage* headers = build.image->Headers(nullptr);
   if (headers == nullptr || headers->checkSum == 0) return;
-  build.checksum.emplace(headers->at.checkSum);
-  build.checksum->Add(build.image->Bytes());
+  // Summed as the image was written.
+  build.checksum = build.image->Checksum();
+  if (!build.checksum) Fail("\nERROR: unable to write '%s'", {build.outputPath});
 }
 
 // Writes the archive, laid out behind prefixSize bytes, to the temporary file.
@@ -180,7 +182,7 @@ void Build::Undo() {
   // Back to the stub copy, with the version update if it was written (and
   // its own checksum); an output that cannot be brought back is not left
   // behind at all.
-  bool restored = image && !image->Damaged() && output.Truncate(image->Bytes().size());
+  bool restored = image && !image->Damaged() && output.Truncate(image->FileSize());
   if (restored && checksum) {
     const uint32_t at = image->Headers(nullptr)->at.checkSum;
     restored = output.WriteAt(at, image->Bytes().data() + at, 4);

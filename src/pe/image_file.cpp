@@ -1,30 +1,92 @@
 #include "pe/image_file.h"
 
+#include <algorithm>
 #include <utility>
 
+#include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 
 namespace pe {
 namespace {
 
-// Images are addressed with 32-bit offsets; anything larger cannot be one
-// (an overlay may add to it, but not gigabytes).
+// Images are addressed with 32-bit offsets; anything larger cannot be one.
 constexpr uint64_t kMaxImageFile = uint64_t{1} << 31;
+// Enough for the headers of any image seen in practice; more is read when
+// they say they are larger.
+constexpr uint64_t kHeaderProbe = uint64_t{64} << 10;
+
+// Where the held part of an image ends: its headers, every section's raw
+// data and, past it, the section's size in memory, which the loader reads
+// from the file too.
+uint64_t HeldEnd(const PeImage& image, uint64_t fileSize) {
+  uint64_t end = image.sizeOfHeaders;
+  for (const SectionHeader& s : image.sections) {
+    if (s.rawSize != 0) end = std::max(end, s.rawPointer + uint64_t{std::max(s.rawSize, s.MemorySize())});
+  }
+  return std::min(end, fileSize);
+}
+
+// How many bytes the headers take, as far as the first bytes tell.
+uint64_t HeadersNeeded(std::span<const uint8_t> prefix) {
+  constexpr uint64_t kDosHeader = 0x40;
+  constexpr uint64_t kFileHeaderEnd = 4 + 20;
+  if (prefix.size() < kDosHeader) return kDosHeader;
+  const uint32_t newHeader = bytes::ByteReader(prefix, 0x3C).U32();
+  bytes::ByteReader in(prefix, newHeader);
+  if (!in.Has(kFileHeaderEnd)) return newHeader + kFileHeaderEnd;
+  in.Skip(4 + 2);
+  const uint16_t sections = in.U16();
+  in.Skip(4 + 4 + 4);
+  const uint16_t optionalSize = in.U16();
+  return newHeader + kFileHeaderEnd + optionalSize + uint64_t{sections} * kSectionHeaderSize;
+}
 
 }  // namespace
 
 ImageFile::ImageFile(platform::FileHandle& file, std::vector<uint8_t> bytes)
-    : file_(&file), bytes_(std::move(bytes)), headers_(PeImage::Parse(bytes_, nullptr)) {}
+    : source_(&file), file_(&file), bytes_(std::move(bytes)) {
+  Parse();
+  SplitHeld();
+}
 
-std::optional<std::vector<uint8_t>> ImageFile::ReadWhole(platform::FileHandle& file,
-                                                         uint32_t* error) {
-  const auto size = file.Size();
+void ImageFile::Parse() { headers_ = PeImage::Parse(bytes_, nullptr); }
+
+void ImageFile::SplitHeld() {
+  if (!headers_) return;
+  const auto end = static_cast<std::size_t>(HeldEnd(*headers_, bytes_.size()));
+  if (end == bytes_.size()) return;
+  auto rest = std::make_shared<const std::vector<uint8_t>>(bytes_.begin() + static_cast<std::ptrdiff_t>(end),
+                                                          bytes_.end());
+  overlay_.push_back({0, rest->size(), std::move(rest)});
+  bytes_.resize(end);
+}
+
+std::optional<ImageFile> ImageFile::Read(std::unique_ptr<platform::FileHandle> source,
+                                         platform::FileHandle& target, uint32_t* error) {
+  const auto size = source->Size();
   if (!size) return Fail(error, platform::kErrorReadFault);
-  if (*size > kMaxImageFile) return Fail(error, platform::kErrorNotEnoughMemory);
-  std::vector<uint8_t> bytes(static_cast<std::size_t>(*size));
-  const auto got = file.ReadAt(0, bytes.data(), bytes.size());
-  if (!got || *got != bytes.size()) return Fail(error, platform::kErrorReadFault);
-  return bytes;
+  ImageFile image;
+  image.owned_ = std::move(source);
+  image.source_ = image.owned_.get();
+  image.file_ = &target;
+  // The headers first, then what they say the image holds: a large header
+  // offset takes a read for the file header, one for the tables and one for
+  // the sections.
+  uint64_t want = std::min(*size, kHeaderProbe);
+  for (int pass = 0; pass < 4 && want > image.bytes_.size(); ++pass) {
+    if (want > kMaxImageFile) return Fail(error, platform::kErrorNotEnoughMemory);
+    const std::size_t have = image.bytes_.size();
+    image.bytes_.resize(static_cast<std::size_t>(want));
+    const auto got = image.source_->ReadAt(have, image.bytes_.data() + have, image.bytes_.size() - have);
+    if (!got || *got != image.bytes_.size() - have) return Fail(error, platform::kErrorReadFault);
+    image.Parse();
+    want = std::min(*size, image.headers_ ? HeldEnd(*image.headers_, *size)
+                                          : HeadersNeeded(image.bytes_));
+  }
+  if (image.bytes_.size() < *size) {
+    image.overlay_.push_back({image.bytes_.size(), *size - image.bytes_.size(), nullptr});
+  }
+  return image;
 }
 
 std::optional<ImageFile> ImageFile::Open(const std::string& path, bool writable,
@@ -35,9 +97,15 @@ std::optional<ImageFile> ImageFile::Open(const std::string& path, bool writable,
                   platform::Disposition::OpenExisting)) {
     return Fail(error, file->LastError());
   }
-  auto bytes = ReadWhole(*file, error);
-  if (!bytes) return std::nullopt;
-  ImageFile image(*file, std::move(*bytes));
+  platform::FileHandle& handle = *file;
+  if (!writable) return Read(std::move(file), handle, error);
+  const auto size = file->Size();
+  if (!size) return Fail(error, platform::kErrorReadFault);
+  if (*size > kMaxImageFile) return Fail(error, platform::kErrorNotEnoughMemory);
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(*size));
+  const auto got = file->ReadAt(0, bytes.data(), bytes.size());
+  if (!got || *got != bytes.size()) return Fail(error, platform::kErrorReadFault);
+  ImageFile image(handle, std::move(bytes));
   image.owned_ = std::move(file);
   return image;
 }
@@ -47,18 +115,97 @@ const PeImage* ImageFile::Headers(uint32_t* error) const {
   return headers_ ? &*headers_ : nullptr;
 }
 
-bool ImageFile::WriteAll(std::span<const uint8_t> bytes) {
-  return file_->WriteAt(0, bytes.data(), bytes.size()) && file_->Truncate(bytes.size());
+uint64_t ImageFile::FileSize() const {
+  uint64_t size = bytes_.size();
+  for (const Piece& p : overlay_) size += p.length;
+  return size;
 }
 
-bool ImageFile::Replace(std::vector<uint8_t> bytes, uint32_t* error) {
-  if (WriteAll(bytes)) {
-    bytes_ = std::move(bytes);
-    headers_ = PeImage::Parse(bytes_, nullptr);
+// The ranges, of the file as it stands, as pieces of the source or of
+// memory; what lies in the held bytes is copied, as they are to be replaced.
+std::vector<ImageFile::Piece> ImageFile::PiecesOf(const std::vector<FileRange>& ranges) const {
+  std::vector<Piece> pieces;
+  for (const FileRange& r : ranges) {
+    uint64_t start = r.offset;
+    const uint64_t end = std::min(r.offset + r.length, FileSize());
+    if (start < bytes_.size() && start < end) {
+      const auto stop = static_cast<std::ptrdiff_t>(std::min<uint64_t>(end, bytes_.size()));
+      auto copy = std::make_shared<const std::vector<uint8_t>>(
+          bytes_.begin() + static_cast<std::ptrdiff_t>(start), bytes_.begin() + stop);
+      pieces.push_back({0, copy->size(), std::move(copy)});
+      start = static_cast<uint64_t>(stop);
+    }
+    uint64_t at = bytes_.size();
+    for (const Piece& p : overlay_) {
+      const uint64_t from = std::max(start, at);
+      const uint64_t to = std::min(end, at + p.length);
+      if (from < to) pieces.push_back({p.offset + (from - at), to - from, p.held});
+      at += p.length;
+    }
+  }
+  return pieces;
+}
+
+bool ImageFile::WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
+                          std::optional<uint32_t> checksumField,
+                          std::optional<PeChecksum>& checksum) {
+  checksum.reset();
+  if (checksumField) checksum.emplace(*checksumField);
+  if (!file_->WriteAt(0, image.data(), image.size())) return false;
+  if (checksum) checksum->Add(image);
+  uint64_t at = image.size();
+  std::vector<uint8_t> buffer;
+  for (const Piece& p : pieces) {
+    for (uint64_t done = 0; done < p.length;) {
+      std::span<const uint8_t> part;
+      if (p.held) {
+        part = std::span<const uint8_t>(*p.held).subspan(static_cast<std::size_t>(p.offset),
+                                                         static_cast<std::size_t>(p.length));
+      } else {
+        buffer.resize(platform::kLargeWrite);
+        const auto n = static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), p.length - done));
+        const auto got = source_->ReadAt(p.offset + done, buffer.data(), n);
+        if (!got || *got != n) return false;
+        part = std::span<const uint8_t>(buffer).first(n);
+      }
+      if (!file_->WriteAt(at, part.data(), part.size())) return false;
+      if (checksum) checksum->Add(part);
+      at += part.size();
+      done += part.size();
+    }
+  }
+  return file_->Truncate(at);
+}
+
+bool ImageFile::Write(uint32_t* error) {
+  std::optional<uint32_t> field;
+  if (headers_ && headers_->checkSum != 0) field = headers_->at.checkSum;
+  if (WriteFile(bytes_, overlay_, field, checksum_)) return true;
+  SetError(error, file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault);
+  return false;
+}
+
+bool ImageFile::Replace(std::vector<uint8_t> image, const std::vector<FileRange>& overlay,
+                        std::optional<uint32_t> checksumField, uint32_t* error) {
+  std::vector<Piece> pieces = PiecesOf(overlay);
+  std::optional<PeChecksum> checksum;
+  bool written = WriteFile(image, pieces, checksumField, checksum);
+  if (written && checksumField && uint64_t{*checksumField} + 4 <= image.size()) {
+    const uint32_t value = checksum->Value();
+    for (int i = 0; i < 4; ++i) image[*checksumField + i] = static_cast<uint8_t>(value >> (8 * i));
+    written = file_->WriteAt(*checksumField, image.data() + *checksumField, 4);
+  }
+  if (written) {
+    bytes_ = std::move(image);
+    overlay_ = std::move(pieces);
+    checksum_ = std::move(checksum);
+    Parse();
     return true;
   }
   SetError(error, file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault);
-  if (!WriteAll(bytes_)) {
+  std::optional<uint32_t> field;
+  if (headers_ && headers_->checkSum != 0) field = headers_->at.checkSum;
+  if (!WriteFile(bytes_, overlay_, field, checksum_)) {
     damaged_ = true;
     file_->Truncate(0);
   }

@@ -4,39 +4,13 @@
 
 #include "bytes/align.h"
 #include "bytes/byte_writer.h"
-#include "pe/pe_checksum.h"
+#include "pe/debug_directory.h"
+#include "pe/image_layout.h"
 #include "pe/pe_errors.h"
 #include "pe/resource_layout.h"
 
 namespace pe {
 namespace {
-
-constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialised data, readable
-
-// True when nothing but the directories in `allowed` (and the certificate
-// table, which holds a file offset) refers to section s.
-bool OnlyReferencedBy(const PeImage& image, const SectionHeader& s, int allowed) {
-  if (s.Contains(image.entryPoint)) return false;
-  for (std::size_t i = 0; i < image.directories.size(); ++i) {
-    const auto index = static_cast<int>(i);
-    const DataDirectory d = image.directories[i];
-    if (index == allowed || index == kDirectorySecurity || d.rva == 0) continue;
-    if (s.Contains(d.rva)) return false;
-  }
-  return true;
-}
-
-// Index of the section that may be rewritten with the new resources: it
-// starts with the resource directory and holds nothing else.
-int ReusableResourceSection(const PeImage& image) {
-  if (!HasResourceDirectory(image)) return -1;
-  const uint32_t rva = image.Directory(kDirectoryResource).rva;
-  const int index = image.SectionOfRva(rva);
-  if (index < 0) return -1;
-  const SectionHeader& s = image.sections[static_cast<std::size_t>(index)];
-  if (s.virtualAddress != rva || s.rawSize == 0) return -1;
-  return OnlyReferencedBy(image, s, kDirectoryResource) ? index : -1;
-}
 
 // The headers must hold the section table; sections must lie in ascending
 // address order, their raw data behind the headers, inside the file and
@@ -61,55 +35,32 @@ bool SectionsConsistent(const PeImage& image, uint64_t fileSize) {
   return true;
 }
 
-bool HasRoomForSectionHeader(const PeImage& image, std::span<const uint8_t> file) {
-  const uint64_t slot = image.SectionHeaderOffset(image.sections.size());
-  uint64_t limit = image.sizeOfHeaders;
-  for (const SectionHeader& s : image.sections) {
-    if (s.rawSize != 0) limit = std::min<uint64_t>(limit, s.rawPointer);
-  }
-  if (image.sections.size() >= 0xFFFF || slot + kSectionHeaderSize > limit ||
-      slot + kSectionHeaderSize > file.size()) {
-    return false;
-  }
-  // Bytes in use behind the table (some linkers keep data there) stay untouched.
-  const auto slotBytes = file.subspan(static_cast<std::size_t>(slot), kSectionHeaderSize);
-  return std::all_of(slotBytes.begin(), slotBytes.end(), [](uint8_t b) { return b == 0; });
+// Every section, moved or grown, must end inside the 32-bit address space.
+bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t sectionAlignment) {
+  return std::all_of(sections.begin(), sections.end(), [&](const SectionHeader& s) {
+    return bytes::AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
+  });
 }
 
-struct Plan {
-  Placement placement = Placement::NewSection;
-  int section = -1;  // the resource section reused or grown, or the new one's index
-};
+void CopyRange(std::span<const uint8_t> from, uint64_t start, uint64_t end, uint64_t to,
+               std::vector<uint8_t>& out) {
+  if (end <= start) return;
+  std::copy(from.begin() + static_cast<std::ptrdiff_t>(start),
+            from.begin() + static_cast<std::ptrdiff_t>(end),
+            out.begin() + static_cast<std::ptrdiff_t>(to));
+}
 
-std::optional<Plan> ChoosePlacement(const PeImage& image, std::span<const uint8_t> file,
-                                    uint64_t newSize) {
-  const int r = ReusableResourceSection(image);
-  const auto count = static_cast<int>(image.sections.size());
-  const uint64_t end = image.EndOfRawData();
-  if (r >= 0) {
-    const SectionHeader& s = image.sections[static_cast<std::size_t>(r)];
-    const bool last = r == count - 1;
-    const uint64_t room =
-        last ? UINT64_MAX : image.sections[r + 1].virtualAddress - s.virtualAddress;
-    const bool fits = newSize <= s.rawSize && newSize <= room;
-    std::optional<Placement> resize;
-    if (last && s.RawEnd() == end) resize = Placement::Grow;
-    if (r == count - 2) {
-      const SectionHeader& reloc = image.sections[static_cast<std::size_t>(r + 1)];
-      if (reloc.Name() == ".reloc" && reloc.rawPointer >= s.RawEnd() && reloc.RawEnd() == end &&
-          OnlyReferencedBy(image, reloc, kDirectoryBaseReloc)) {
-        resize = Placement::GrowMoveReloc;
-      }
-    }
-    // A section that can be resized is also shrunk, rather than left with
-    // file space it no longer needs.
-    if (fits && (!resize || bytes::AlignUp(newSize, image.fileAlignment) == s.rawSize)) {
-      return Plan{Placement::InPlace, r};
-    }
-    if (resize) return Plan{*resize, r};
-  }
-  if (!HasRoomForSectionHeader(image, file)) return std::nullopt;
-  return Plan{Placement::NewSection, count};
+// The headers stay, every piece of section data goes where the layout puts
+// it, and the resources into their section.
+std::vector<uint8_t> CopySections(std::span<const uint8_t> file, const ImageLayout& layout,
+                                  const std::vector<uint8_t>& resources) {
+  std::vector<uint8_t> out(static_cast<std::size_t>(layout.newEnd), 0);
+  CopyRange(file, 0, layout.firstRaw, 0, out);
+  CopyRange(file, layout.firstRaw, layout.resourceStart, layout.MapOffset(layout.firstRaw), out);
+  CopyRange(file, layout.resourceEnd, layout.oldEnd, layout.MapOffset(layout.resourceEnd), out);
+  const SectionHeader& s = layout.after[layout.resource];
+  std::copy(resources.begin(), resources.end(), out.begin() + s.rawPointer);
+  return out;
 }
 
 void PutDirectory(bytes::ByteWriter& out, const PeImage& image, int index, DataDirectory d) {
@@ -119,161 +70,100 @@ void PutDirectory(bytes::ByteWriter& out, const PeImage& image, int index, DataD
   out.U32(d.size);
 }
 
-// Appends the bytes behind the image, without a certificate table that lies among them.
-void AppendOverlay(std::span<const uint8_t> file, const PeImage& image, std::vector<uint8_t>& out) {
-  const uint64_t end = image.EndOfRawData();
-  if (end >= file.size()) return;
-  auto overlay = file.subspan(static_cast<std::size_t>(end));
-  const DataDirectory cert = image.Directory(kDirectorySecurity);
-  if (cert.size != 0 && cert.rva >= end && cert.rva <= file.size() && cert.size <= file.size() - cert.rva) {
-    const auto before = overlay.first(static_cast<std::size_t>(cert.rva - end));
-    out.insert(out.end(), before.begin(), before.end());
-    overlay = file.subspan(std::size_t{cert.rva} + cert.size);
-  }
-  out.insert(out.end(), overlay.begin(), overlay.end());
+void PutU32(bytes::ByteWriter& out, uint64_t at, uint32_t value) {
+  out.Seek(static_cast<std::size_t>(at));
+  out.U32(value);
 }
 
-// The new image from the plan: sections before the resource section are
-// copied as they stand; what follows depends on the placement.
-struct Assembly {
-  std::vector<uint8_t> out;
-  std::vector<SectionHeader> sections;
-  uint32_t resourceRva = 0;
-  int64_t initializedDelta = 0;
-};
-
-// The first section-aligned address behind the headers and every section:
-// the image's size in memory.
-uint64_t AddressBehind(const PeImage& image, const std::vector<SectionHeader>& sections) {
-  uint64_t top = image.sizeOfHeaders;
-  for (const SectionHeader& s : sections) {
-    top = std::max<uint64_t>(top, uint64_t{s.virtualAddress} + s.MemorySize());
+// Every field that holds a file offset or an address of something that moved.
+void RemapFields(const PeImage& image, const ImageLayout& layout,
+                 const std::vector<DebugEntry>& debug, bytes::ByteWriter& out) {
+  if (image.pointerToSymbolTable != 0) {
+    PutU32(out, image.at.pointerToSymbolTable,
+           static_cast<uint32_t>(layout.MapOffset(image.pointerToSymbolTable)));
   }
-  return bytes::AlignUp(top, image.sectionAlignment);
-}
-
-// Every section, moved or grown, must end inside the 32-bit address space.
-bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t sectionAlignment) {
-  return std::all_of(sections.begin(), sections.end(), [&](const SectionHeader& s) {
-    return bytes::AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
-  });
-}
-
-void PlaceResources(std::span<const uint8_t> file, const PeImage& image, const Plan& plan,
-                    const std::vector<uint8_t>& resources, Assembly& a) {
-  const uint32_t fa = image.fileAlignment;
-  const auto index = static_cast<std::size_t>(plan.section);
-  const uint64_t end = image.EndOfRawData();
-  if (plan.placement == Placement::InPlace) {
-    SectionHeader& s = a.sections[index];
-    a.out.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(end));
-    std::fill_n(a.out.begin() + s.rawPointer, s.rawSize, 0);
-    std::copy(resources.begin(), resources.end(), a.out.begin() + s.rawPointer);
-    // Never shrink: the next section must still begin where this one ends.
-    s.virtualSize = std::max(s.virtualSize, static_cast<uint32_t>(resources.size()));
-    return;
+  for (std::size_t i = 0; i < image.directories.size(); ++i) {
+    const auto index = static_cast<int>(i);
+    const DataDirectory d = image.directories[i];
+    if (index == kDirectoryResource || index == kDirectorySecurity || d.rva == 0) continue;
+    PutDirectory(out, image, index, {layout.MapRva(d.rva), d.size});
   }
-  // A new section starts empty behind the image's raw data, and then grows
-  // like the resource section that is the last one.
-  if (plan.placement == Placement::NewSection) {
-    SectionHeader& s = a.sections.emplace_back();
-    std::copy_n(".rsrc", 5, s.name);
-    s.virtualAddress = a.resourceRva;
-    s.rawPointer = static_cast<uint32_t>(bytes::AlignUp(end, fa));
-    s.characteristics = kResourceCharacteristics;
-  }
-  SectionHeader& s = a.sections[index];
-  const auto before = file.first(static_cast<std::size_t>(std::min<uint64_t>(s.rawPointer, end)));
-  a.out.assign(before.begin(), before.end());
-  a.out.resize(s.rawPointer, 0);
-  const uint32_t oldRaw = s.rawSize;
-  s.virtualSize = static_cast<uint32_t>(resources.size());
-  s.rawSize = static_cast<uint32_t>(bytes::AlignUp(resources.size(), fa));
-  a.out.insert(a.out.end(), resources.begin(), resources.end());
-  a.out.resize(std::size_t{s.rawPointer} + s.rawSize, 0);
-  a.initializedDelta = int64_t{s.rawSize} - oldRaw;
-  if (plan.placement == Placement::GrowMoveReloc) {
-    SectionHeader& reloc = a.sections[index + 1];
-    const auto relocBytes = file.subspan(reloc.rawPointer, reloc.rawSize);
-    reloc.rawPointer = static_cast<uint32_t>(a.out.size());
-    reloc.virtualAddress = static_cast<uint32_t>(
-        bytes::AlignUp(uint64_t{s.virtualAddress} + s.virtualSize, image.sectionAlignment));
-    a.out.insert(a.out.end(), relocBytes.begin(), relocBytes.end());
+  for (const DebugEntry& e : debug) {
+    const uint64_t at = layout.MapOffset(e.at);
+    if (e.addressOfRawData != 0) {
+      PutU32(out, at + DebugEntry::kAddressField, layout.MapRva(e.addressOfRawData));
+    }
+    if (e.pointerToRawData != 0) {
+      PutU32(out, at + DebugEntry::kPointerField,
+             static_cast<uint32_t>(layout.MapOffset(e.pointerToRawData)));
+    }
   }
 }
 
-void FinishHeaders(const PeImage& image, const std::vector<uint8_t>& resources, uint64_t oldEnd,
-                   uint64_t newEnd, Assembly& a) {
-  bytes::ByteWriter out{std::span<uint8_t>(a.out)};
+void FinishHeaders(const PeImage& image, const ImageLayout& layout,
+                   const std::vector<DebugEntry>& debug, uint32_t resourceSize,
+                   std::vector<uint8_t>& file) {
+  bytes::ByteWriter out{std::span<uint8_t>(file)};
   out.Seek(image.SectionHeaderOffset(0));
-  for (const SectionHeader& s : a.sections) SectionHeader::Fields(out, s);
+  for (const SectionHeader& s : layout.after) SectionHeader::Fields(out, s);
   out.Seek(image.at.numberOfSections);
-  out.U16(static_cast<uint16_t>(a.sections.size()));
-  if (image.pointerToSymbolTable >= oldEnd) {
-    out.Seek(image.at.pointerToSymbolTable);
-    out.U32(static_cast<uint32_t>(image.pointerToSymbolTable + newEnd - oldEnd));
-  }
-  out.Seek(image.at.sizeOfImage);
-  out.U32(static_cast<uint32_t>(AddressBehind(image, a.sections)));
+  out.U16(static_cast<uint16_t>(layout.after.size()));
+  PutU32(out, image.at.sizeOfImage, static_cast<uint32_t>(AddressBehind(image, layout.after)));
+  PutU32(out, image.at.sizeOfHeaders, layout.sizeOfHeaders);
+  const SectionHeader& s = layout.after[layout.resource];
+  const int64_t initialized =
+      int64_t{s.rawSize} - (layout.reused ? layout.before[layout.resource].rawSize : 0);
   // A stub that understated its initialised data must not wrap below zero.
-  out.Seek(image.at.sizeOfInitializedData);
-  out.U32(static_cast<uint32_t>(std::max<int64_t>(0, image.sizeOfInitializedData + a.initializedDelta)));
-  PutDirectory(out, image, kDirectoryResource,
-               {a.resourceRva, static_cast<uint32_t>(resources.size())});
+  PutU32(out, image.at.sizeOfInitializedData,
+         static_cast<uint32_t>(std::max<int64_t>(0, image.sizeOfInitializedData + initialized)));
+  RemapFields(image, layout, debug, out);
+  PutDirectory(out, image, kDirectoryResource, {s.virtualAddress, resourceSize});
   const DataDirectory certificates = image.Directory(kDirectorySecurity);
   if (certificates.rva != 0 || certificates.size != 0) {
     PutDirectory(out, image, kDirectorySecurity, {0, 0});
   }
-  const DataDirectory relocs = image.Directory(kDirectoryBaseReloc);
-  if (relocs.rva != 0 && a.sections.size() == image.sections.size()) {
-    for (std::size_t i = 0; i < a.sections.size(); ++i) {
-      const SectionHeader& before = image.sections[i];
-      if (before.Contains(relocs.rva)) {
-        const uint32_t moved = relocs.rva - before.virtualAddress + a.sections[i].virtualAddress;
-        PutDirectory(out, image, kDirectoryBaseReloc, {moved, relocs.size});
-      }
-    }
+}
+
+// The bytes behind the image, without a certificate table that lies among them.
+std::vector<FileRange> OverlayRanges(const PeImage& image, uint64_t fileSize) {
+  const uint64_t end = image.EndOfRawData();
+  if (end >= fileSize) return {};
+  const DataDirectory cert = image.Directory(kDirectorySecurity);
+  if (cert.size != 0 && cert.rva >= end && cert.rva <= fileSize &&
+      cert.size <= fileSize - cert.rva) {
+    const uint64_t after = uint64_t{cert.rva} + cert.size;
+    return {{end, cert.rva - end}, {after, fileSize - after}};
   }
-  if (image.checkSum != 0) {
-    out.Seek(image.at.checkSum);
-    out.U32(ComputeChecksum(a.out, image.at.checkSum));
-  }
+  return {{end, fileSize - end}};
 }
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> RebuildImage(std::span<const uint8_t> file, const PeImage& image,
-                                          const std::vector<ResourceLeaf>& leaves,
-                                          uint32_t* error) {
+std::optional<RebuiltImage> RebuildImage(std::span<const uint8_t> held, uint64_t fileSize,
+                                         const PeImage& image,
+                                         const std::vector<ResourceLeaf>& leaves, uint32_t* error) {
   // Without a slot for the resource directory the new section could not be
   // found by anyone; refusing beats reporting an update that is not there.
-  if (!SectionsConsistent(image, file.size()) ||
+  if (!SectionsConsistent(image, fileSize) || held.size() < image.EndOfRawData() ||
       image.directories.size() <= kDirectoryResource) {
     return Fail(error, platform::kErrorInvalidData);
   }
   const auto probe = LayoutResources(leaves, 0);
   if (!probe) return Fail(error, platform::kErrorNotEnoughMemory);
-  const auto plan = ChoosePlacement(image, file, probe->size());
-  if (!plan) return Fail(error, kErrorInsufficientBuffer);
-  Assembly a;
-  a.sections = image.sections;
-  if (plan->placement == Placement::NewSection) {
-    const uint64_t top = AddressBehind(image, image.sections);
-    if (top + probe->size() > 0xFFFFFFFFu) return Fail(error, platform::kErrorInvalidData);
-    a.resourceRva = static_cast<uint32_t>(top);
-  } else {
-    a.resourceRva = image.sections[static_cast<std::size_t>(plan->section)].virtualAddress;
-  }
-  const auto resources = LayoutResources(leaves, a.resourceRva);
+  const std::vector<DebugEntry> debug = ReadDebugDirectory(image, held);
+  const auto layout = PlanLayout(image, held, debug, probe->size(), error);
+  if (!layout) return std::nullopt;
+  const auto resources = LayoutResources(leaves, layout->after[layout->resource].virtualAddress);
   if (!resources) return Fail(error, platform::kErrorNotEnoughMemory);
-  PlaceResources(file, image, *plan, *resources, a);
-  const uint64_t newEnd = a.out.size();
-  if (!FitsAddressSpace(a.sections, image.sectionAlignment) || newEnd > 0xFFFFFFFFu) {
+  if (!FitsAddressSpace(layout->after, image.sectionAlignment) || layout->newEnd > 0xFFFFFFFFu) {
     return Fail(error, platform::kErrorInvalidData);
   }
-  AppendOverlay(file, image, a.out);
-  FinishHeaders(image, *resources, image.EndOfRawData(), newEnd, a);
-  return std::move(a.out);
+  RebuiltImage rebuilt;
+  rebuilt.image = CopySections(held, *layout, *resources);
+  FinishHeaders(image, *layout, debug, static_cast<uint32_t>(resources->size()), rebuilt.image);
+  rebuilt.overlay = OverlayRanges(image, fileSize);
+  if (image.checkSum != 0) rebuilt.checksumField = image.at.checkSum;
+  return rebuilt;
 }
 
 }  // namespace pe

@@ -34,6 +34,7 @@ void ReadOptionalFields(bytes::ByteReader& in, PeImage& image) {
   in.Skip(6 * 2 + 4);  // operating system, image and subsystem versions; Win32VersionValue
   image.at.sizeOfImage = offset();
   image.sizeOfImage = in.U32();
+  image.at.sizeOfHeaders = offset();
   image.sizeOfHeaders = in.U32();
   image.at.checkSum = offset();
   image.checkSum = in.U32();

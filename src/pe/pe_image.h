@@ -58,6 +58,7 @@ struct FieldOffsets {
   uint32_t pointerToSymbolTable = 0;
   uint32_t sizeOfInitializedData = 0;
   uint32_t sizeOfImage = 0;
+  uint32_t sizeOfHeaders = 0;
   uint32_t checkSum = 0;
   uint32_t directories = 0;  // data directory 0
 };

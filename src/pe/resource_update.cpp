@@ -98,11 +98,15 @@ bool ResourceUpdate::End(bool discard) {
     return false;
   }
   ImageFile& image = *update->file;
-  auto rebuilt = RebuildImage(image.Bytes(), *image.Headers(nullptr), update->leaves, &lastError_);
+  auto rebuilt = RebuildImage(image.Bytes(), image.FileSize(), *image.Headers(nullptr),
+                              update->leaves, &lastError_);
   if (!rebuilt) return false;
   // The leaves point into the old bytes; they go before those are replaced.
   update.reset();
-  if (!image.Replace(std::move(*rebuilt), &lastError_)) return false;
+  if (!image.Replace(std::move(rebuilt->image), rebuilt->overlay, rebuilt->checksumField,
+                     &lastError_)) {
+    return false;
+  }
   lastError_ = platform::kErrorSuccess;
   return true;
 }
