@@ -6,7 +6,7 @@
 set -euo pipefail
 
 all=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang lld pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libexpat1-dev
   zip unzip openssl python3 python3-pefile time
   man-db groff-base mandoc dpkg-dev file

@@ -10,6 +10,13 @@ tests to compare with ours. Only pefile and the standard library are used.
   pefile_tool.py check RESULT ORIGINAL BLOCK LANG
       checks an updated image against the image it came from; prints
       "FAIL: ..." lines and "SECTIONS n"; exit status 1 when anything failed
+  pefile_tool.py package RESULT ORIGINAL
+      checks a package against its stub: no new warning, every section but
+      the resources' the same bytes (at the same address, unless it is
+      discardable), base relocations, debug data and the COFF symbol table
+      the same at their new offsets, the checksum holding where the stub had
+      one; prints "FAIL: ..." lines, "SECTIONS n" and "MOVED name" per moved
+      section; exit status 1 when anything failed
   pefile_tool.py codepages IN OUT
       copies IN to OUT with code page 1252 + n in the n-th resource data entry
   pefile_tool.py checksum FILE
@@ -153,6 +160,64 @@ def check(result_path, original_path, block_path, lang):
     return 1 if fails else 0
 
 
+def symbol_table(pe):
+    start = pe.FILE_HEADER.PointerToSymbolTable
+    if not start:
+        return b""
+    strings = start + 18 * pe.FILE_HEADER.NumberOfSymbols
+    length = int.from_bytes(pe.__data__[strings:strings + 4], "little")
+    return bytes(pe.__data__[start:strings + length])
+
+
+def debug_data(pe):
+    out = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+        s = entry.struct
+        by_offset = bytes(pe.__data__[s.PointerToRawData:s.PointerToRawData + s.SizeOfData])
+        by_address = pe.get_data(s.AddressOfRawData, s.SizeOfData) if s.AddressOfRawData else b""
+        out.append((s.Type, by_offset, by_address))
+    return out
+
+
+def package(result_path, original_path):
+    fails = []
+    new = pefile.PE(result_path)
+    old = pefile.PE(original_path)
+    added = set(new.get_warnings()) - set(old.get_warnings())
+    if added:
+        fails.append("new warnings: %r" % sorted(added))
+    old_rsrc = old.OPTIONAL_HEADER.DATA_DIRECTORY[2].VirtualAddress
+    moved = []
+    for i, s in enumerate(old.sections):
+        if old_rsrc and s.contains_rva(old_rsrc):
+            continue
+        n = new.sections[i]
+        if (n.Name != s.Name or section_bytes(new, n) != section_bytes(old, s)
+                or n.Misc_VirtualSize != s.Misc_VirtualSize):
+            fails.append("section %r changed" % s.Name)
+        elif n.VirtualAddress != s.VirtualAddress:
+            moved.append(s.Name.rstrip(b"\0").decode())
+            if not s.Characteristics & 0x02000000:
+                fails.append("section %r moved" % s.Name)
+    reloc, old_reloc = new.OPTIONAL_HEADER.DATA_DIRECTORY[5], old.OPTIONAL_HEADER.DATA_DIRECTORY[5]
+    if old_reloc.VirtualAddress and (
+            reloc.Size != old_reloc.Size or new.get_data(reloc.VirtualAddress, reloc.Size)
+            != old.get_data(old_reloc.VirtualAddress, old_reloc.Size)):
+        fails.append("base relocations differ")
+    if debug_data(new) != debug_data(old):
+        fails.append("debug data differs")
+    if symbol_table(new) != symbol_table(old):
+        fails.append("COFF symbol table differs")
+    if old.OPTIONAL_HEADER.CheckSum and not new.verify_checksum():
+        fails.append("checksum does not hold")
+    for f in fails:
+        print("FAIL:", f)
+    print("SECTIONS", len(new.sections))
+    for name in moved:
+        print("MOVED", name)
+    return 1 if fails else 0
+
+
 def codepages(source, target):
     pe = pefile.PE(source)
     for i, (_, s, _, _) in enumerate(leaves(pe)):
@@ -172,6 +237,8 @@ def main():
         dump(sys.argv[2])
     elif command == "check":
         sys.exit(check(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))
+    elif command == "package":
+        sys.exit(package(sys.argv[2], sys.argv[3]))
     elif command == "codepages":
         codepages(sys.argv[2], sys.argv[3])
     elif command == "checksum":

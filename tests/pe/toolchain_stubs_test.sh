@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Packages built from the stubs of every toolchain the fixtures use (MinGW-w64
+# gcc, clang with lld; i686 and x86_64; with and without symbols), checked
+# against their stubs by tools nobody here wrote: pefile, objdump, and
+# Windows' own version reader and loader under Wine (skipped without wine64).
+#   toolchain_stubs_test.sh ZIPGRAFT SOURCE_DIR STUB_DIR WORK_DIR
+set -euo pipefail
+zipgraft=$1 src=$2 stubs=$3 work=$4
+python=/usr/bin/python3
+export LC_ALL=C.UTF-8
+
+failures=0
+fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
+wine_ok=0
+[ -x "${ZG_WINE64:-/usr/lib/wine/wine64}" ] && wine_ok=1
+wine() { bash "$src/scripts/wine-run.sh" --prefix "$work/wineprefix" "$@"; }
+
+rm -rf "$work/rows"
+mkdir -p "$work/rows"
+bash "$src/examples/make_package_zip.sh" "$work/package.zip"
+[ "$wine_ok" = 1 ] || echo "SKIP: Wine checks (wine64 is not installed)"
+
+# Each row: stub name, then whether the package must run (PE32+ under wine64).
+rows=(tc_gcc_i686 tc_gcc_i686_s tc_gcc_x86_64 tc_gcc_x86_64_s
+      tc_clang_i686 tc_clang_i686_s tc_clang_x86_64 tc_clang_x86_64_s)
+checked=0
+for row in "${rows[@]}"; do
+  stub=$stubs/$row.exe
+  if [ ! -f "$stub" ]; then
+    echo "SKIP: $row (not built: is lld installed?)"
+    continue
+  fi
+  dir=$work/rows/$row
+  mkdir -p "$dir/stub" "$dir/package"
+  # The same file name in both folders, so that objdump's output compares.
+  cp "$stub" "$dir/stub/SETUP42.exe"
+  package=$dir/package/SETUP42.exe
+  if ! "$zipgraft" "$stub" "$work/package.zip" "$package" "pass" >"$dir/zipgraft.log"; then
+    cat "$dir/zipgraft.log"
+    fail "$row: a package is built"
+    continue
+  fi
+  checked=$((checked + 1))
+  check=$("$python" "$src/tests/support/pefile_tool.py" package "$package" "$stub") ||
+    fail "$row: pefile: $check"
+  sections=$("$python" -c 'import pefile,sys; print(len(pefile.PE(sys.argv[1], fast_load=True).sections))' "$stub")
+  # Every block here fits the address room of the stub's resource section.
+  [ "$(grep -x "SECTIONS $sections" <<<"$check")" ] || fail "$row: a section was added: $check"
+  if grep -q '^MOVED' <<<"$check"; then fail "$row: sections moved: $check"; fi
+  case $row in *i686*) objdump=i686-w64-mingw32-objdump ;; *) objdump=x86_64-w64-mingw32-objdump ;; esac
+  for option in -t -g; do
+    cmp -s <(cd "$dir/stub" && "$objdump" "$option" SETUP42.exe 2>&1) \
+      <(cd "$dir/package" && "$objdump" "$option" SETUP42.exe 2>&1) ||
+      fail "$row: objdump $option differs"
+  done
+  [ "$wine_ok" = 1 ] || continue
+  wine "$stubs/version_reader.exe" "$package" >"$dir/version.txt" 2>&1 || true
+  for line in "fixed=00010000.0000000c" "ProductName=Sound Driver Package" \
+    "FileDescription=Sound Driver Package" "FileVersion=1.00.0.12" "PrivateBuild=pass" \
+    "Comments=Created using stubprog version 1.2.0.5"; do
+    grep -qxF "$line" <(tr -d '\r' <"$dir/version.txt") ||
+      fail "$row: Windows' version reader shows $line: $(cat "$dir/version.txt")"
+  done
+  case $row in *x86_64*)
+    wine "$stub" --about >"$dir/stub.out" 2>&1 || fail "$row: the stub runs"
+    wine "$package" --about >"$dir/package.out" 2>&1 || fail "$row: the package runs"
+    cmp -s "$dir/stub.out" "$dir/package.out" || fail "$row: the package prints what the stub prints"
+    ;;
+  esac
+done
+echo "$checked stubs checked"
+[ "$checked" -ge 4 ] || fail "fewer than the gcc stubs were checked"
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
