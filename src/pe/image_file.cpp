@@ -16,12 +16,13 @@ constexpr uint64_t kMaxImageFile = uint64_t{1} << 31;
 constexpr uint64_t kHeaderProbe = uint64_t{64} << 10;
 
 // Where the held part of an image ends: its headers, every section's raw
-// data and, past it, the section's size in memory, which the loader reads
-// from the file too.
+// data and what the loader takes from the file past it.
 uint64_t HeldEnd(const PeImage& image, uint64_t fileSize) {
   uint64_t end = image.sizeOfHeaders;
   for (const SectionHeader& s : image.sections) {
-    if (s.rawSize != 0) end = std::max(end, s.rawPointer + uint64_t{std::max(s.rawSize, s.MemorySize())});
+    if (s.rawSize != 0) {
+      end = std::max(end, s.rawPointer + std::max<uint64_t>(s.rawSize, image.FileBackedSize(s)));
+    }
   }
   return std::min(end, fileSize);
 }

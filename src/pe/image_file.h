@@ -41,9 +41,9 @@ class ImageFile {
   // too.
   static std::optional<ImageFile> Open(const std::string& path, bool writable, uint32_t* error);
 
-  // The headers and the sections, as far as the file holds them: at least up
-  // to the end of the last section's raw data and, where a section's size in
-  // memory is larger, up to that size.
+  // The headers and the sections, as far as the file holds them: up to the
+  // end of the last section's raw data and of what the loader takes from
+  // the file past a section's raw size.
   std::span<const uint8_t> Bytes() const { return bytes_; }
   // The headers; null with *error (193) when the bytes are not an image.
   const PeImage* Headers(uint32_t* error) const;

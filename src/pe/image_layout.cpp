@@ -106,7 +106,11 @@ std::optional<ImageLayout> Resize(const PeImage& image, std::size_t r, std::size
   if (bytes::AlignUp(top, image.sectionAlignment) > limit) return std::nullopt;
   layout.resourceStart = old.rawPointer;
   layout.resourceEnd = old.RawEnd();
-  layout.growth = int64_t{s.rawSize} - old.rawSize;
+  // Later data moves by whole alignment units, never into the new raw data.
+  const uint32_t fa = image.fileAlignment;
+  layout.growth = s.rawSize >= old.rawSize
+                      ? static_cast<int64_t>(bytes::AlignUp(s.rawSize - old.rawSize, fa))
+                      : -static_cast<int64_t>((old.rawSize - s.rawSize) & ~uint64_t{fa - 1});
   layout.newEnd = static_cast<uint64_t>(static_cast<int64_t>(layout.oldEnd) + layout.growth);
   MoveFileData(layout);
   return layout;

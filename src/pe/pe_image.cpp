@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bytes/align.h"
 #include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 
@@ -128,11 +129,16 @@ std::optional<uint64_t> PeImage::RvaToOffset(uint32_t rva, uint32_t length,
     if (index < 0) return std::nullopt;
     const SectionHeader& s = sections[static_cast<std::size_t>(index)];
     const uint64_t within = rva - s.virtualAddress;
-    if (within + length > s.rawSize || within + length > s.MemorySize()) return std::nullopt;
+    if (within + length > FileBackedSize(s)) return std::nullopt;
     offset = s.rawPointer + within;
   }
   if (offset > fileSize || length > fileSize - offset) return std::nullopt;
   return offset;
+}
+
+uint64_t PeImage::FileBackedSize(const SectionHeader& s) const {
+  const uint64_t raw = fileAlignment != 0 ? bytes::AlignUp(s.rawSize, fileAlignment) : s.rawSize;
+  return std::min<uint64_t>(s.MemorySize(), raw);
 }
 
 uint64_t PeImage::EndOfRawData() const {

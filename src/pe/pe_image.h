@@ -82,6 +82,9 @@ struct PeImage {
   static std::optional<PeImage> Parse(std::span<const uint8_t> file, uint32_t* error);
 
   DataDirectory Directory(int index) const;
+  // Bytes of section s the loader takes from the file: its raw size rounded
+  // up to the file alignment, but no more than its size in memory.
+  uint64_t FileBackedSize(const SectionHeader& s) const;
   // File offset of [rva, rva + length) when the whole range lies in the
   // file-backed part of one section (or in the headers) and inside a file of
   // fileSize bytes.

@@ -135,8 +135,8 @@ std::optional<std::vector<ResourceLeaf>> ReadResources(const PeImage& image,
   const auto start = image.RvaToOffset(rva, kTableHeaderSize, file.size());
   if (index < 0 || !start) return Fail(error, platform::kErrorInvalidData);
   const SectionHeader& section = image.sections[static_cast<std::size_t>(index)];
-  const uint64_t sectionEnd = std::min<uint64_t>(
-      {section.RawEnd(), uint64_t{section.rawPointer} + section.MemorySize(), file.size()});
+  const uint64_t sectionEnd =
+      std::min<uint64_t>(section.rawPointer + image.FileBackedSize(section), file.size());
   const std::span<const uint8_t> directory =
       file.subspan(*start, static_cast<std::size_t>(sectionEnd - *start));
   if (!TreeReader(image, file, directory).ReadTable(0, 0, leaves)) {

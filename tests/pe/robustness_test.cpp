@@ -251,6 +251,43 @@ TEST(PeRobustnessTest, LaidOutEmptyResourcesReadBack) {
   EXPECT_TRUE(read->at(1).data.empty());
 }
 
+// An address is read where the loader reads it: inside the section's size in
+// memory, and inside its raw size rounded up to the file alignment (which
+// may lie past the raw size) and inside the file; nowhere else.
+TEST(PeRobustnessTest, AddressesReadWhereTheLoaderReads) {
+  struct Case {
+    uint32_t virtualSize, rawSize, rva, length;
+    uint64_t fileSize;
+    bool readable;
+  };
+  const Case cases[] = {
+      {0x1000, 0x300, 0x1000, 0x300, 0x1000, true},
+      {0x1000, 0x300, 0x12F8, 0x10, 0x1000, true},    // past the raw size, inside its rounding
+      {0x1000, 0x300, 0x13F8, 0x10, 0x1000, false},   // past the rounding
+      {0x1000, 0x300, 0x12F8, 0x10, 0x500, false},    // past the file
+      {0x100, 0x400, 0x10F0, 0x10, 0x1000, true},     // memory smaller than the raw data
+      {0x100, 0x400, 0x10F8, 0x10, 0x1000, false},    // runs past the memory size
+      {0x100, 0x400, 0x1200, 0x8, 0x1000, false},     // raw data the loader never maps
+      {0, 0x400, 0x13F8, 0x8, 0x1000, true},          // no memory size: the raw size counts
+  };
+  for (const Case& c : cases) {
+    pe::PeImage image;
+    image.sizeOfHeaders = 0x200;
+    image.fileAlignment = 0x200;
+    pe::SectionHeader section;
+    section.virtualAddress = 0x1000;
+    section.virtualSize = c.virtualSize;
+    section.rawSize = c.rawSize;
+    section.rawPointer = 0x200;
+    image.sections = {section};
+    const auto offset = image.RvaToOffset(c.rva, c.length, c.fileSize);
+    EXPECT_EQ(offset.has_value(), c.readable) << std::hex << c.virtualSize << " " << c.rva;
+    if (offset) {
+      EXPECT_EQ(*offset, c.rva - 0x1000u + 0x200u);
+    }
+  }
+}
+
 // Nothing in the shared corpus is an image.
 TEST(PeRobustnessTest, CorpusFilesAreNoImages) {
   int files = 0;
