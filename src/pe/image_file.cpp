@@ -84,6 +84,11 @@ std::optional<ImageFile> ImageFile::Read(std::unique_ptr<platform::FileHandle> s
     want = std::min(*size, image.headers_ ? HeldEnd(*image.headers_, *size)
                                           : HeadersNeeded(image.bytes_));
   }
+  // The probe may have read past the image: that part stays in the file.
+  if (image.headers_) {
+    image.bytes_.resize(static_cast<std::size_t>(std::min<uint64_t>(
+        image.bytes_.size(), HeldEnd(*image.headers_, *size))));
+  }
   if (image.bytes_.size() < *size) {
     image.overlay_.push_back({image.bytes_.size(), *size - image.bytes_.size(), nullptr});
   }
@@ -147,12 +152,16 @@ std::vector<ImageFile::Piece> ImageFile::PiecesOf(const std::vector<FileRange>& 
   return pieces;
 }
 
-bool ImageFile::WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
-                          std::optional<uint32_t> checksumField,
-                          std::optional<PeChecksum>& checksum) {
+uint32_t ImageFile::WriteError() const {
+  return file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault;
+}
+
+uint32_t ImageFile::WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
+                              std::optional<uint32_t> checksumField,
+                              std::optional<PeChecksum>& checksum) {
   checksum.reset();
   if (checksumField) checksum.emplace(*checksumField);
-  if (!file_->WriteAt(0, image.data(), image.size())) return false;
+  if (!file_->WriteAt(0, image.data(), image.size())) return WriteError();
   if (checksum) checksum->Add(image);
   uint64_t at = image.size();
   std::vector<uint8_t> buffer;
@@ -166,47 +175,48 @@ bool ImageFile::WriteFile(std::span<const uint8_t> image, const std::vector<Piec
         buffer.resize(platform::kLargeWrite);
         const auto n = static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), p.length - done));
         const auto got = source_->ReadAt(p.offset + done, buffer.data(), n);
-        if (!got || *got != n) return false;
+        if (!got || *got != n) return platform::kErrorReadFault;
         part = std::span<const uint8_t>(buffer).first(n);
       }
-      if (!file_->WriteAt(at, part.data(), part.size())) return false;
+      if (!file_->WriteAt(at, part.data(), part.size())) return WriteError();
       if (checksum) checksum->Add(part);
       at += part.size();
       done += part.size();
     }
   }
-  return file_->Truncate(at);
+  return file_->Truncate(at) ? platform::kErrorSuccess : WriteError();
 }
 
 bool ImageFile::Write(uint32_t* error) {
   std::optional<uint32_t> field;
   if (headers_ && headers_->checkSum != 0) field = headers_->at.checkSum;
-  if (WriteFile(bytes_, overlay_, field, checksum_)) return true;
-  SetError(error, file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault);
-  return false;
+  const uint32_t code = WriteFile(bytes_, overlay_, field, checksum_);
+  SetError(error, code);
+  return code == platform::kErrorSuccess;
 }
 
 bool ImageFile::Replace(std::vector<uint8_t> image, const std::vector<FileRange>& overlay,
                         std::optional<uint32_t> checksumField, uint32_t* error) {
   std::vector<Piece> pieces = PiecesOf(overlay);
   std::optional<PeChecksum> checksum;
-  bool written = WriteFile(image, pieces, checksumField, checksum);
-  if (written && checksumField && uint64_t{*checksumField} + 4 <= image.size()) {
+  uint32_t code = WriteFile(image, pieces, checksumField, checksum);
+  if (code == platform::kErrorSuccess && checksumField &&
+      uint64_t{*checksumField} + 4 <= image.size()) {
     const uint32_t value = checksum->Value();
     for (int i = 0; i < 4; ++i) image[*checksumField + i] = static_cast<uint8_t>(value >> (8 * i));
-    written = file_->WriteAt(*checksumField, image.data() + *checksumField, 4);
+    if (!file_->WriteAt(*checksumField, image.data() + *checksumField, 4)) code = WriteError();
   }
-  if (written) {
+  if (code == platform::kErrorSuccess) {
     bytes_ = std::move(image);
     overlay_ = std::move(pieces);
     checksum_ = std::move(checksum);
     Parse();
     return true;
   }
-  SetError(error, file_->LastError() != 0 ? file_->LastError() : platform::kErrorWriteFault);
+  SetError(error, code);
   std::optional<uint32_t> field;
   if (headers_ && headers_->checkSum != 0) field = headers_->at.checkSum;
-  if (!WriteFile(bytes_, overlay_, field, checksum_)) {
+  if (WriteFile(bytes_, overlay_, field, checksum_) != platform::kErrorSuccess) {
     damaged_ = true;
     file_->Truncate(0);
   }

@@ -81,8 +81,11 @@ class ImageFile {
   // Moves what lies behind the image's extent out of bytes_ into a held piece.
   void SplitHeld();
   std::vector<Piece> PiecesOf(const std::vector<FileRange>& ranges) const;
-  bool WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
-                 std::optional<uint32_t> checksumField, std::optional<PeChecksum>& checksum);
+  // Writes image and pieces from the file's start and cuts it there, summing
+  // the checksum as they pass; the error code, 0 when all went well.
+  uint32_t WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
+                     std::optional<uint32_t> checksumField, std::optional<PeChecksum>& checksum);
+  uint32_t WriteError() const;
 
   std::unique_ptr<platform::FileHandle> owned_;
   platform::FileHandle* source_ = nullptr;

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
+#include "bytes/byte_reader.h"
+#include "bytes/byte_writer.h"
 #include "pe/image_file.h"
 #include "pe/pe_image.h"
 #include "pe/resource_tree.h"
@@ -59,6 +62,7 @@ TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
   const UpdateCase& c = GetParam();
   testsupport::TempDir dir;
   const std::string original = StubPath(c.stub);
+  if (!std::filesystem::exists(original)) GTEST_SKIP() << c.stub << " not built (no clang or lld)";
   const std::string path = dir.File("out.exe");
   testsupport::WriteFile(path, testsupport::ReadFile(original));
   const std::vector<uint8_t> block = NewBlock(original, c.size);
@@ -99,14 +103,16 @@ TEST_P(PeUpdateTest, ResultReadsBackEverywhere) {
 }
 
 // Every stub with a larger, a smaller and an equal block. Larger blocks do
-// not fit the stubs' resource sections: they grow (moving .reloc up), or,
-// behind another section, move to a new one; a stub without resources gets one.
+// not fit the stubs' resource sections: they grow (moving .reloc and debug
+// sections up, the symbol table behind them), or, behind another section,
+// move to a new one; a stub without resources gets one.
 std::vector<UpdateCase> AllCases() {
   std::vector<UpdateCase> cases;
   for (const char* stub : {"stub64_full", "stub32_full", "stub64_partial", "stub64_german",
                            "stub64_noversion", "stub64_rich", "stub64_extrasection",
                            "stub64_overlay", "stub64_twolang", "stub64_signed", "stub64_neutral",
-                           "stub64_emptyvalue"}) {
+                           "stub64_emptyvalue", "stub64_shortraw", "tc_gcc_i686",
+                           "tc_gcc_x86_64", "tc_clang_i686", "tc_clang_x86_64"}) {
     for (Size size : {Size::Larger, Size::Smaller, Size::Equal}) {
       const std::string name = stub;
       const bool newSection = name == "stub64_noversion" ||
@@ -211,6 +217,41 @@ TEST_F(PeUpdateFailureTest, GrowThenShrink) {
   }
   const auto check = RunPefileTool({"check", path, grown, dir_.File("block.bin"), "1033"});
   EXPECT_EQ(check.exitCode, 0) << check.output;
+}
+
+// Headers without room for another section header grow into the room the
+// first section's address leaves, and every section's data moves behind them.
+TEST_F(PeUpdateFailureTest, FullHeadersGrow) {
+  auto bytes = testsupport::ReadFile(StubPath("stub64_extrasection"));
+  const auto before = pe::PeImage::Parse(bytes, nullptr);
+  ASSERT_TRUE(before);
+  // The file header, optional header and section table moved up, to end 8
+  // bytes before the end of the headers.
+  const uint32_t from = bytes::ByteReader(bytes, 0x3C).U32();
+  const uint32_t end = before->SectionHeaderOffset(before->sections.size());
+  const uint32_t to = (before->sizeOfHeaders - (end - from) - 8) & ~7u;
+  ASSERT_GT(to, from);
+  const std::vector<uint8_t> headers(bytes.begin() + from, bytes.begin() + end);
+  std::fill(bytes.begin() + from, bytes.begin() + end, 0);
+  std::copy(headers.begin(), headers.end(), bytes.begin() + to);
+  bytes::ByteWriter(std::span<uint8_t>(bytes).subspan(0x3C, 4)).U32(to);
+  const std::string original = dir_.File("full.exe");
+  testsupport::WriteFile(original, bytes);
+  const std::string path = Copy("stub64_full");
+  testsupport::WriteFile(path, bytes);
+
+  pe::ResourceUpdate update;
+  uint32_t error = 0;
+  ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
+  testsupport::WriteFile(dir_.File("block.bin"), NewBlock(path, Size::Larger));
+  const auto check = RunPefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  EXPECT_NE(check.output.find("SECTIONS " + std::to_string(before->sections.size() + 1)),
+            std::string::npos) << check.output;
+  const auto after = pe::PeImage::Parse(testsupport::ReadFile(path), nullptr);
+  ASSERT_TRUE(after);
+  EXPECT_GT(after->sizeOfHeaders, before->sizeOfHeaders);
+  EXPECT_GT(after->sections.front().rawPointer, before->sections.front().rawPointer);
 }
 
 TEST_F(PeUpdateFailureTest, ModeIsKept) {

@@ -8,7 +8,8 @@ tests to compare with ours. Only pefile and the standard library are used.
         fixed    <name> <lang> <52 bytes hex>
         string   <name> <lang> <table> <key> <value>     (in file order)
   pefile_tool.py check RESULT ORIGINAL BLOCK LANG
-      checks an updated image against the image it came from; prints
+      checks an updated image against the image it came from (sections moved
+      only where discardable, debug data and symbols kept); prints
       "FAIL: ..." lines and "SECTIONS n"; exit status 1 when anything failed
   pefile_tool.py package RESULT ORIGINAL
       checks a package against its stub: no new warning, every section but
@@ -119,7 +120,8 @@ def check(result_path, original_path, block_path, lang):
                 and n.SizeOfRawData == s.SizeOfRawData and n.Misc_VirtualSize == s.Misc_VirtualSize]
         if not same:
             fails.append("section %r changed" % s.Name)
-        elif s.Name.rstrip(b"\0") != b".reloc" and same[0].VirtualAddress != s.VirtualAddress:
+        elif (s.Name.rstrip(b"\0") != b".reloc" and not s.Characteristics & 0x02000000
+              and same[0].VirtualAddress != s.VirtualAddress):
             fails.append("section %r moved" % s.Name)
     rsrc = [s for s in new.sections if s.contains_rva(rsrc_rva)]
     if len(rsrc) != 1 or rsrc[0].VirtualAddress != rsrc_rva:
@@ -136,6 +138,10 @@ def check(result_path, original_path, block_path, lang):
             fails.append("base relocations lost")
     if overlay_of(new) != overlay_of(old):
         fails.append("overlay differs")
+    if debug_data(new) != debug_data(old):
+        fails.append("debug data differs")
+    if symbol_table(new) != symbol_table(old):
+        fails.append("COFF symbol table differs")
     security = new.OPTIONAL_HEADER.DATA_DIRECTORY[4]
     if security.VirtualAddress or security.Size:
         fails.append("certificate table kept")
