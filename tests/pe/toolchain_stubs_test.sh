@@ -21,12 +21,15 @@ bash "$src/examples/make_package_zip.sh" "$work/package.zip"
 [ "$wine_ok" = 1 ] || echo "SKIP: Wine checks (wine64 is not installed)"
 
 # The stubs; x86_64 ones must run. stub64_shortraw's version data runs past
-# its section's raw size, where the loader still reads the file.
+# its section's raw size, where the loader still reads the file. The go_ and
+# rust_ ones are committed (tests/fixtures/toolchains/MANIFEST).
 rows=(tc_gcc_i686 tc_gcc_i686_s tc_gcc_x86_64 tc_gcc_x86_64_s
-      tc_clang_i686 tc_clang_i686_s tc_clang_x86_64 tc_clang_x86_64_s stub64_shortraw)
+      tc_clang_i686 tc_clang_i686_s tc_clang_x86_64 tc_clang_x86_64_s stub64_shortraw
+      go_x86_64)
 checked=0
 for row in "${rows[@]}"; do
   stub=$stubs/$row.exe
+  [ -f "$stub" ] || stub=$src/tests/fixtures/toolchains/$row.exe
   if [ ! -f "$stub" ]; then
     echo "SKIP: $row (not built: is lld installed?)"
     continue
