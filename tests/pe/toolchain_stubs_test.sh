@@ -25,7 +25,7 @@ bash "$src/examples/make_package_zip.sh" "$work/package.zip"
 # rust_ ones are committed (tests/fixtures/toolchains/MANIFEST).
 rows=(tc_gcc_i686 tc_gcc_i686_s tc_gcc_x86_64 tc_gcc_x86_64_s
       tc_clang_i686 tc_clang_i686_s tc_clang_x86_64 tc_clang_x86_64_s stub64_shortraw
-      go_x86_64)
+      go_x86_64 rust_x86_64)
 checked=0
 for row in "${rows[@]}"; do
   stub=$stubs/$row.exe
