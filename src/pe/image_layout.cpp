@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bytes/align.h"
+#include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 #include "pe/resource_tree.h"
 
@@ -32,13 +33,36 @@ bool OnlyReferencedBy(const PeImage& image, const std::vector<DebugEntry>& debug
   });
 }
 
+// The pages the base relocations patch, as their blocks name them (as far
+// as the blocks can be read).
+std::vector<uint32_t> RelocatedPages(const PeImage& image, std::span<const uint8_t> file) {
+  std::vector<uint32_t> pages;
+  const DataDirectory d = image.Directory(kDirectoryBaseReloc);
+  const auto start = d.rva != 0 ? image.RvaToOffset(d.rva, d.size, file.size()) : std::nullopt;
+  if (!start) return pages;
+  bytes::ByteReader in(file.subspan(static_cast<std::size_t>(*start), d.size));
+  while (in.Has(8)) {
+    const uint32_t page = in.U32();
+    const uint32_t size = in.U32();
+    if (size < 8) break;
+    pages.push_back(page);
+    in.Skip(size - 8);
+  }
+  return pages;
+}
+
 // A section whose address may change: the base relocations, which only their
 // directory names, or data the loader may discard (debug information), which
-// no code can refer to.
-bool Movable(const PeImage& image, const std::vector<DebugEntry>& debug, const SectionHeader& s) {
+// no code can refer to; in neither may the relocations patch anything.
+bool Movable(const PeImage& image, const std::vector<DebugEntry>& debug,
+             const std::vector<uint32_t>& relocated, const SectionHeader& s) {
   const bool discardableData =
       (s.characteristics & kDiscardable) != 0 && (s.characteristics & (kCode | kExecute)) == 0;
-  return (s.Name() == ".reloc" || discardableData) &&
+  const bool patched = std::any_of(relocated.begin(), relocated.end(), [&](uint32_t page) {
+    return page < s.virtualAddress + uint64_t{s.MemorySize()} &&
+           s.virtualAddress < page + uint64_t{0x1000};
+  });
+  return (s.Name() == ".reloc" || discardableData) && !patched &&
          OnlyReferencedBy(image, debug, s, kDirectoryBaseReloc);
 }
 
@@ -116,12 +140,14 @@ std::optional<ImageLayout> Resize(const PeImage& image, std::size_t r, std::size
   return layout;
 }
 
-std::optional<ImageLayout> PlanResize(const PeImage& image, const std::vector<DebugEntry>& debug,
-                                      std::size_t r, uint64_t size) {
+std::optional<ImageLayout> PlanResize(const PeImage& image, std::span<const uint8_t> file,
+                                      const std::vector<DebugEntry>& debug, std::size_t r,
+                                      uint64_t size) {
   const SectionHeader& s = image.sections[r];
   const std::size_t count = image.sections.size();
+  const std::vector<uint32_t> relocated = RelocatedPages(image, file);
   std::size_t fixed = r + 1;
-  while (fixed < count && Movable(image, debug, image.sections[fixed])) ++fixed;
+  while (fixed < count && Movable(image, debug, relocated, image.sections[fixed])) ++fixed;
   const uint64_t room = r + 1 < count ? image.sections[r + 1].virtualAddress - s.virtualAddress
                                       : kAddressSpace;
   // A section nothing needs to keep in place is cut to its new size too,
@@ -219,7 +245,7 @@ std::optional<ImageLayout> PlanLayout(const PeImage& image, std::span<const uint
                                       uint32_t* error) {
   const int r = ReusableResourceSection(image, debug);
   if (r >= 0) {
-    if (auto layout = PlanResize(image, debug, static_cast<std::size_t>(r), resourceSize)) {
+    if (auto layout = PlanResize(image, file, debug, static_cast<std::size_t>(r), resourceSize)) {
       return layout;
     }
   }

@@ -254,6 +254,35 @@ TEST_F(PeUpdateFailureTest, FullHeadersGrow) {
   EXPECT_GT(after->sections.front().rawPointer, before->sections.front().rawPointer);
 }
 
+// A discardable section that base relocations patch keeps its address: a
+// larger block then takes a new section rather than moving it.
+TEST_F(PeUpdateFailureTest, RelocatedSectionsStay) {
+  const std::string stub = StubPath("tc_gcc_x86_64");
+  if (!std::filesystem::exists(stub)) GTEST_SKIP() << "tc_gcc_x86_64 not built";
+  auto bytes = testsupport::ReadFile(stub);
+  const auto image = pe::PeImage::Parse(bytes, nullptr);
+  ASSERT_TRUE(image);
+  const int reloc = image->SectionOfRva(image->Directory(pe::kDirectoryBaseReloc).rva);
+  ASSERT_GE(reloc, 0);
+  ASSERT_LT(static_cast<std::size_t>(reloc) + 1, image->sections.size());
+  // The first block now names a page of the section behind .reloc.
+  const pe::SectionHeader& relocs = image->sections[static_cast<std::size_t>(reloc)];
+  const uint32_t behind = image->sections[static_cast<std::size_t>(reloc) + 1].virtualAddress;
+  bytes::ByteWriter(std::span<uint8_t>(bytes).subspan(relocs.rawPointer, 4)).U32(behind);
+  const std::string original = dir_.File("patched.exe");
+  testsupport::WriteFile(original, bytes);
+  const std::string path = Copy("stub64_full");
+  testsupport::WriteFile(path, bytes);
+  pe::ResourceUpdate update;
+  uint32_t error = 0;
+  ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
+  testsupport::WriteFile(dir_.File("block.bin"), NewBlock(path, Size::Larger));
+  const auto check = RunPefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  EXPECT_NE(check.output.find("SECTIONS " + std::to_string(image->sections.size() + 1)),
+            std::string::npos) << check.output;
+}
+
 TEST_F(PeUpdateFailureTest, ModeIsKept) {
   const std::string path = Copy("stub64_full");
   ASSERT_EQ(chmod(path.c_str(), 0750), 0);
