@@ -114,7 +114,7 @@ TEST_F(ZipInteropTest, PythonArchivesSurviveTheRewrite) {
   EXPECT_STREQ(zip.GetComment(), "python comment");
   ASSERT_NE(zip.FindEntry(u"EXTRA.BIN"), nullptr);
   const auto* extra = zip.FindEntry(u"EXTRA.BIN");
-  EXPECT_EQ(std::string(extra->GetExtraField(), extra->GetExtraFieldLength()),
+  EXPECT_EQ(extra->ExtraField(),
             std::string("\x99\x99\x04\x00" "abcd", 8));
   zip.Close();
   CheckRewrite("py.zip");

@@ -74,7 +74,7 @@ TEST_F(ZipSaveTest, SavedBehindAPrefixOpensWithShiftedOffsets) {
     EXPECT_EQ(entries[i]->Extract(data.data(), static_cast<uint32_t>(data.size())), 0);
     EXPECT_EQ(data, Sample().members[i].data);
   }
-  EXPECT_STREQ(entries[0]->GetExtraField(), "UT\x05");
+  EXPECT_EQ(entries[0]->ExtraField(), "UT\x05");
 }
 
 TEST_F(ZipSaveTest, ReopenAndPrefixCopies) {
