@@ -24,6 +24,7 @@ struct Member {
   bool dataDescriptor = false;           // flag bit 3, zero CRC and sizes locally
   std::optional<uint32_t> declaredSize;  // overrides the uncompressed size in both headers
   std::optional<uint32_t> storedCut;     // keeps only this many stored bytes (sizes follow)
+  uint16_t flags = 0;  // more flag bits for both headers (1: encrypted)
   Descriptor descriptor = Descriptor::kNone;
   uint32_t descriptorCrcXor = 0;  // flips CRC bits in the descriptor only
   // 0xFFFFFFFF placeholders with a ZIP64 extra block (put in front of the
