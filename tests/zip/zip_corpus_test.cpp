@@ -130,6 +130,10 @@ TEST(ZipCorpusTest, PinnedExpectations) {
       {"go-no-datadesc-sig.zip", 0, ZipCause::kNone, 2},
       {"libzip-streamed.zip", 0, ZipCause::kNone, 1},
       {"libzip-streamed-zip64.zip", 0, ZipCause::kNone, 1},
+      {"writer-java-jar-cf.zip", 0, ZipCause::kNone, 5},
+      {"writer-java-zipoutputstream.zip", 0, ZipCause::kNone, 3},
+      {"writer-go-archive-zip.zip", 0, ZipCause::kNone, 3},
+      {"writer-node-yazl-addfile.zip", 0, ZipCause::kNone, 3},
       {"gen-go-bad-crc-in-datadesc.zip", trvzip::kZipErrorFormat, ZipCause::kDescriptor, 0},
       {"libzip-incons-streamed-2.zip", trvzip::kZipErrorFormat, ZipCause::kDescriptor, 0},
       // ZIP64 records whose values fit, and one whose value does not.

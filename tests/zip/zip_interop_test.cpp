@@ -149,6 +149,16 @@ TEST_F(ZipInteropTest, StreamingAndZip64WritersSurviveTheRewrite) {
   CheckRewrite("bsdstore.zip", false);
 }
 
+// Archives made once by writers too heavy for CI (Java, Go, node).
+TEST_F(ZipInteropTest, CommittedWriterArchivesSurviveTheRewrite) {
+  for (const char* name : {"writer-java-jar-cf.zip", "writer-java-zipoutputstream.zip",
+                           "writer-go-archive-zip.zip", "writer-node-yazl-addfile.zip"}) {
+    testsupport::WriteFile(dir.File(name),
+                           testsupport::ReadText(testsupport::CorpusDir() + "/zip/" + name));
+    CheckRewrite(name, false);
+  }
+}
+
 TEST_F(ZipInteropTest, SelfExtractorAdjustedByInfoZip) {
   MakeInfoZipArchives();
   const std::string stub = testsupport::Pattern(12345, 2);
