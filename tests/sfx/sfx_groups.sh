@@ -139,11 +139,12 @@ with zipfile.ZipFile(sys.stdout.buffer, "w", zipfile.ZIP_DEFLATED) as z:
         for name in sorted(names):
             z.write(os.path.join(root, name), os.path.relpath(os.path.join(root, name)))
 ' | cat >../pypipe.zip)
+  "$python" "$tools" unsign fd.zip unsigned.zip
   cp "$work/package.zip" comment.zip
   "$python" -c 'import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "a") as z: z.comment = b"c" * 65535' comment.zip
   local name
-  for name in fd fz pipe pypipe comment; do
+  for name in fd unsigned fz pipe pypipe comment; do
     mkdir "$name"
     if ! "$zipgraft" "$stub" "$name.zip" "$name/SETUP42.exe" >"$name.log"; then
       cat "$name.log"
