@@ -89,8 +89,8 @@ class ZIP_File {
   // Members, allocated once for the count the end record states.
   std::unique_ptr<ZIP_FileEntry[]> entries;
   uint32_t entryCount = 0;
-  // Every member's kept name and extra field, each followed by a zero byte;
-  // the members point into it once the directory has been read.
+  // Every member's kept name, followed by a zero byte, and its extra field
+  // when short; the members point into it once the directory has been read.
   std::vector<char> strings;
   std::string scratch;  // a central name, to compare with the local one
   std::vector<uint8_t> centralExtra, localExtra, keptExtra;  // the current member's
