@@ -62,6 +62,11 @@ std::vector<Case> Cases() {
       {"64-bit descriptor without signature", TwoMembers(descriptor(Descriptor::kPlain64, true)), 0, ZipCause::kNone},
       {"ZIP64 extra in the central header", TwoMembers([](Member& m) { m.zip64Central = true; }), 0, ZipCause::kNone},
       {"ZIP64 extra in the local header", TwoMembers([](Member& m) { m.zip64Local = true; }), 0, ZipCause::kNone},
+      // As some writers put it: in the local header only, without placeholders.
+      {"ZIP64 extra not called for", TwoMembers([](Member& m) {
+         m.centralExtra = m.extra;
+         m.extra = std::string("\x01\x00\x10\x00", 4) + std::string(16, '\0') + m.extra;
+       }), 0, ZipCause::kNone},
       {"ZIP64 end record", zip64End, 0, ZipCause::kNone},
       {"all of them", everything, 0, ZipCause::kNone},
       {"descriptor CRC differs", TwoMembers([](Member& m) {
