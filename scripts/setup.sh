@@ -8,7 +8,7 @@ set -euo pipefail
 all=(
   cmake ninja-build g++ clang lld pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libexpat1-dev
-  zip unzip openssl python3 python3-pefile time
+  zip unzip libarchive-tools openssl python3 python3-pefile time
   man-db groff-base mandoc dpkg-dev file
   gcc-mingw-w64-x86-64 gcc-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686

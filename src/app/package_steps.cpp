@@ -29,6 +29,9 @@ void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outp
   const std::u16string member = DefinitionMemberName(outputPath);
   platform::ConsolePrint("\n- loading package definition from '%s'", {archivePath});
   if (!definition.Load(archivePath, member.c_str(), kDefaultLanguage)) {
+    if (const std::string& cause = definition.GetFailureCause(); !cause.empty()) {
+      platform::ConsolePrint("\nERROR: %s", {cause});
+    }
     platform::ConsolePrint(
         "\nERROR: unable to load the zip file or locate a package definition file ('%s') in '%s'",
         {platform::Narrow(member), archivePath});

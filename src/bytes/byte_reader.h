@@ -18,10 +18,12 @@ class ByteReader {
 
   uint16_t U16() { return static_cast<uint16_t>(Take(2)); }
   uint32_t U32() { return static_cast<uint32_t>(Take(4)); }
+  uint64_t U64() { return Take(8); }
   // Record fields by their type, so that one field list serves reading and
   // writing (see ByteWriter::Field).
   void Field(uint16_t& value) { value = U16(); }
   void Field(uint32_t& value) { value = U32(); }
+  void Field(uint64_t& value) { value = U64(); }
   template <std::size_t kSize>
   void Field(char (&text)[kSize]) {
     const auto field = Bytes(kSize);

@@ -22,9 +22,11 @@ class ByteWriter {
 
   void U16(uint16_t value) { Put(value, 2); }
   void U32(uint32_t value) { Put(value, 4); }
+  void U64(uint64_t value) { Put(value, 8); }
   // Record fields by their type (see ByteReader::Field).
   void Field(const uint16_t& value) { U16(value); }
   void Field(const uint32_t& value) { U32(value); }
+  void Field(const uint64_t& value) { U64(value); }
   template <std::size_t kSize>
   void Field(const char (&text)[kSize]) {
     Bytes(std::span(reinterpret_cast<const uint8_t*>(text), kSize));

@@ -1,9 +1,12 @@
 #include "package/member_bytes.h"
 
+#include "package/load_failure.h"
+#include "zip/zip_methods.h"
+
 namespace {
 
-constexpr uint32_t kMethodStored = 0;
-constexpr uint32_t kMethodDeflated = 8;
+using trvzip::kMethodDeflated;
+using trvzip::kMethodStored;
 // Deflate cannot expand by more than 1032:1 (a 258-byte match in two bits).
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kDeflateSlack = 1024;
@@ -22,12 +25,20 @@ bool IsPlausibleMemberSize(const trvzip::ZIP_FileEntry& entry, uint64_t archiveS
 }
 
 std::optional<std::vector<uint8_t>> ExtractMember(trvzip::ZIP_FileEntry& entry,
-                                                  uint64_t archiveSize) {
-  if (!IsPlausibleMemberSize(entry, archiveSize)) return std::nullopt;
+                                                  uint64_t archiveSize, std::string* why) {
+  using trvzip::ZipCause;
+  const auto fail = [&](ZipCause cause) -> std::optional<std::vector<uint8_t>> {
+    if (why != nullptr) *why = MemberFailureText(entry, cause);
+    return std::nullopt;
+  };
+  if (const ZipCause cause = entry.UnreadableCause(); cause != ZipCause::kNone) return fail(cause);
+  if (!IsPlausibleMemberSize(entry, archiveSize)) return fail(ZipCause::kNone);
   std::vector<uint8_t> bytes(entry.uncompressedSize);
   // A vector of no bytes may hold no storage; the extraction still wants a buffer.
   uint8_t none = 0;
   uint8_t* buffer = bytes.empty() ? &none : bytes.data();
-  if (entry.Extract(buffer, entry.uncompressedSize) != 0) return std::nullopt;
+  if (const int r = entry.Extract(buffer, entry.uncompressedSize); r != trvzip::kZipOk) {
+    return fail(r == trvzip::kZipErrorCrc ? ZipCause::kCrc : ZipCause::kTruncated);
+  }
   return bytes;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "zip/zip_file_entry.h"
@@ -18,7 +19,9 @@ inline constexpr uint32_t kMaxMemberSize = 16u << 20;
 // and no more output than its method can produce from that data.
 bool IsPlausibleMemberSize(const trvzip::ZIP_FileEntry& entry, uint64_t archiveSize);
 
-// The member's whole uncompressed data; nullopt when its sizes are not
-// plausible or the extraction fails.
+// The member's whole uncompressed data; nullopt when it is encrypted or uses
+// a method that cannot be extracted, its sizes are not plausible or the
+// extraction fails, and then *why (when not null) says which.
 std::optional<std::vector<uint8_t>> ExtractMember(trvzip::ZIP_FileEntry& entry,
-                                                  uint64_t archiveSize);
+                                                  uint64_t archiveSize,
+                                                  std::string* why = nullptr);

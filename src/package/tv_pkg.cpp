@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "xml/element_text.h"
+#include "package/load_failure.h"
 #include "package/member_bytes.h"
 #include "package/member_name.h"
 #include "zip/zip_file.h"
@@ -12,12 +13,12 @@ namespace {
 constexpr char16_t kPackageDataMember[] = u"tv_data.xml";
 
 // Parses the member memberName into reader; false when it is missing or
-// cannot be read or parsed.
+// cannot be read (*why says why) or parsed.
 bool LoadDocument(trvzip::ZIP_File& archive, const char16_t* memberName, uint64_t archiveSize,
-                  CTrvXMLReader& reader) {
+                  CTrvXMLReader& reader, std::string* why) {
   trvzip::ZIP_FileEntry* entry = archive.FindEntry(memberName);
   if (entry == nullptr) return false;
-  const auto bytes = ExtractMember(*entry, archiveSize);
+  const auto bytes = ExtractMember(*entry, archiveSize, why);
   // Members are capped far below the parser's signed 32-bit length.
   static_assert(kMaxMemberSize <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max()));
   return bytes && reader.Parse(bytes->data(), static_cast<int32_t>(bytes->size())) == 0;
@@ -29,6 +30,7 @@ TVPkg::TVPkg() { Reset(); }
 
 void TVPkg::Reset() {
   configBytes.reset();
+  failureCause.clear();
   language = kDefaultLanguage;
   config = PackageConfiguration{};
   archivePath.clear();
@@ -39,18 +41,24 @@ void TVPkg::Reset() {
 bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* newLanguage) {
   if (path == nullptr || memberName == nullptr) return false;
   if (!archivePath.empty()) Reset();
+  failureCause.clear();
   if (newLanguage != nullptr) language = newLanguage;
 
   // Released on every path, an exception from the deciphering included.
   trvzip::ZIP_File archive;
-  if (archive.Open(path, true) != trvzip::kZipOk) return false;
+  if (archive.Open(path, true) != trvzip::kZipOk) {
+    failureCause = ArchiveFailureText(archive.GetCause());
+    return false;
+  }
   // The whole file the archive is in bounds the sizes its members declare.
   const uint64_t archiveSize = archive.GetFileSize();
-  if (!LoadDocument(archive, memberName, archiveSize, definition)) return false;
+  if (!LoadDocument(archive, memberName, archiveSize, definition, &failureCause)) return false;
 
-  // Only package data that names a configuration brings a configuration file.
+  // Only package data that names a configuration brings a configuration file;
+  // package data that cannot be read names none, as before.
   bool result = true;
-  if (LoadDocument(archive, kPackageDataMember, archiveSize, packageData) &&
+  std::string ignored;
+  if (LoadDocument(archive, kPackageDataMember, archiveSize, packageData, &ignored) &&
       ReadConfiguration(config)) {
     result = LoadConfigFile(archive, archiveSize);
   }

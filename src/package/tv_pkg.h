@@ -50,6 +50,10 @@ class TVPkg {
   const PackageConfiguration& GetConfiguration() const { return config; }
   // Absent when the package has no configuration file loaded.
   const std::optional<std::vector<uint8_t>>& GetConfigBytes() const { return configBytes; }
+  // Why the last Load failed, for the user: the archive's or a member's
+  // fault. Empty after a success, and when the file cannot be opened, the
+  // definition is missing or it is not a document.
+  const std::string& GetFailureCause() const { return failureCause; }
   // Empty unless a load succeeded.
   const std::string& GetArchivePath() const { return archivePath; }
   const std::u16string& GetLanguage() const { return language; }
@@ -64,6 +68,7 @@ class TVPkg {
   CTrvXMLReader packageData;
   std::u16string language;
   std::string archivePath;
+  std::string failureCause;
   std::optional<std::vector<uint8_t>> configBytes;
   PackageConfiguration config;
 };

@@ -78,7 +78,7 @@ bool TVPkg::LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize) {
   if (config.configFile.empty()) return true;
   trvzip::ZIP_FileEntry* entry = archive.FindEntry(config.configFile.c_str());
   if (entry == nullptr) return true;
-  auto bytes = ExtractMember(*entry, archiveSize);
+  auto bytes = ExtractMember(*entry, archiveSize, &failureCause);
   if (!bytes) return false;
   configBytes.reset();
   configBytes = config.encrypt == 0 ? std::move(bytes) : Decipher(*bytes);

@@ -5,14 +5,12 @@
 #include <new>
 
 #include "zip/zip_file_entry.h"
+#include "zip/zip_methods.h"
 #include "zip/zip_result.h"
 
 namespace trvzip {
 
 namespace {
-
-constexpr uint32_t kStored = 0;
-constexpr uint32_t kDeflated = 8;
 
 // Reads the next chunk of stored bytes at its own position, since other users
 // of the archive handle may read elsewhere in between. A read that ends early
@@ -61,7 +59,7 @@ int ZIP_FileEntry::OpenRead(ZipReadState* state) {
   state->position = dataOffset;
   if (sourceFile == nullptr) return kZipErrorSeek;
   state->stream = z_stream{};
-  if (method != kStored) {
+  if (method == kMethodDeflated) {
     if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) return kZipErrorInflateStart;
     state->inflating = true;
   }
@@ -77,7 +75,10 @@ int ZIP_FileEntry::OpenRead(ZipReadState* state) {
 int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
                             uint32_t* produced) {
   if (produced != nullptr) *produced = 0;
-  if (method != kStored && method != kDeflated) return kZipErrorFormat;
+  // Encrypted data would inflate to garbage or copy out as ciphertext.
+  if (!IsExtractableMethod(method) || (flags & records::kFlagEncrypted) != 0) {
+    return kZipErrorFormat;
+  }
   if (state == nullptr || !state->opened || buffer == nullptr || length == 0) {
     return kZipErrorArgument;
   }
@@ -91,7 +92,7 @@ int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
       result = kZipErrorRead;
       break;
     }
-    if (method == kStored) {
+    if (method == kMethodStored) {
       if (s.avail_in == 0) {  // fewer stored bytes than the member's size
         result = kZipErrorFormat;
         break;

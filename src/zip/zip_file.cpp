@@ -18,11 +18,15 @@ namespace {
 // Member data is read ahead in blocks, so that runs of small members cost one
 // read between them; large members bypass the block.
 constexpr std::size_t kSourceBlock = 256u << 10;
+// Extra fields too long to be held are read again for the central directory,
+// each on its own.
+constexpr std::size_t kExtraBlock = 4u << 10;
 
 }  // namespace
 
 int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
   if (file.IsOpen() || entryCount > 0) Close();
+  cause = ZipCause::kNone;
   readOnly = readOnlyAccess;
   const auto access = readOnly ? platform::Access::Read : platform::Access::ReadWrite;
   const auto share = readOnly ? platform::Share::Read : platform::Share::None;
@@ -93,11 +97,15 @@ int ZIP_File::WriteArchive(OutputBuffer& output) {
   BlockReader source(file, kSourceBlock);
   if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) return kZipErrorWrite;
   if (const int r = LayOutMembers()) return r;
+  std::vector<uint8_t> scratch;
+  std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (const int r = entries[i].WriteLocalHeader(output)) return r;
+    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorWrite;
+    if (const int r = entries[i].WriteLocalHeader(output, extraField)) return r;
     if (const int r = entries[i].CopyData(source, output)) return r;
   }
-  return WriteCentralDirectory(output);
+  BlockReader extras(file, kExtraBlock);
+  return WriteCentralDirectory(output, extras);
 }
 
 // Places the members back to back from prefixSize on, in directory order.
@@ -118,10 +126,13 @@ int ZIP_File::LayOutMembers() {
   return end > kMaxOffset ? kZipErrorWrite : kZipOk;
 }
 
-int ZIP_File::WriteCentralDirectory(OutputBuffer& output) const {
+int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const {
   uint64_t directorySize = 0;
+  std::vector<uint8_t> scratch;
+  std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (const int r = entries[i].WriteCentralHeader(output)) return r;
+    if (!entries[i].ExtraBytes(extras, scratch, &extraField)) return kZipErrorWrite;
+    if (const int r = entries[i].WriteCentralHeader(output, extraField)) return r;
     directorySize += entries[i].CentralRecordSize();
   }
   EndRecord end;

@@ -47,6 +47,10 @@ class ZIP_File {
   // file when reopen is true.
   int Save(const std::string& path, bool reopen);
 
+  // Why the last Open failed, beyond its result code; kNone after a
+  // successful one.
+  ZipCause GetCause() const { return cause; }
+
   uint32_t GetPrefixSize() const { return prefixSize; }
   bool HasPrefix() const { return hasPrefix; }
   bool IsOpen() const { return file.IsOpen(); }
@@ -70,15 +74,27 @@ class ZIP_File {
                 uint16_t length, ZIP_FileEntry& e);
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
-  int WriteCentralDirectory(OutputBuffer& output) const;
+  int WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const;
+  // Records why the open fails, and returns code.
+  int Refuse(ZipCause why, int code) {
+    cause = why;
+    return code;
+  }
+  bool ReadExtra(BlockReader& reader, uint64_t position, uint16_t length,
+                 std::vector<uint8_t>& out);
+  int ReadCentralValues(const records::CentralHeader& ch, ZIP_FileEntry& e);
+  int ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
+                const records::CentralHeader& ch, ZIP_FileEntry& e);
 
   // Members, allocated once for the count the end record states.
   std::unique_ptr<ZIP_FileEntry[]> entries;
   uint32_t entryCount = 0;
-  // Every member's kept name and extra field, each followed by a zero byte;
-  // the members point into it once the directory has been read.
+  // Every member's kept name, followed by a zero byte, and its extra field
+  // when short; the members point into it once the directory has been read.
   std::vector<char> strings;
   std::string scratch;  // a central name, to compare with the local one
+  std::vector<uint8_t> centralExtra, localExtra, keptExtra;  // the current member's
+  ZipCause cause = ZipCause::kNone;
   std::optional<std::string> comment;
   platform::FileHandle file;
   WriteObserver writeObserver;

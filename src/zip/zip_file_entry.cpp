@@ -4,6 +4,8 @@
 
 #include "zip/block_reader.h"
 #include "zip/output_buffer.h"
+#include "zip/zip_extra.h"
+#include "zip/zip_methods.h"
 #include "zip/zip_result.h"
 
 namespace trvzip {
@@ -14,11 +16,13 @@ namespace {
 
 // A header followed by the kept strings, so the stated lengths always match.
 template <class Header>
-int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e) {
+int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e,
+              std::span<const uint8_t> extraField) {
   const auto bytes = Encode(header);
-  const bool ok = output.Put(bytes.data(), bytes.size()) &&
+  const bool ok = extraField.size() == e.GetExtraFieldLength() &&
+                  output.Put(bytes.data(), bytes.size()) &&
                   output.Put(e.GetName(), e.GetNameLength()) &&
-                  output.Put(e.GetExtraField(), e.GetExtraFieldLength());
+                  output.Put(extraField.data(), extraField.size());
   return ok ? kZipOk : kZipErrorWrite;
 }
 
@@ -32,13 +36,48 @@ uint64_t ZIP_FileEntry::CentralRecordSize() const {
   return CentralHeader::kSize + nameLength + extraLength;
 }
 
-int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output) const {
-  LocalHeader header;
-  header.common = *this;
-  return PutRecord(output, header, *this);
+std::string ZIP_FileEntry::ExtraField() const {
+  if (sourceFile == nullptr) return {};
+  BlockReader source(*sourceFile, storedExtraLength + std::size_t{1});
+  std::vector<uint8_t> scratch;
+  std::span<const uint8_t> field;
+  if (!ExtraBytes(source, scratch, &field)) return {};
+  return std::string(field.begin(), field.end());
 }
 
-int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output) const {
+bool ZIP_FileEntry::ExtraBytes(BlockReader& source, std::vector<uint8_t>& scratch,
+                               std::span<const uint8_t>* field) const {
+  *field = {};
+  if (heldExtra != nullptr || extraLength == 0) {
+    *field = {heldExtra, extraLength};
+    return true;
+  }
+  std::vector<uint8_t> stored(storedExtraLength);
+  if (source.ReadAt(storedExtraAt, stored.data(), stored.size()).value_or(0) != stored.size()) {
+    return false;
+  }
+  extra::WithoutZip64(stored, &scratch);
+  // The file may have changed since it was opened: its field must still be
+  // the one whose length the layout counted.
+  if (scratch.size() != extraLength) return false;
+  *field = scratch;
+  return true;
+}
+
+ZipCause ZIP_FileEntry::UnreadableCause() const {
+  if ((flags & kFlagEncrypted) != 0) return ZipCause::kEncrypted;
+  return IsExtractableMethod(method) ? ZipCause::kNone : ZipCause::kMethod;
+}
+
+int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output,
+                                    std::span<const uint8_t> extraField) const {
+  LocalHeader header;
+  header.common = *this;
+  return PutRecord(output, header, *this, extraField);
+}
+
+int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
+                                      std::span<const uint8_t> extraField) const {
   CentralHeader header;
   header.versionMadeBy = versionMadeBy;
   header.common = *this;
@@ -47,7 +86,7 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output) const {
   header.internalAttributes = internalAttributes;
   header.externalAttributes = externalAttributes;
   header.localHeaderOffset = localHeaderOffset;
-  return PutRecord(output, header, *this);
+  return PutRecord(output, header, *this, extraField);
 }
 
 int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {

@@ -1,15 +1,21 @@
 #pragma once
 // One member of an open archive: its header values, where its data lies, and
 // the operations that extract it or write it into a rewritten archive.
-// The fields it shares with the local header are that header's, except that
-// nameLength and extraLength are the lengths of the strings as kept.
+// The fields it shares with the headers are the central header's, with ZIP64
+// placeholders resolved and the descriptor flag cleared (the rewrite puts
+// every value in the local header), except that nameLength and extraLength
+// are the lengths of the strings as written.
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "platform/file_handle.h"
 #include "zip/zip_read_state.h"
 #include "zip/zip_records.h"
+#include "zip/zip_result.h"
 
 namespace trvzip {
 
@@ -27,10 +33,15 @@ class ZIP_FileEntry : public records::CommonFields {
   // terminating zero; null when the stored length was 0.
   const char* GetName() const { return name; }
   std::size_t GetNameLength() const { return nameLength; }
-  // The local header's extra field, whole (it may hold zero bytes, so use its
-  // length); null when the stored length was 0.
-  const char* GetExtraField() const { return extraField; }
+  // The local header's extra field as the rewrite writes it, read from the
+  // archive: whole but for its ZIP64 blocks. Empty when there is none or it
+  // cannot be read.
+  std::string ExtraField() const;
   std::size_t GetExtraFieldLength() const { return extraLength; }
+
+  // Why Extract cannot deliver this member (encrypted, or a method it lacks);
+  // kNone when it can try.
+  ZipCause UnreadableCause() const;
 
   // Reads the whole member into buffer (size bytes available) and checks its
   // CRC-32. 0 on success. A buffer smaller than the member receives the first
@@ -49,8 +60,14 @@ class ZIP_FileEntry : public records::CommonFields {
   uint64_t CentralRecordSize() const;
 
   // Steps of ZIP_File::Save: 0 or a negative code.
-  int WriteLocalHeader(OutputBuffer& output) const;
-  int WriteCentralHeader(OutputBuffer& output) const;
+  // extraField is the field as ExtraBytes gives it.
+  int WriteLocalHeader(OutputBuffer& output, std::span<const uint8_t> extraField) const;
+  int WriteCentralHeader(OutputBuffer& output, std::span<const uint8_t> extraField) const;
+  // The extra field to write, from memory when it is held, else read from
+  // source into scratch; empty with false when the source no longer holds
+  // what was read when the archive was opened.
+  bool ExtraBytes(BlockReader& source, std::vector<uint8_t>& scratch,
+                  std::span<const uint8_t>* field) const;
   int CopyData(BlockReader& source, OutputBuffer& output) const;
 
   // The central header's own fields.
@@ -66,12 +83,16 @@ class ZIP_FileEntry : public records::CommonFields {
   friend class ZIP_File;
   static constexpr uint32_t kNoString = 0xFFFFFFFFu;
 
-  // Both strings live in the archive's string store, at these offsets until
-  // the directory has been read.
+  // The name lives in the archive's string store, at nameAt until the
+  // directory has been read. So does a short extra field (heldExtra); a
+  // longer one is read again from the archive when written, so that no
+  // header's claim makes the directory take more memory than it occupies.
   const char* name = nullptr;
-  const char* extraField = nullptr;
+  const uint8_t* heldExtra = nullptr;
   uint32_t nameAt = 0;
-  uint32_t extraAt = 0;
+  uint32_t heldExtraAt = kNoString;
+  uint32_t storedExtraAt = 0;  // absolute position of the local extra field
+  uint16_t storedExtraLength = 0;
 };
 
 }  // namespace trvzip

@@ -1,8 +1,9 @@
 #pragma once
-// The three records of a ZIP archive as this layer reads and writes them:
-// local file header, central directory header and end of central directory
-// record. Each lists its fields once, in record order; that one list both
-// decodes and encodes it.
+// The records of a ZIP archive as this layer reads and writes them: local
+// file header, central directory header and end of central directory record
+// (read and written), and the ZIP64 end record and its locator (read only).
+// Each lists its fields once, in record order; that one list both decodes
+// and encodes it.
 
 #include <array>
 #include <cstddef>
@@ -16,6 +17,16 @@ namespace trvzip::records {
 inline constexpr uint32_t kLocalSignature = 0x04034b50;
 inline constexpr uint32_t kCentralSignature = 0x02014b50;
 inline constexpr uint32_t kEndSignature = 0x06054b50;
+inline constexpr uint32_t kZip64EndSignature = 0x06064b50;
+inline constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+inline constexpr uint32_t kDescriptorSignature = 0x08074b50;
+
+// Flag bits: encrypted data, and CRC-32 and sizes in a descriptor behind the data.
+inline constexpr uint16_t kFlagEncrypted = 0x0001;
+inline constexpr uint16_t kFlagDescriptor = 0x0008;
+// A 16- or 32-bit value that stands for one in a ZIP64 record or extra field.
+inline constexpr uint16_t kPlaceholder16 = 0xFFFF;
+inline constexpr uint32_t kPlaceholder32 = 0xFFFFFFFFu;
 
 // Offsets and sizes on disk are 32-bit, counts 16-bit.
 inline constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
@@ -96,6 +107,43 @@ struct EndRecord {
     io.Field(r.signature), io.Field(r.disk), io.Field(r.directoryDisk);
     io.Field(r.recordsOnDisk), io.Field(r.totalRecords), io.Field(r.directorySize);
     io.Field(r.directoryOffset), io.Field(r.commentLength);
+  }
+};
+
+// Found, when present, right in front of the end record.
+struct Zip64Locator {
+  static constexpr std::size_t kSize = 20;
+  uint32_t signature = kZip64LocatorSignature;
+  uint32_t endDisk = 0;
+  uint64_t endOffset = 0;
+  uint32_t totalDisks = 0;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature), io.Field(r.endDisk), io.Field(r.endOffset), io.Field(r.totalDisks);
+  }
+};
+
+// Its fixed part; an extensible data sector may follow and is not read.
+struct Zip64End {
+  static constexpr std::size_t kSize = 56;
+  uint32_t signature = kZip64EndSignature;
+  uint64_t recordSize = 0;
+  uint16_t versionMadeBy = 0;
+  uint16_t versionNeeded = 0;
+  uint32_t disk = 0;
+  uint32_t directoryDisk = 0;
+  uint64_t recordsOnDisk = 0;
+  uint64_t totalRecords = 0;
+  uint64_t directorySize = 0;
+  uint64_t directoryOffset = 0;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature), io.Field(r.recordSize), io.Field(r.versionMadeBy);
+    io.Field(r.versionNeeded), io.Field(r.disk), io.Field(r.directoryDisk);
+    io.Field(r.recordsOnDisk), io.Field(r.totalRecords), io.Field(r.directorySize);
+    io.Field(r.directoryOffset);
   }
 };
 

@@ -28,4 +28,20 @@ enum ZipResult : int {
   kZipErrorOpen = -9,
 };
 
+// Why an archive cannot be used, for the line that explains a refusal; the
+// result code alone does not tell a damaged archive from one that needs a
+// feature this layer lacks.
+enum class ZipCause {
+  kNone,        // nothing to add to the result code
+  kNotZip,      // no end of central directory record
+  kMultiDisk,   // split over several disks
+  kDamaged,     // headers that disagree, or point where no record is
+  kDescriptor,  // a data descriptor that disagrees with the central header
+  kZip64,       // a value of 4 GiB or more, or more than 65,535 members
+  kEncrypted,   // a member's data is encrypted
+  kMethod,      // a member uses a method that cannot be extracted
+  kCrc,         // a member's data fails its CRC-32
+  kTruncated,   // a member's data ends before its declared size
+};
+
 }  // namespace trvzip

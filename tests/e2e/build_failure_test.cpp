@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "e2e_support.h"
+#include "zip_archive_builder.h"
 
 namespace {
 
@@ -70,6 +72,72 @@ TEST_F(BuildFailure, PackageStepsRefuseBadInput) {
                   {"c.bin", std::string(30, 'A')}});
   ExpectFailure({stub, protectedBad, output}, Verifying(stub, protectedBad) + kFailed);
   EXPECT_FALSE(fs::exists(output));
+}
+
+// Every archive the package steps cannot use is refused with a line naming
+// the cause, in front of the line a refusal always ends with.
+TEST_F(BuildFailure, ArchiveRefusalsNameTheirCause) {
+  using ziptest::Member;
+  const auto archive = [](const std::function<void(ziptest::Archive&, Member&)>& change) {
+    ziptest::Archive a;
+    a.members.push_back(ziptest::Make("SETUP42.xml", e2e::Definition("P", "1"), 8));
+    change(a, a.members[0]);
+    return ziptest::Build(a);
+  };
+  const std::string config =
+      "<tv_pkg_data><configuration><config_file><filename>c.bin</filename></config_file>"
+      "</configuration></tv_pkg_data>";
+  const std::string damaged = "the archive is damaged: ";
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(3000, 'x'),
+       "the file is not a ZIP archive: it has no end of central directory record"},
+      {archive([](auto& a, auto&) { a.disk = 1; }),
+       "the archive is split over several disks; only a single-file archive can be used"},
+      {archive([](auto&, auto& m) { m.localName = "SETUP42.xmL"; }),
+       damaged + "its headers disagree or point where no record is"},
+      {archive([](auto&, auto& m) {
+         m.dataDescriptor = true, m.descriptor = ziptest::Descriptor::kSigned, m.descriptorCrcXor = 4;
+       }),
+       damaged + "a member's data descriptor disagrees with its central header"},
+      {archive([](auto&, auto& m) { m.zip64Central = true, m.zip64Size = uint64_t{1} << 32; }),
+       "the archive needs ZIP64 beyond 32 bits (a member or an offset of 4 GiB or more, or more "
+       "than 65,535 members), which a package cannot hold"},
+      {archive([](auto&, auto& m) { m.flags = 1; }),
+       "member 'SETUP42.xml' is encrypted, and encrypted members cannot be read"},
+      {archive([](auto&, auto& m) { m.method = 12; }),
+       "member 'SETUP42.xml' uses compression method 12 (BZip2); only stored and Deflate "
+       "members can be read"},
+      {archive([](auto&, auto& m) { m.crcXor = 1; }),
+       damaged + "member 'SETUP42.xml' fails its CRC-32 check"},
+      {archive([](auto&, auto& m) { m.storedCut = 20; }),
+       damaged + "member 'SETUP42.xml' cannot be read whole"},
+      {archive([](auto&, auto& m) { m.method = 0, m.declaredSize = 100000; }),
+       "member 'SETUP42.xml' declares a size that its archive cannot hold, or larger than 16 MiB"},
+      {archive([&](auto& a, auto&) {
+         a.members.push_back(ziptest::Make("tv_data.xml", config));
+         a.members.push_back(ziptest::Make("c.bin", "settings", 93));
+       }),
+       "member 'c.bin' uses compression method 93 (Zstandard); only stored and Deflate members "
+       "can be read"},
+      {archive([&](auto& a, auto&) {
+         a.members.push_back(ziptest::Make("tv_data.xml", config));
+         ziptest::Member cut = ziptest::Make("c.bin", "settings");
+         cut.declaredSize = 9;  // one stored byte fewer than declared
+         a.members.push_back(cut);
+       }),
+       "member 'c.bin' declares a size that its archive cannot hold, or larger than 16 MiB"},
+  };
+  int index = 0;
+  for (const auto& [bytes, cause] : cases) {
+    SCOPED_TRACE(cause);
+    const std::string path = dir.File("cause" + std::to_string(++index) + ".zip");
+    testsupport::WriteFile(path, bytes);
+    ExpectFailure({stub, path, output},
+                  Verifying(stub, path) + "\nERROR: " + cause +
+                      "\nERROR: unable to load the zip file or locate a package definition file "
+                      "('SETUP42.xml') in '" + path + "'" + kFailed);
+    EXPECT_FALSE(fs::exists(output));
+  }
 }
 
 TEST_F(BuildFailure, StubWithoutVersionInformation) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "e2e_support.h"
 #include "package/tv_pkg.h"
 #include "zip/zip_file.h"
+#include "zip_archive_builder.h"
 
 namespace {
 
@@ -122,6 +124,47 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
 
     TVPkg package;
     EXPECT_TRUE(package.Load(output.c_str(), u"SETUP42.xml", u"en"));
+  }
+}
+
+// Archives from streaming writers, ZIP64-marked ones and one with the longest
+// comment give packages every reader reads whole.
+TEST_F(BuildSuccess, ArchivesOfEveryKindGiveSoundPackages) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"SETUP42.xml", e2e::Definition("Sound Driver", "1.00.0.12")},
+      {"tv_data.xml", "<tv_pkg_data><configuration><config_file><filename>cfg.ini</filename>"
+                      "</config_file></configuration></tv_pkg_data>"},
+      {"cfg.ini", "volume=80\n"},
+      {"readme.txt", std::string(5000, 'r')},
+      {"empty.bin", ""}};
+  using ziptest::Descriptor;
+  const std::pair<const char*, std::function<void(ziptest::Archive&, ziptest::Member&)>> kinds[] = {
+      {"descriptor", [](auto&, auto& m) { m.dataDescriptor = true, m.descriptor = Descriptor::kSigned; }},
+      {"unsigned descriptor", [](auto&, auto& m) { m.dataDescriptor = true, m.descriptor = Descriptor::kPlain; }},
+      {"64-bit descriptor", [](auto&, auto& m) { m.dataDescriptor = true, m.descriptor = Descriptor::kPlain64; }},
+      {"ZIP64", [](auto& a, auto& m) { a.zip64End = m.zip64Central = m.zip64Local = true; }},
+      {"long comment", [](auto& a, auto&) { a.comment = std::string(65535, 'c'); }},
+  };
+  int index = 0;
+  for (const auto& [what, change] : kinds) {
+    SCOPED_TRACE(what);
+    ziptest::Archive a;
+    for (const auto& [name, data] : files) {
+      a.members.push_back(ziptest::Make(name, data, 8));
+      change(a, a.members.back());
+    }
+    archive = dir.File("kind" + std::to_string(++index) + ".zip");
+    testsupport::WriteFile(archive, ziptest::Build(a));
+    const auto run = e2e::RunZipgraft({e2e::StubPath("stub64_full"), archive, output});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(ExpectedOutput(e2e::StubPath("stub64_full"))));
+    ExpectReadableByOtherTools(output);
+    if (testsupport::HaveProgram("7zz")) {
+      const auto test = testsupport::RunCommand("7zz t " + ShellQuote(output), true);
+      EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
+      EXPECT_EQ(test.output.find("WARNING"), std::string::npos) << test.output;
+    }
+    fs::remove(output);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "crypt/des_crypt.h"
 #include "package/tv_pkg.h"
 #include "package_archive.h"
+#include "platform/code_page.h"
 #include "platform/text.h"
 #include "zip/zip_file.h"
 
@@ -82,7 +83,7 @@ TEST_F(PackageConfigurationTest, UserInterfaceFileFollowsLanguage) {
 }
 
 TEST_F(PackageConfigurationTest, FlagsAreSetByExactlyOne) {
-  for (const std::string value : {"1", "yes", "true", "01", ""}) {
+  for (const std::string value : {"1", "yes", "true", "01", "10", "1 ", ""}) {
     const std::string one = value == "1" ? "1" : "0";
     ASSERT_TRUE(Load(PackageData("<configuration required=\"" + value +
                                  "\"><config_file>"
@@ -121,6 +122,13 @@ TEST_F(PackageConfigurationTest, ProtectedFileDeciphersUnderTheFileNameKey) {
   ASSERT_TRUE(Load(ConfigFileData(" encrypt=\"1\""), {{"cfg.bin", ProtectedText(dir, "ab")}}, u"en",
                    packagetest::Definition("ab", "")));
   EXPECT_EQ(Text(package.GetConfigBytes()), kPlainConfig);
+  // A key text in the locale's charset takes more bytes than the name has units.
+  const std::u16string wide = u"Gr\u00f6\u00dfe\u20ac.exe";
+  if (const auto narrow = platform::WideToCodePage(wide, platform::kCodePageThreadAnsi)) {
+    ASSERT_TRUE(Load(ConfigFileData(" encrypt=\"1\""), {{"cfg.bin", ProtectedText(dir, *narrow)}},
+                     u"en", packagetest::Definition(platform::Narrow(wide), "")));
+    EXPECT_EQ(Text(package.GetConfigBytes()), kPlainConfig);
+  }
   // No file name text, so no key: the load fails.
   EXPECT_FALSE(Load(ConfigFileData(" encrypt=\"1\""), {{"cfg.bin", hex}}, u"en",
                     packagetest::Definition("\n  indented.exe\n", "")));

@@ -125,6 +125,51 @@ group_damaged() {
   expect "a package cut short exits 2" sh -c '[ "$0" = 2 ] && grep -q "no package" truncated.err' "$rc"
 }
 
+# Packages built from the example archive as streaming and ZIP64 writers make
+# it, and with the longest comment: every reader reads them whole.
+group_writers() {
+  enter
+  mkdir files && (cd files && unzip -qq "$work/package.zip")
+  (cd files && zip -q -fd -r ../fd.zip . && zip -q -fz -r ../fz.zip . &&
+    zip -q -r - . | cat >../pipe.zip)
+  (cd files && "$python" -c '
+import os, sys, zipfile
+with zipfile.ZipFile(sys.stdout.buffer, "w", zipfile.ZIP_DEFLATED) as z:
+    for root, _, names in os.walk("."):
+        for name in sorted(names):
+            z.write(os.path.join(root, name), os.path.relpath(os.path.join(root, name)))
+' | cat >../pypipe.zip)
+  "$python" "$tools" unsign fd.zip unsigned.zip
+  cp "$work/package.zip" comment.zip
+  "$python" -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "a") as z: z.comment = b"c" * 65535' comment.zip
+  local name
+  for name in fd unsigned fz pipe pypipe comment; do
+    mkdir "$name"
+    if ! "$zipgraft" "$stub" "$name.zip" "$name/SETUP42.exe" >"$name.log"; then
+      cat "$name.log"
+      fail "$name: zipgraft builds the package"
+      continue
+    fi
+    pass "$name: zipgraft builds the package"
+    expect "$name: unzip -t reads it whole" sh -c 'unzip -tqq "$0" >/dev/null' "$name/SETUP42.exe"
+    expect "$name: 7-Zip reads it without a warning" sh -c \
+      '7zz t "$0" >"$0.7z" && grep -q "Everything is Ok" "$0.7z" && ! grep -qE "WARNING|Characteristics" "$0.7z"' \
+      "$name/SETUP42.exe"
+    expect "$name: Python reads it whole" "$python" -c \
+      'import sys, zipfile; assert zipfile.ZipFile(sys.argv[1]).testzip() is None' "$name/SETUP42.exe"
+    sfx "$name-list" "$name/SETUP42.exe" --list
+    unzip_members "$name/SETUP42.exe" >"$name-unzip.txt"
+    sfx_members "$name-list.out" >"$name-sfx.txt"
+    expect "$name: --list shows what unzip -l shows" sh -c \
+      '[ "$0" = 0 ] && diff "$1" "$2"' "$rc" "$name-unzip.txt" "$name-sfx.txt"
+    sfx "$name-extract" "$name/SETUP42.exe" --extract "$name/out"
+    mkdir "$name/ref" && (cd "$name/ref" && unzip -qq ../SETUP42.exe)
+    expect "$name: --extract gives the files unzip gives" sh -c \
+      '[ "$0" = 0 ] && diff -r "$1/ref" "$1/out"' "$rc" "$name"
+  done
+}
+
 verify_signature() {
   osslsigncode verify -CAfile cert.pem -in signed/SETUP42.exe >verify.log 2>&1
 }

@@ -9,6 +9,9 @@
                                           the central directory
   zip_tools.py tail-is-end PACKAGE        exit 0 when the ZIP end record is the
                                           file's last 22 bytes
+  zip_tools.py unsign IN.zip OUT.zip      IN's members (behind signed 32-bit data
+                                          descriptors, as zip -fd writes them) behind
+                                          descriptors without the signature
 """
 import struct
 import sys
@@ -90,7 +93,28 @@ def tail_is_end(path):
     sys.exit(0 if data[-22:-18] == b"PK\5\6" else 1)
 
 
+def unsign(source, out):
+    data = open(source, "rb").read()
+    members, directory = b"", b""
+    for pos, _ in central_headers(data):
+        n, m, k = struct.unpack_from("<HHH", data, pos + 28)
+        csize, = struct.unpack_from("<I", data, pos + 20)
+        local, = struct.unpack_from("<I", data, pos + 42)
+        ln, lm = struct.unpack_from("<HH", data, local + 26)
+        end = local + 30 + ln + lm + csize
+        if data[end:end + 4] != b"PK\7\10":
+            sys.exit("a member without a signed descriptor")
+        header = bytearray(data[pos:pos + 46 + n + m + k])
+        struct.pack_into("<I", header, 42, len(members))
+        members += data[local:end] + data[end + 4:end + 16]
+        directory += header
+    end = data.rfind(b"PK\5\6")
+    record = bytearray(data[end:])
+    struct.pack_into("<II", record, 12, len(directory), len(members))
+    open(out, "wb").write(members + directory + record)
+
+
 if __name__ == "__main__":
     cmd, args = sys.argv[1], sys.argv[2:]
     {"names": make_names, "patch-names": patch_names, "flip": flip, "set": set_field,
-     "tail-is-end": tail_is_end}[cmd](*args)
+     "tail-is-end": tail_is_end, "unsign": unsign}[cmd](*args)

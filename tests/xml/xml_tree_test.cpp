@@ -60,7 +60,8 @@ TEST(XmlTree, NodesNewestFirst) {
 TEST(XmlTree, FindElementFilters) {
   CTrvXMLReader reader;
   ASSERT_EQ(0, Parse(reader,
-                     "<pkg>\n <n lang='en'>first</n>\n <n lang='EN'>second</n>\n"
+                     "<pkg>\n <n v='lang' lang='it'>italian</n>\n"
+                     " <n lang='en'>first</n>\n <n lang='EN'>second</n>\n"
                      " <n Lang='de'>third</n>\n <n lang=''>empty</n>\n"
                      " <in><f>deep</f></in>\n</pkg>"));
   CTrvXMLNode* pkg = reader.FindElement(nullptr, u"pkg");
@@ -73,6 +74,8 @@ TEST(XmlTree, FindElementFilters) {
       {u"lang", u"de", nullptr},   {u"LANG", u"de", nullptr},   {u"lang", u"", u"empty"},
       {u"Lang", u"", nullptr},     {u"lang", u"fr", nullptr},   {nullptr, u"en", u"empty"},
       {u"lang", nullptr, u"empty"},
+      // A value equal to a later attribute's name is not taken for that name.
+      {u"lang", u"it", u"italian"}, {u"v", u"lang", u"italian"},
   };
   for (const auto& c : cases) {
     const CTrvXMLNode* found = reader.FindElement(pkg, u"n", c.attrName, c.attrValue);

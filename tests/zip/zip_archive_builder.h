@@ -9,6 +9,9 @@
 
 namespace ziptest {
 
+// The record a member with dataDescriptor gets behind its data.
+enum class Descriptor { kNone, kPlain, kSigned, kPlain64, kSigned64 };
+
 struct Member {
   std::string name;
   std::string data;
@@ -21,6 +24,13 @@ struct Member {
   bool dataDescriptor = false;           // flag bit 3, zero CRC and sizes locally
   std::optional<uint32_t> declaredSize;  // overrides the uncompressed size in both headers
   std::optional<uint32_t> storedCut;     // keeps only this many stored bytes (sizes follow)
+  uint16_t flags = 0;  // more flag bits for both headers (1: encrypted)
+  Descriptor descriptor = Descriptor::kNone;
+  uint32_t descriptorCrcXor = 0;  // flips CRC bits in the descriptor only
+  // 0xFFFFFFFF placeholders with a ZIP64 extra block (put in front of the
+  // extra field) holding the values: sizes and offset centrally, sizes locally.
+  bool zip64Central = false, zip64Local = false;
+  std::optional<uint64_t> zip64Size;  // the uncompressed size its blocks state
 };
 
 struct Archive {
@@ -29,6 +39,9 @@ struct Archive {
   uint32_t shift = 0;  // added to every stored offset (bytes that will stand in front)
   uint16_t disk = 0, directoryDisk = 0;
   std::optional<uint16_t> recordsOnDisk, totalRecords;
+  // A ZIP64 end record and locator, the end record's values all placeholders.
+  bool zip64End = false;
+  std::optional<uint64_t> zip64Total;  // the member count the ZIP64 record states
 };
 
 // A member with the usual headers; tests adjust the other knobs afterwards.

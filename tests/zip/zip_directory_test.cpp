@@ -32,9 +32,9 @@ Archive OneMember(std::string comment = "") {
 
 TEST_F(ZipDirectoryTest, EndRecordFoundAtEveryDistanceFromTheEnd) {
   // Comment lengths put the signature at each side of, and straddling, the
-  // 1,024-byte window steps, and at the very edge of the 65,535-byte range.
+  // 1,024-byte window steps, and up to the longest comment a record states.
   for (std::size_t length : {0u, 1001u, 1002u, 1003u, 1004u, 1005u, 1006u, 2027u, 2028u,
-                             2029u, 30000u, 65512u, 65513u}) {
+                             2029u, 30000u, 65512u, 65513u, 65514u, 65534u, 65535u}) {
     SCOPED_TRACE(length);
     ZIP_File zip;
     ASSERT_EQ(OpenBytes(zip, ziptest::Build(OneMember(std::string(length, 'c')))), 0);
@@ -42,7 +42,8 @@ TEST_F(ZipDirectoryTest, EndRecordFoundAtEveryDistanceFromTheEnd) {
     EXPECT_EQ(length == 0 ? 0u : std::string(zip.GetComment()).size(), length);
   }
   ZIP_File zip;
-  EXPECT_EQ(OpenBytes(zip, ziptest::Build(OneMember(std::string(65514, 'c')))), trvzip::kZipErrorNoEndRecord);
+  // One byte more behind the longest comment puts the record out of range.
+  EXPECT_EQ(OpenBytes(zip, ziptest::Build(OneMember(std::string(65535, 'c'))) + "x"), trvzip::kZipErrorNoEndRecord);
 }
 
 TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
@@ -86,7 +87,6 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
       {"cut inside the directory", good.substr(0, good.size() - 30), trvzip::kZipErrorNoEndRecord},
       {"fake record in comment", ziptest::Build(OneMember(fakeCounts)), trvzip::kZipErrorFormat},
       {"not shifted behind a prefix", std::string(4096, 'M') + good, trvzip::kZipErrorFormat},
-      {"members sharing a local header", sharedBytes, trvzip::kZipErrorFormat},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -98,6 +98,11 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
   }
   ZIP_File zip;
   EXPECT_EQ(zip.Open(dir.File("missing.zip"), true), trvzip::kZipErrorOpen);
+  // Members sharing a local header open; its long extra field is not held
+  // once per member (a bench measures that).
+  ASSERT_EQ(OpenBytes(zip, sharedBytes), 0);
+  EXPECT_EQ(zip.GetEntryCount(), 3u);
+  EXPECT_EQ(zip.Entries()[2]->ExtraField(), shared.members[0].extra);
 }
 
 TEST_F(ZipDirectoryTest, FindEntryFoldsAsciiCaseAndTakesTheFirstDuplicate) {
@@ -123,7 +128,7 @@ TEST_F(ZipDirectoryTest, ExtraFieldsStayWholeCommentsEndAtAZeroByte) {
   ZIP_File zip;
   ASSERT_EQ(OpenBytes(zip, ziptest::Build(a)), 0);
   const auto* e = zip.Entries()[0];
-  EXPECT_EQ(std::string(e->GetExtraField(), e->GetExtraFieldLength()), a.members[0].extra);
+  EXPECT_EQ(e->ExtraField(), a.members[0].extra);
   EXPECT_EQ(e->dataOffset, 30u + 9 + 5);  // stored lengths locate the data
   EXPECT_STREQ(zip.GetComment(), "ab");
 }

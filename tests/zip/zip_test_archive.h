@@ -29,10 +29,13 @@ struct StoredMember {
   std::string localExtra;
   std::string centralExtra;
   uint32_t localHeaderOffset = 0;
+  std::string localHeader, centralHeader;  // their fixed parts, 30 and 46 bytes
 };
 std::vector<StoredMember> StoredMembers(const std::string& file);
+// The extra field without its ZIP64 blocks (id 1), as the rewrite keeps it.
+std::string WithoutZip64(const std::string& field);
 // Expects both headers of every rewritten member to carry the source
-// member's local extra field, byte for byte.
+// member's local extra field, byte for byte, but for its ZIP64 blocks.
 void ExpectSameExtraFields(const std::vector<StoredMember>& source,
                            const std::vector<StoredMember>& rewritten);
 

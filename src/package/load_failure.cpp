@@ -1,0 +1,58 @@
+#include "package/load_failure.h"
+
+#include <string_view>
+
+#include "zip/zip_methods.h"
+
+namespace {
+
+using trvzip::ZipCause;
+
+// The member's name as stored, with control characters shown as '?' so that
+// an archive cannot write to the console through it.
+std::string Quoted(const trvzip::ZIP_FileEntry& entry) {
+  std::string name = entry.GetName() != nullptr ? entry.GetName() : "";
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return "'" + name + "'";
+}
+
+}  // namespace
+
+std::string ArchiveFailureText(ZipCause cause) {
+  switch (cause) {
+    case ZipCause::kNotZip:
+      return "the file is not a ZIP archive: it has no end of central directory record";
+    case ZipCause::kMultiDisk:
+      return "the archive is split over several disks; only a single-file archive can be used";
+    case ZipCause::kDamaged:
+      return "the archive is damaged: its headers disagree or point where no record is";
+    case ZipCause::kDescriptor:
+      return "the archive is damaged: a member's data descriptor disagrees with its central "
+             "header";
+    case ZipCause::kZip64:
+      return "the archive needs ZIP64 beyond 32 bits (a member or an offset of 4 GiB or more, "
+             "or more than 65,535 members), which a package cannot hold";
+    default:
+      return {};
+  }
+}
+
+std::string MemberFailureText(const trvzip::ZIP_FileEntry& entry, ZipCause cause) {
+  switch (cause) {
+    case ZipCause::kEncrypted:
+      return "member " + Quoted(entry) + " is encrypted, and encrypted members cannot be read";
+    case ZipCause::kMethod:
+      return "member " + Quoted(entry) + " uses compression method " +
+             std::to_string(entry.method) + " (" + trvzip::MethodName(entry.method) +
+             "); only stored and Deflate members can be read";
+    case ZipCause::kCrc:
+      return "the archive is damaged: member " + Quoted(entry) + " fails its CRC-32 check";
+    case ZipCause::kTruncated:
+      return "the archive is damaged: member " + Quoted(entry) + " cannot be read whole";
+    default:
+      return "member " + Quoted(entry) + " declares a size that its archive cannot hold, or "
+             "larger than 16 MiB";
+  }
+}
