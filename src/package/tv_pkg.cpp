@@ -32,6 +32,7 @@ void TVPkg::Reset() {
   language = kDefaultLanguage;
   config = PackageConfiguration{};
   archivePath.clear();
+  archiveStamp.reset();
   packageData.Clear();
   definition.Clear();
 }
@@ -54,7 +55,10 @@ bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* n
       ReadConfiguration(config)) {
     result = LoadConfigFile(archive, archiveSize);
   }
-  if (result) archivePath = path;
+  if (result) {
+    archivePath = path;
+    archiveStamp = archive.Stamp();
+  }
   archive.Close();
   return result;
 }
