@@ -194,6 +194,9 @@ TEST_F(FaultTest, ClosedStandardDescriptorsTakeNoLine) {
   const Outcomes ref = Reference(*this, archive);
   const uint64_t archiveDigest = testsupport::FileDigest(archive);
   for (const std::string closed : {">&-", "<&- >&- 2>&-"}) {
+    // Wine itself runs nothing when started with standard input and output
+    // both closed (and exits 0): there the Windows tool gets stdout closed.
+    if (e2e::WindowsTool() && closed != ">&-") continue;
     SCOPED_TRACE(closed);
     const std::string command = e2e::ToolCommandLine({stub, archive, output}) + " " + closed;
     EXPECT_EQ(testsupport::RunCommand(command).exitCode, 0);
