@@ -80,10 +80,16 @@ bool IsEntryItself(const std::wstring& path, HANDLE entry) {
   const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   ::FindClose(search);
-  const std::wstring expected = FolderName(path) + found.cFileName;
+  const std::wstring folder = FolderName(path);
   const std::wstring reached = ObjectName(entry);
-  return !reached.empty() && ::CompareStringOrdinal(expected.c_str(), -1, reached.c_str(), -1,
-                                                    TRUE) == CSTR_EQUAL;
+  // The handle keeps the name it was opened by: the long one or the short one.
+  const auto named = [&](const wchar_t* name) {
+    const std::wstring expected = folder + name;
+    return *name != L'\0' && ::CompareStringOrdinal(expected.c_str(), -1, reached.c_str(), -1,
+                                                     TRUE) == CSTR_EQUAL;
+  };
+  return !folder.empty() && !reached.empty() &&
+         (named(found.cFileName) || named(found.cAlternateFileName));
 }
 
 // Makes room for a new file at path. A link is removed as the link itself,
