@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // Now and then a name too long for a version block, which must be refused.
   const std::u16string name = size % 16 == 15 ? std::u16string(40000, u'N') : u"Fuzz";
-  if (UpdateVersionResourceWith(image, path, name.c_str(), u"1.2.3.4", u"pass")) {
+  if (!UpdateVersionResourceWith(image, name.c_str(), u"1.2.3.4", u"pass")) {
     FUZZ_CHECK(name == u"Fuzz");
     CheckRewritten(image, path);
   } else {

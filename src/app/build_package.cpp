@@ -20,6 +20,7 @@
 using platform::Access;
 using platform::Disposition;
 using platform::FileHandle;
+using platform::FileIdentity;
 using platform::Share;
 
 namespace {
@@ -28,18 +29,27 @@ namespace {
 // in the first 4 GiB: the stub, and the image it becomes, stay below 2 GiB.
 constexpr uint64_t kLargestPrefix = 0x7FFFFFFFu;
 
+// The name the rewritten archive has until it is appended: formed here only.
+std::string TemporaryPath(const char* outputPath) { return std::string(outputPath) + ".tmp"; }
+
 // What a build has made so far, so that a failure or an interruption can
 // take it back: the output is left as the (updated) stub copy or removed,
-// and the temporary file is removed.
+// and the temporary file is removed. Only files the build created are ever
+// removed, and only through the handle that created them.
 struct Build {
   const char* outputPath = nullptr;
-  FileHandle output;          // created by the copy, held until the end
-  FileHandle temporary;
+  std::string temporaryPath;
+  FileHandle output;          // created by the copy, held until the verification
+  FileHandle temporary;       // created by the rewrite, held until removed
   std::optional<pe::ImageFile> image;
-  std::optional<std::string> temporaryPath;
   std::optional<pe::PeChecksum> checksum;
+  std::optional<FileIdentity> assembled;  // the output, closed for the verification
 
+  void ReleaseOutput();
   void Undo();
+
+ private:
+  void ReopenOutput();
 };
 
 // A failed step's line, unless the failure came from an interruption, which
@@ -87,8 +97,7 @@ void CopyStub(Build& build, const char* stubPath) {
   if (!build.image->Write(nullptr) ||
       !platform::CopyPermissions(build.image->Source(), build.output)) {
     build.image.reset();
-    build.output.Close();
-    platform::DeleteFileQuietly(outputPath);
+    build.output.Remove(outputPath);
     Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
   }
 }
@@ -113,34 +122,37 @@ void StartChecksum(Build& build) {
   if (!build.checksum) Fail("\nERROR: unable to write '%s'", {build.outputPath});
 }
 
-// Writes the archive, laid out behind prefixSize bytes, to the temporary file.
-// The temporary path is formed only once the archive is open, so a failure
-// before that never deletes a file of that name.
-void RewriteArchive(Build& build, const char* archivePath, uint32_t prefixSize) {
+// Writes the archive, laid out behind prefixSize bytes, to a new temporary
+// file that the build holds from here on. The archive must still be the file
+// the definition came from: one renamed over it meanwhile would give the
+// package another archive's members under the first one's version resource.
+void RewriteArchive(Build& build, const char* archivePath, const TVPkg& definition,
+                    uint32_t prefixSize) {
   platform::ConsolePrint("\n- modifying offsets in the .zip file '%s'", {archivePath});
   trvzip::ZIP_File archive;
   if (archive.Open(archivePath, false) != trvzip::kZipOk) {
     Fail("\nERROR: unable to open '%s'", {archivePath});
   }
-  build.temporaryPath = std::string(build.outputPath) + ".tmp";
+  const auto stamp = archive.Stamp();
+  if (!stamp || stamp != definition.GetArchiveStamp()) {
+    Fail("\nERROR: '%s' changed during the build", {archivePath});
+  }
   archive.SetPrefixSize(prefixSize);
   if (build.checksum) {
     archive.SetWriteObserver([&build](std::span<const uint8_t> bytes) { build.checksum->Add(bytes); });
   }
-  if (archive.Save(*build.temporaryPath, false) != trvzip::kZipOk) {
-    Fail("\nERROR: unable to save and update '%s'", {*build.temporaryPath});
+  // Read and written: the append cuts it down as it copies it.
+  if (!build.temporary.Open(build.temporaryPath, Access::ReadWrite, Share::None,
+                            Disposition::CreateAlways) ||
+      archive.Save(build.temporary) != trvzip::kZipOk) {
+    Fail("\nERROR: unable to save and update '%s'", {build.temporaryPath});
   }
 }
 
-void OpenForAppend(Build& build) {
-  const std::string& temporaryPath = *build.temporaryPath;
-  platform::ConsolePrint("\n- opening temporary file '%s'", {temporaryPath});
-  // Open for writing as well: the append cuts it down as it copies it.
-  if (!build.temporary.Open(temporaryPath, Access::ReadWrite, Share::None,
-                            Disposition::OpenExisting)) {
-    Fail("\nERROR: unable to open '%s'", {temporaryPath});
-  }
-  // The output has been held since the copy; nobody else can have it.
+// Both files have been held since they were created, and nobody else can
+// have them: neither is opened again by name.
+void OpenForAppend(const Build& build) {
+  platform::ConsolePrint("\n- opening temporary file '%s'", {build.temporaryPath});
   platform::ConsolePrint("\n- opening output file '%s'", {build.outputPath});
 }
 
@@ -154,7 +166,7 @@ void AppendArchive(Build& build) {
     case platform::CopyResult::Done:
       return;
     case platform::CopyResult::ReadFailed:
-      platform::ConsolePrint("\nERROR: unable to read '%s'", {*build.temporaryPath});
+      platform::ConsolePrint("\nERROR: unable to read '%s'", {build.temporaryPath});
       break;
     case platform::CopyResult::WriteFailed:
       platform::ConsolePrint("\nERROR: unable to write '%s'", {build.outputPath});
@@ -175,9 +187,25 @@ void StoreChecksum(Build& build) {
   }
 }
 
+// The output is let go so that the verification can open it by name; its
+// identity is kept to tell it again if the verification fails.
+void Build::ReleaseOutput() {
+  assembled = output.Identity();
+  output.Close();
+}
+
+// Opened again only as the file it was, never through a link: whatever else
+// took the name is not this build's to touch.
+void Build::ReopenOutput() {
+  if (output.Open(outputPath, Access::ReadWrite, Share::None, Disposition::OpenOwn) &&
+      output.Identity() != assembled) {
+    output.Close();
+  }
+}
+
 void Build::Undo() {
-  temporary.Close();
-  if (temporaryPath) platform::DeleteFileQuietly(*temporaryPath);
+  if (temporary.IsOpen()) temporary.Remove(temporaryPath);
+  if (assembled && !output.IsOpen()) ReopenOutput();
   if (!output.IsOpen()) return;
   // Back to the stub copy, with the version update if it was written (and
   // its own checksum); an output that cannot be brought back is not left
@@ -187,20 +215,24 @@ void Build::Undo() {
     const uint32_t at = image->Headers(nullptr)->at.checkSum;
     restored = output.WriteAt(at, image->Bytes().data() + at, 4);
   }
-  output.Close();
-  if (!restored) platform::DeleteFileQuietly(outputPath);
+  if (restored) {
+    output.Close();
+  } else {
+    output.Remove(outputPath);
+  }
 }
 
 }  // namespace
 
-bool BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
-                  const char16_t* passString) {
+BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
+                          const char16_t* passString, const std::function<bool()>& verify) {
   platform::InterruptGuard guard;
   Build build;
-  build.outputPath = outputPath;
   try {
     if (stubPath == nullptr || archivePath == nullptr || outputPath == nullptr) Fail();
-    RefuseInputsAsOutputs(stubPath, archivePath, outputPath, std::string(outputPath) + ".tmp");
+    build.outputPath = outputPath;
+    build.temporaryPath = TemporaryPath(outputPath);
+    RefuseInputsAsOutputs(stubPath, archivePath, outputPath, build.temporaryPath);
     TestStub(stubPath);
     TVPkg definition;
     LoadDefinition(definition, archivePath, outputPath);
@@ -210,17 +242,20 @@ bool BuildPackage(const char* stubPath, const char* archivePath, const char* out
     StopIfInterrupted();
     const uint32_t prefixSize = PrefixSize(build);
     StartChecksum(build);
-    RewriteArchive(build, archivePath, prefixSize);
+    RewriteArchive(build, archivePath, definition, prefixSize);
     OpenForAppend(build);
     AppendArchive(build);
     StopIfInterrupted();
     StoreChecksum(build);
-    build.temporary.Close();
-    platform::DeleteFileQuietly(*build.temporaryPath);
-    return true;
+    build.temporary.Remove(build.temporaryPath);
+    build.ReleaseOutput();
   } catch (...) {
     build.Undo();
     if (platform::Interrupted()) platform::ConsolePrint("\nERROR: interrupted");
-    return false;
+    return BuildOutcome::Failed;
   }
+  // A package that does not load is not left behind either.
+  if (verify()) return BuildOutcome::Verified;
+  build.Undo();
+  return BuildOutcome::Unverified;
 }

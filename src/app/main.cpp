@@ -2,6 +2,6 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-  platform::PrepareProcess();
+  if (!platform::PrepareProcess()) return 1;
   return RunZipgraft(argc, argv);
 }

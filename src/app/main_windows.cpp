@@ -11,7 +11,7 @@
 #include "platform/text.h"
 
 extern "C" int wmain(int argc, wchar_t** argv) {
-  platform::PrepareProcess();
+  if (!platform::PrepareProcess()) return 1;
   std::vector<std::string> args;
   args.reserve(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) {

@@ -45,7 +45,8 @@ void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const c
   const char16_t* name = definition.GetName();
   platform::ConsolePrint("\n- updating stub version information for:\n    %s\n    version %s\n",
                          {Shown(name), Shown(version)});
-  if (!UpdateVersionResourceWith(output, outputPath, name, version, passString)) {
+  if (const auto failure = UpdateVersionResourceWith(output, name, version, passString)) {
+    platform::ConsoleWrite(failure->Message(outputPath));
     platform::ConsolePrint("\nERROR: unable to update the stub version information");
     throw 1;
   }

@@ -18,12 +18,13 @@ int RunZipgraft(int argc, const char* const* argv) {
     // Only a fourth argument given alone is the pass string; any argument
     // after the third is otherwise ignored.
     const std::u16string pass = argc - 1 == 4 ? platform::Widen(argv[4]) : std::u16string();
-    if (!BuildPackage(argv[1], argv[2], argv[3], pass.c_str())) {
-      platform::ConsolePrint("\nERROR: package assembly failed");
-    } else {
+    const auto verify = [argv] {
       platform::ConsolePrint("\n- package assembled.  verifying...");
-      exitCode = VerifyPackage(argv[3]) ? 0 : 1;
-    }
+      return VerifyPackage(argv[3]);
+    };
+    const BuildOutcome outcome = BuildPackage(argv[1], argv[2], argv[3], pass.c_str(), verify);
+    if (outcome == BuildOutcome::Failed) platform::ConsolePrint("\nERROR: package assembly failed");
+    if (outcome == BuildOutcome::Verified) exitCode = 0;
   }
   platform::ConsolePrint("\n\n");
   std::fflush(stdout);

@@ -34,6 +34,7 @@ void TVPkg::Reset() {
   language = kDefaultLanguage;
   config = PackageConfiguration{};
   archivePath.clear();
+  archiveStamp.reset();
   packageData.Clear();
   definition.Clear();
 }
@@ -62,7 +63,10 @@ bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* n
       ReadConfiguration(config)) {
     result = LoadConfigFile(archive, archiveSize);
   }
-  if (result) archivePath = path;
+  if (result) {
+    archivePath = path;
+    archiveStamp = archive.Stamp();
+  }
   archive.Close();
   return result;
 }

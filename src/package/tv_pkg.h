@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/package_configuration.h"
+#include "platform/file_handle.h"
 #include "xml/xml_reader.h"
 
 // The language every look-up falls back to, and the one a new package starts with.
@@ -56,6 +57,9 @@ class TVPkg {
   const std::string& GetFailureCause() const { return failureCause; }
   // Empty unless a load succeeded.
   const std::string& GetArchivePath() const { return archivePath; }
+  // The loaded archive's file as it was while it was read; absent unless a
+  // load succeeded.
+  const std::optional<platform::FileStamp>& GetArchiveStamp() const { return archiveStamp; }
   const std::u16string& GetLanguage() const { return language; }
 
  private:
@@ -68,6 +72,7 @@ class TVPkg {
   CTrvXMLReader packageData;
   std::u16string language;
   std::string archivePath;
+  std::optional<platform::FileStamp> archiveStamp;
   std::string failureCause;
   std::optional<std::vector<uint8_t>> configBytes;
   PackageConfiguration config;

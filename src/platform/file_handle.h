@@ -25,6 +25,10 @@ enum class Disposition {
   // truncated in place), unless it is a read-only file, a file another handle
   // holds, or not a file at all. The new file is created exclusively.
   CreateAlways,
+  // An existing file this build created, opened again so that it can be cut
+  // back or removed (Remove); otherwise as OpenExisting. The caller proves by
+  // Identity() that it is still that file.
+  OpenOwn,
 };
 
 // Error numbers in the style of the platform the tool was designed for.
@@ -51,6 +55,15 @@ struct FileIdentity {
   uint64_t volume = 0;
   uint64_t index = 0;
   bool operator==(const FileIdentity&) const = default;
+};
+
+// What tells a file from another one and from itself at another moment: its
+// identity, size and time of last modification (in the system's own units).
+struct FileStamp {
+  FileIdentity identity;
+  uint64_t size = 0;
+  int64_t modified = 0;
+  bool operator==(const FileStamp&) const = default;
 };
 
 // The size in which large transfers are written. Under Linux 6.18 ext4 takes
@@ -91,6 +104,13 @@ class FileHandle {
   // Cuts or extends the file to size bytes; the position is unspecified afterwards.
   bool Truncate(uint64_t size);
   std::optional<FileIdentity> Identity() const;
+  std::optional<FileStamp> Stamp() const;
+  // Removes the file this handle holds, which it opened as path, and closes
+  // the handle. Never anything else: POSIX removes the name path only while
+  // it still names this file (a file or link put there since stays), Windows
+  // marks the held file itself for deletion. False, closed all the same, when
+  // nothing was removed.
+  bool Remove(const std::string& path);
 
   // The descriptor or handle, for the platform layer's own use.
   intptr_t Native() const { return handle_; }

@@ -69,16 +69,17 @@ int OpenFlags(Access access) {
   return O_CLOEXEC | mode;
 }
 
-// Opens an existing regular file without following it into a pipe or device.
-int OpenExisting(const std::string& path, Access access, uint32_t* error) {
+// Opens an existing regular file without following it into a pipe or device;
+// with own set, not through a symbolic link either.
+int OpenExisting(const std::string& path, Access access, bool own, uint32_t* error) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 &&
+  if ((own ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) == 0 &&
       (S_ISDIR(st.st_mode) || (access != Access::Read && IsReadOnlyFile(st)))) {
     *error = kErrorAccessDenied;
     return -1;
   }
   // Non-blocking only for the open itself: a FIFO must not stall it.
-  const int fd = ::open(path.c_str(), OpenFlags(access) | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), OpenFlags(access) | O_NONBLOCK | (own ? O_NOFOLLOW : 0));
   if (fd < 0) {
     *error = ErrorFromErrno(errno);
     return -1;
@@ -130,8 +131,10 @@ bool FileHandle::Open(const std::string& path, Access access, Share share,
                       Disposition disposition) {
   Close();
   lastError_ = kErrorSuccess;
-  const int fd = disposition == Disposition::CreateAlways ? CreateNew(path, access, &lastError_)
-                                                          : OpenExisting(path, access, &lastError_);
+  const bool own = disposition == Disposition::OpenOwn;
+  const int fd = disposition == Disposition::CreateAlways
+                     ? CreateNew(path, access, &lastError_)
+                     : OpenExisting(path, access, own, &lastError_);
   if (fd < 0) return false;
   if (!Lock(fd, access == Access::Read && share == Share::Read, &lastError_)) {
     ::close(fd);
@@ -186,9 +189,29 @@ bool FileHandle::Truncate(uint64_t size) {
 }
 
 std::optional<FileIdentity> FileHandle::Identity() const {
+  const auto stamp = Stamp();
+  if (!stamp) return std::nullopt;
+  return stamp->identity;
+}
+
+std::optional<FileStamp> FileHandle::Stamp() const {
   struct stat st {};
   if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return std::nullopt;
-  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return FileStamp{{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
+                   static_cast<uint64_t>(st.st_size),
+                   int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Between the look and the unlink another entry could take the name; what
+// goes then is that name alone, never a file's data.
+bool FileHandle::Remove(const std::string& path) {
+  struct stat named {}, held {};
+  const bool same = IsOpen() && ::lstat(path.c_str(), &named) == 0 &&
+                    ::fstat(Fd(handle_), &held) == 0 && named.st_dev == held.st_dev &&
+                    named.st_ino == held.st_ino;
+  const bool removed = same && ::unlink(path.c_str()) == 0;
+  Close();
+  return removed;
 }
 
 }  // namespace platform

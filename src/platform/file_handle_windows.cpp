@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <climits>
 #include <utility>
+#include <vector>
 
 #include "platform/file_handle.h"
 #include "platform/windows_path.h"
+
+#include <winternl.h>
 
 namespace platform {
 
@@ -28,36 +31,97 @@ OVERLAPPED At(uint64_t position) {
   return at;
 }
 
-// Makes room for a new file at path. A link goes by its name alone, never
-// followed; a read-only file, a directory or a file another handle holds
-// stays, and the reason is the error code.
+// The name the system keeps for what handle reaches, in its own form, which
+// is the same for a folder and the files in it; empty when it cannot tell.
+// Not GetFinalPathNameByHandleW: Wine's stops at MAX_PATH characters. Looked
+// up at run time, so that the program imports no more than it did.
+std::wstring ObjectName(HANDLE handle) {
+  using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  constexpr int kObjectNameInformation = 1;
+  // A UNICODE_STRING and room for the longest name; pointer-aligned.
+  std::vector<ULONG_PTR> info(2 + 65536 / sizeof(ULONG_PTR));
+  ULONG size = 0;
+  if (query == nullptr || query(handle, kObjectNameInformation, info.data(),
+                                static_cast<ULONG>(info.size() * sizeof(ULONG_PTR)), &size) < 0) {
+    return {};
+  }
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(info.data());
+  return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
+}
+
+// ObjectName of the folder the entry at path stands in, with its separator;
+// empty when the system cannot tell.
+std::wstring FolderName(const std::wstring& path) {
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                 nullptr));
+  const auto slash = full.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  // A drive's root keeps its separator; any other folder is named without.
+  std::wstring name = full.substr(0, slash);
+  if (name.empty() || name.back() == L':') name += L'\\';
+  const HANDLE folder = ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return {};
+  std::wstring named = ObjectName(folder);
+  ::CloseHandle(folder);
+  if (!named.empty() && named.back() != L'\\') named += L'\\';
+  return named;
+}
+
+// Whether the entry at path, opened as itself, is a file of that folder under
+// that name. Where the system shows a link as the file it points at (Wine,
+// for a Linux symbolic link), the handle reaches the target, somewhere else.
+bool IsEntryItself(const std::wstring& path, HANDLE entry) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  const std::wstring folder = FolderName(path);
+  const std::wstring reached = ObjectName(entry);
+  // The handle keeps the name it was opened by: the long one or the short one.
+  const auto named = [&](const wchar_t* name) {
+    const std::wstring expected = folder + name;
+    return *name != L'\0' && ::CompareStringOrdinal(expected.c_str(), -1, reached.c_str(), -1,
+                                                     TRUE) == CSTR_EQUAL;
+  };
+  return !folder.empty() && !reached.empty() &&
+         (named(found.cFileName) || named(found.cAlternateFileName));
+}
+
+// Makes room for a new file at path. A link is removed as the link itself,
+// through a handle to it; a read-only file, a directory, a file another
+// handle holds, and a link the system cannot tell from its target stay, and
+// the reason is the error code.
 bool RemoveForReplacement(const std::wstring& path, uint32_t* error) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+  const HANDLE entry = ::CreateFileW(
+      path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) {
     const DWORD why = ::GetLastError();
     // Nothing there: the creation tells whether the folder exists.
     if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) return true;
-    *error = why;
+    *error = why;  // a sharing violation while another handle holds the file
     return false;
   }
-  BOOL removed = FALSE;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    // A directory link goes as a directory, a file link as a file; both
-    // remove the link itself.
-    removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str())
-                                                      : ::DeleteFileW(path.c_str());
-  } else if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-    *error = kErrorAccessDenied;
-    return false;
-  } else {
-    // Fails with a sharing violation while another handle holds the file.
-    removed = ::DeleteFileW(path.c_str());
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool removable = ::GetFileInformationByHandle(entry, &info) != 0;
+  if (removable && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    removable = !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) &&
+                IsEntryItself(path, entry);
   }
-  if (!removed && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-    *error = ::GetLastError();
-    return false;
-  }
-  return true;
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  const bool removed = removable && ::SetFileInformationByHandle(entry, FileDispositionInfo,
+                                                                 &disposition, sizeof disposition);
+  if (removable && !removed) *error = ::GetLastError();
+  if (!removable) *error = kErrorAccessDenied;
+  ::CloseHandle(entry);
+  return removed;
 }
 
 // Regular files only: a device (NUL, CON, COM1) or a pipe opens under any
@@ -77,13 +141,19 @@ bool Refused(HANDLE handle, Access access) {
 HANDLE OpenNative(const std::string& path, Access access, Share share, Disposition disposition,
                   uint32_t* error) {
   const std::wstring wide = WindowsPath(path);
+  // Files of the tool's own may be removed through their handle (Remove).
+  const bool own = disposition != Disposition::OpenExisting;
   if (disposition == Disposition::CreateAlways && !RemoveForReplacement(wide, error)) {
     return INVALID_HANDLE_VALUE;
   }
+  // A file of the tool's own is opened again as the entry itself, never
+  // through a link.
+  const DWORD link = disposition == Disposition::OpenOwn ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
   const HANDLE handle = ::CreateFileW(
-      wide.c_str(), DesiredAccess(access), share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
+      wide.c_str(), DesiredAccess(access) | (own ? DELETE : 0),
+      share == Share::Read ? FILE_SHARE_READ : 0, nullptr,
       disposition == Disposition::CreateAlways ? CREATE_NEW : OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL, nullptr);
+      FILE_ATTRIBUTE_NORMAL | link, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = ::GetLastError();
     return INVALID_HANDLE_VALUE;
@@ -185,10 +255,32 @@ bool FileHandle::Truncate(uint64_t size) {
 }
 
 std::optional<FileIdentity> FileHandle::Identity() const {
+  const auto stamp = Stamp();
+  if (!stamp) return std::nullopt;
+  return stamp->identity;
+}
+
+std::optional<FileStamp> FileHandle::Stamp() const {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!IsOpen() || !::GetFileInformationByHandle(NativeHandle(*this), &info)) return std::nullopt;
-  return FileIdentity{info.dwVolumeSerialNumber,
-                      uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+  const FILETIME& written = info.ftLastWriteTime;
+  return FileStamp{{info.dwVolumeSerialNumber,
+                    uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow},
+                   uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow,
+                   static_cast<int64_t>(uint64_t{written.dwHighDateTime} << 32 |
+                                        written.dwLowDateTime)};
+}
+
+// The handle was opened with the right to delete (CreateAlways, OpenOwn):
+// the file goes when the handle closes, whatever name it has by then.
+bool FileHandle::Remove(const std::string& /*path*/) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  const bool removed = IsOpen() && ::SetFileInformationByHandle(NativeHandle(*this),
+                                                                FileDispositionInfo, &disposition,
+                                                                sizeof disposition);
+  Close();
+  return removed;
 }
 
 }  // namespace platform

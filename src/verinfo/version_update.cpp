@@ -18,15 +18,11 @@ namespace {
 using pe::kLanguageNeutral;
 using pe::kLanguageUsEnglish;
 
-void PrintUpdateFailure(uint32_t code) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(code));
-  platform::ConsolePrint("ERROR: UpdateResource(RT_VERSION) failed (%s).\n", {hex});
-}
+using Failure = VersionUpdateFailure;
 
-// Stores block as the file's version resource; prints and returns false when
-// the update cannot be made or written.
-bool WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) {
+// Stores block as the file's version resource; the failed step's error code
+// when the update cannot be made or written.
+std::optional<uint32_t> WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) {
   const auto type = pe::ResourceName::Id(pe::kVersionResourceType);
   const auto name = pe::ResourceName::Id(pe::kVersionResourceName);
   pe::ResourceUpdate update;
@@ -36,15 +32,33 @@ bool WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) 
   if (updated && std::ranges::count(update.Languages(type, name), kLanguageNeutral) != 0) {
     updated = update.Update(type, name, kLanguageNeutral, block);
   }
-  if (updated && update.End(false)) return true;
+  if (updated && update.End(false)) return std::nullopt;
   // The failed step's code; the update, if still pending, is dropped.
   const uint32_t code = update.LastError();
   update.End(true);
-  PrintUpdateFailure(code);
-  return false;
+  return code;
 }
 
 }  // namespace
+
+std::string VersionUpdateFailure::Message(std::string_view output) const {
+  switch (kind) {
+    case Kind::NoName:
+      return "\nERROR: the package definition has no name";
+    case Kind::NoVersion:
+      return "\nERROR: the package definition has no version";
+    case Kind::NoVersionInformation:
+      return platform::FormatText("\nERROR: unable to obtain version information from '%s'",
+                                  {output});
+    case Kind::TooLarge:
+      return "\nERROR: the version information is too large";
+    case Kind::UpdateFailed:
+      break;
+  }
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(code));
+  return platform::FormatText("ERROR: UpdateResource(RT_VERSION) failed (%s).\n", {hex});
+}
 
 void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
                            std::u16string_view version, std::u16string_view passString) {
@@ -61,22 +75,16 @@ void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
   map.insert_or_assign(u"FileVersion", std::u16string(version));
 }
 
-bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPath,
-                               const char16_t* name, const char16_t* version,
-                               const char16_t* passString) {
-  if (!name) {
-    platform::ConsoleWrite("\nERROR: the package definition has no name");
-    return false;
-  }
-  if (!version) {
-    platform::ConsoleWrite("\nERROR: the package definition has no version");
-    return false;
-  }
+std::optional<VersionUpdateFailure> UpdateVersionResourceWith(pe::ImageFile& image,
+                                                              const char16_t* name,
+                                                              const char16_t* version,
+                                                              const char16_t* passString) {
+  if (!name) return Failure{Failure::Kind::NoName};
+  if (!version) return Failure{Failure::Kind::NoVersion};
   VersionStringMap map;
   std::array<uint8_t, kFixedRecordSize> fixedRecord = {};
   if (!ReadVersionStrings(image, fixedRecord, map)) {
-    platform::ConsolePrint("\nERROR: unable to obtain version information from '%s'", {outputPath});
-    return false;
+    return Failure{Failure::Kind::NoVersionInformation};
   }
   ComposeVersionStrings(map, name, version, passString ? passString : u"");
   uint32_t mostSignificant = 0;
@@ -84,9 +92,9 @@ bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPa
   ParseVersionNumbers(version, &mostSignificant, &leastSignificant);
   StoreVersionNumbers(fixedRecord, mostSignificant, leastSignificant);
   auto block = BuildVersionInfoBlock(fixedRecord, map);
-  if (!block) {
-    platform::ConsoleWrite("\nERROR: the version information is too large");
-    return false;
+  if (!block) return Failure{Failure::Kind::TooLarge};
+  if (const auto code = WriteVersionResource(image, *block)) {
+    return Failure{Failure::Kind::UpdateFailed, *code};
   }
-  return WriteVersionResource(image, *block);
+  return std::nullopt;
 }

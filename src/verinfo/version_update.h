@@ -3,6 +3,8 @@
 // the stub's own version information, reworked with the package's name and
 // version, a comment naming the stub and the pass string.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,12 +18,22 @@
 void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
                            std::u16string_view version, std::u16string_view passString);
 
-// Reads the version information of image (the output, a copy of the stub,
-// named outputPath in messages), composes the package's and stores it as
-// RT_VERSION / 1 under language 1033, and under language 0 too when the file
-// has such an entry, writing the image back once. On failure prints its own
-// error line, leaves the file unchanged and returns false. A null name or
-// version is refused; a null pass string counts as empty.
-bool UpdateVersionResourceWith(pe::ImageFile& image, const std::string& outputPath,
-                               const char16_t* name, const char16_t* version,
-                               const char16_t* passString);
+// Why a version update failed, and the tool's line for it.
+struct VersionUpdateFailure {
+  enum class Kind { NoName, NoVersion, NoVersionInformation, TooLarge, UpdateFailed };
+  Kind kind;
+  uint32_t code = 0;  // the failed step's error code, for UpdateFailed
+  // The line as the tool prints it; output names the file.
+  std::string Message(std::string_view output) const;
+};
+
+// Reads the version information of image (the output, a copy of the stub),
+// composes the package's and stores it as RT_VERSION / 1 under language
+// 1033, and under language 0 too when the file has such an entry, writing the
+// image back once. Prints nothing: on failure leaves the file unchanged and
+// tells why. A null name or version is refused; a null pass string counts as
+// empty.
+std::optional<VersionUpdateFailure> UpdateVersionResourceWith(pe::ImageFile& image,
+                                                              const char16_t* name,
+                                                              const char16_t* version,
+                                                              const char16_t* passString);

@@ -81,9 +81,7 @@ int ZIP_File::Save(const std::string& path, bool reopen) {
                      platform::Disposition::CreateAlways)) {
       return kZipErrorWrite;
     }
-    OutputBuffer buffer(output, writeObserver);
-    result = WriteArchive(buffer);
-    if (!buffer.Flush() && result == kZipOk) result = kZipErrorWrite;
+    result = Write(output);
   }
   // On failure the object stays open on its source; the partial output is
   // the caller's to remove.
@@ -91,6 +89,18 @@ int ZIP_File::Save(const std::string& path, bool reopen) {
   if (reopen) return Open(path, readOnly);
   Close();
   return kZipOk;
+}
+
+int ZIP_File::Save(platform::FileHandle& output) {
+  const int result = Write(output);
+  if (result == kZipOk) Close();
+  return result;
+}
+
+int ZIP_File::Write(platform::FileHandle& output) {
+  OutputBuffer buffer(output, writeObserver);
+  const int result = WriteArchive(buffer);
+  return !buffer.Flush() && result == kZipOk ? kZipErrorWrite : result;
 }
 
 int ZIP_File::WriteArchive(OutputBuffer& output) {

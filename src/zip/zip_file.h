@@ -46,6 +46,9 @@ class ZIP_File {
   // when it had one). Afterwards the object is closed, or open on the saved
   // file when reopen is true.
   int Save(const std::string& path, bool reopen);
+  // The same into output, a new empty file the caller holds and keeps;
+  // afterwards the object is closed, or on failure still open on its source.
+  int Save(platform::FileHandle& output);
 
   // Why the last Open failed, beyond its result code; kNone after a
   // successful one.
@@ -56,6 +59,8 @@ class ZIP_File {
   bool IsOpen() const { return file.IsOpen(); }
   // Size of the whole file the archive is in; 0 when closed.
   uint64_t GetFileSize() const { return file.Size().value_or(0); }
+  // The open file's identity, size and modification time; absent when closed.
+  std::optional<platform::FileStamp> Stamp() const { return file.Stamp(); }
   // The archive comment, cut at its first zero byte; null when there is none.
   const char* GetComment() const { return comment ? comment->c_str() : nullptr; }
 
@@ -72,6 +77,7 @@ class ZIP_File {
   uint32_t KeepString(BlockReader& reader, uint64_t position, uint16_t length, uint16_t* got);
   bool KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local, uint64_t localAt,
                 uint16_t length, ZIP_FileEntry& e);
+  int Write(platform::FileHandle& output);
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
   int WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const;

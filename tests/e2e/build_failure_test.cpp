@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -178,19 +181,74 @@ TEST_F(BuildFailure, FileStepsReportTheirPaths) {
   fs::remove(output + ".tmp");
 }
 
-// Links planted at the temporary path are replaced, never written through.
-TEST_F(BuildFailure, SymbolicLinkAtTheTemporaryPathIsReplaced) {
-  if (e2e::WindowsTool()) {
-    GTEST_SKIP() << "Wine shows a Linux symbolic link to Windows programs as the file it "
-                    "points at: no Windows program can tell it is a link";
-  }
+// Links planted at either name are replaced, never written through. Wine
+// shows a Linux symbolic link to Windows programs as the file it points at,
+// and deletes the target through it: there the name is refused instead.
+TEST_F(BuildFailure, SymbolicLinksAtEitherNameNeverReachTheirTarget) {
   const std::string good = GoodArchive();
   const std::string precious = dir.File("precious.txt");
   testsupport::WriteFile(precious, std::string("precious"));
-  fs::create_symlink(precious, output + ".tmp");
-  EXPECT_EQ(e2e::RunZipgraft({stub, good, output}).exitCode, 0);
-  EXPECT_EQ(testsupport::ReadFile(precious).size(), 8u);
-  EXPECT_FALSE(fs::exists(output + ".tmp"));
+  const std::string refusedCopy = "\nERROR: unable to copy '" + stub + "' to '" + output + "'";
+  const std::string refusedSave = "\nERROR: unable to save and update '" + output + ".tmp'";
+  for (const auto& [link, refusal] : {std::pair{output + ".tmp", refusedSave},
+                                      std::pair{output, refusedCopy}}) {
+    SCOPED_TRACE(link);
+    fs::create_symlink(precious, link);
+    const auto run = e2e::RunZipgraft({stub, good, output});
+    if (e2e::WindowsTool()) {
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_NE(run.stdoutText.find(e2e::Stdout(refusal + kFailed)), std::string::npos)
+          << run.stdoutText;
+      EXPECT_TRUE(fs::is_symlink(link));
+    } else {
+      EXPECT_EQ(run.exitCode, 0);
+      EXPECT_FALSE(fs::is_symlink(output));
+    }
+    EXPECT_EQ(testsupport::ReadText(precious), "precious");
+    EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(output + ".tmp")));
+    fs::remove(link);
+    fs::remove(output);
+  }
+}
+
+// What stands at either name and may not be replaced (a read-only file, a
+// file another process holds, a pipe) stays as it was: neither the failed
+// create nor the undo after it removes it.
+TEST_F(BuildFailure, EntriesThatAreRefusedStay) {
+  const std::string good = GoodArchive();
+  const std::string notes = "somebody's notes";
+  enum class Entry { ReadOnly, Held, Pipe };
+  for (const std::string& name : {output, output + ".tmp"}) {
+    for (const Entry entry : {Entry::ReadOnly, Entry::Held, Entry::Pipe}) {
+      // Wine knows nothing of a Linux lock.
+      if (entry == Entry::Held && e2e::WindowsTool()) continue;
+      SCOPED_TRACE(name + " " + std::to_string(static_cast<int>(entry)));
+      int held = -1;
+      if (entry == Entry::Pipe) {
+        ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0);
+      } else {
+        testsupport::WriteFile(name, notes);
+        if (entry == Entry::ReadOnly) ::chmod(name.c_str(), 0444);
+        held = ::open(name.c_str(), O_RDONLY);
+        if (entry == Entry::Held) {
+          ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        }
+      }
+      const auto run = e2e::RunZipgraft({stub, good, output});
+      EXPECT_EQ(run.exitCode, 1);
+      const std::string refusal = name == output ? "\nERROR: unable to copy '"
+                                                 : "\nERROR: unable to save and update '";
+      EXPECT_NE(run.stdoutText.find(e2e::Stdout(refusal)), std::string::npos) << run.stdoutText;
+      if (entry == Entry::Pipe) {
+        EXPECT_TRUE(fs::is_fifo(name));
+      } else {
+        EXPECT_EQ(testsupport::ReadText(name), notes);
+        ::close(held);
+      }
+      fs::remove(output + ".tmp");
+      fs::remove(output);
+    }
+  }
 }
 
 TEST_F(BuildFailure, SecondNamesOfAFileAreReplacedNeverWrittenThrough) {
@@ -214,20 +272,37 @@ TEST_F(BuildFailure, OutputMayNotBeAnInput) {
   ExpectFailure({copy, good, copy},
                 e2e::Banner() + "\nERROR: '" + copy + "' is an input file and cannot be written" +
                     kFailed);
-  const std::string zipAsTemp = dir.File("pkg.exe.tmp");
-  fs::copy_file(good, zipAsTemp);
-  const auto run = e2e::RunZipgraft({stub, zipAsTemp, dir.File("pkg.exe")});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(fs::exists(zipAsTemp));
-  EXPECT_EQ(testsupport::ReadFile(zipAsTemp), testsupport::ReadFile(good));
+  // The archive as the output, and as its temporary file: each holds the
+  // definition the output's name asks for, so only the refusal stops them.
+  fs::remove(copy);
+  const std::string zipAsOutput =
+      Archive("SETUP42.exe", {{"SETUP42.xml", e2e::Definition("Self", "1")}});
+  const std::string zipAsTemp =
+      Archive("pkg.exe.tmp", {{"pkg.xml", e2e::Definition("Temp", "1")}});
+  for (const auto& [archive, out] : {std::pair{zipAsOutput, zipAsOutput},
+                                     std::pair{zipAsTemp, dir.File("pkg.exe")}}) {
+    const uint64_t digest = testsupport::FileDigest(archive);
+    const auto run = e2e::RunZipgraft({stub, archive, out});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(e2e::Banner() + "\nERROR: '" + archive +
+                                          "' is an input file and cannot be written" + kFailed));
+    EXPECT_EQ(testsupport::FileDigest(archive), digest);
+  }
+  EXPECT_FALSE(fs::exists(dir.File("pkg.exe")));
 }
 
+// A package that fails its verification is undone like a failed build: the
+// output goes back to the updated stub copy.
 TEST_F(BuildFailure, ArchiveAlreadyBehindAPrefixFailsVerification) {
   const std::string good = GoodArchive();
   const std::string first = dir.File("first/SETUP42.exe");
   fs::create_directory(dir.File("first"));
   ASSERT_EQ(e2e::RunZipgraft({stub, good, first}).exitCode, 0);
+  const auto updated = e2e::UpdatedStubCopy(stub, first, output);
+  ASSERT_FALSE(updated.empty());
   const auto run = e2e::RunZipgraft({stub, first, output});
+  EXPECT_EQ(testsupport::ReadFile(output), updated);
+  EXPECT_FALSE(fs::exists(output + ".tmp"));
   EXPECT_EQ(run.exitCode, 1);
   const std::string tail = e2e::Stdout(
       "\n- package assembled.  verifying...\nERROR: unable to open and verify '" + output + "'\n\n");

@@ -88,6 +88,18 @@ std::vector<std::string> OtherResources(const PefileDump& dump) {
   return out;
 }
 
+std::vector<uint8_t> UpdatedStubCopy(const std::string& stub, const std::string& archive,
+                                     const std::string& output) {
+  namespace fs = std::filesystem;
+  fs::permissions(archive, fs::perms::owner_write, fs::perm_options::remove);
+  const int exitCode = RunZipgraft({stub, archive, output}).exitCode;
+  fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
+  if (exitCode != 1 || !fs::exists(output)) return {};
+  auto bytes = testsupport::ReadFile(output);
+  fs::remove(output);
+  return bytes;
+}
+
 std::string BuildPrelude(const std::string& stub, const std::string& archive,
                          const std::string& name, const std::string& version) {
   return Banner() + "\n- verifying '" + stub + "'\n- loading package definition from '" +

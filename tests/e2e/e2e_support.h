@@ -53,6 +53,12 @@ std::string Definition(const std::string& name, const std::string& version,
 // pefile's view of every resource but the version, as "type name lang codepage data".
 std::vector<std::string> OtherResources(const PefileDump& dump);
 
+// What a build of stub and archive into output leaves when it fails right
+// after the version update (the archive read-only for that run): the stub
+// copy with its new version resource. The output is removed again.
+std::vector<uint8_t> UpdatedStubCopy(const std::string& stub, const std::string& archive,
+                                     const std::string& output);
+
 // Stdout of a build that gets past the definition load, up to and including
 // the updating lines.
 std::string BuildPrelude(const std::string& stub, const std::string& archive,

@@ -33,12 +33,12 @@ Run Update(const std::string& path, const char16_t* name, const char16_t* versio
            const char16_t* pass, bool writable = true) {
   auto image = petest::OpenImage(path, writable);
   if (!image) return {};
+  // Nothing is printed: the caller prints the failure's line.
   testing::internal::CaptureStdout();
-  Run run;
-  run.result = UpdateVersionResourceWith(*image, path, name, version, pass);
+  const auto failure = UpdateVersionResourceWith(*image, name, version, pass);
   std::fflush(stdout);
-  run.output = testing::internal::GetCapturedStdout();
-  return run;
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  return {!failure, failure ? failure->Message(path) : std::string()};
 }
 
 // The stub's fixed record with the file and product versions replaced.

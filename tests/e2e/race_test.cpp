@@ -1,0 +1,119 @@
+// Entries planted or swapped while a build runs: a link put at the temporary
+// name once the rewrite has written it, an archive renamed over ZIPDATA after
+// the definition was loaded from it, and a link planted between the removal
+// of a name and its exclusive creation. A full standard output pipe holds
+// the tool inside a print while the test does its work.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "e2e_support.h"
+#include "tool_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class RaceTest : public ::testing::Test {
+ public:
+  testsupport::TempDir dir;
+  std::string stub = e2e::StubPath("stub64_full");
+  std::string output = dir.File("SETUP42.exe");
+  std::string temporary = output + ".tmp";
+  std::string victim = dir.File("victim.txt");
+
+  void SetUp() override { testsupport::WriteFile(victim, std::string("somebody's data")); }
+
+  std::string Archive(const std::string& name, const std::string& version) {
+    return e2e::MakeArchive(dir, name,
+                            {{"SETUP42.xml", e2e::Definition("Race", version)},
+                             {"payload.bin", testsupport::Pattern(300000, 3)}});
+  }
+
+  // What the tool prints up to and including the line that begins with until.
+  std::string PrintedUpTo(const std::string& archive, const std::string& until) {
+    const std::string all = e2e::BuildPrelude(stub, archive, "Race", "1.0") +
+                            "\n- modifying offsets in the .zip file '" + archive +
+                            "'\n- opening temporary file '" + temporary + "'";
+    const std::size_t at = all.find('\n', all.find(until) + 1);
+    return e2e::Stdout(all.substr(0, at));
+  }
+};
+
+TEST_F(RaceTest, ALinkPlantedAtTheTemporaryNameIsNeverFollowed) {
+  const std::string archive = Archive("data.zip", "1.0");
+  ASSERT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 0);
+  const auto package = testsupport::ReadFile(output);
+  fs::remove(output);
+  const std::size_t rewritten =
+      package.size() - e2e::UpdatedStubCopy(stub, archive, output).size();
+  // Held inside the print that precedes the append, once the rewrite is whole.
+  e2e::ToolProcess tool({stub, archive, output}, PrintedUpTo(archive, "- modifying").size());
+  ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+  std::error_code ec;
+  for (int i = 0; i < 2000 && fs::file_size(temporary, ec) != rewritten; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(fs::file_size(temporary), rewritten);
+  fs::remove(temporary);
+  fs::create_symlink(victim, temporary);
+  const auto run = tool.Finish();
+  EXPECT_EQ(run.exitCode, 0) << run.stdoutText;
+  EXPECT_EQ(testsupport::ReadFile(output), package);
+  EXPECT_TRUE(testsupport::ReadText(victim) == "somebody's data");
+}
+
+TEST_F(RaceTest, AnArchiveSwappedAfterTheDefinitionLoadFailsTheBuild) {
+  const std::string archive = Archive("data.zip", "1.0");
+  const auto stubCopy = e2e::UpdatedStubCopy(stub, archive, output);
+  ASSERT_FALSE(stubCopy.empty());
+  const std::string other = Archive("other.zip", "2.0");
+  const uint64_t otherDigest = testsupport::FileDigest(other);
+  // Held inside the updating line: the definition has been loaded.
+  e2e::ToolProcess tool({stub, archive, output}, PrintedUpTo(archive, "- copying").size());
+  ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+  fs::rename(other, archive);
+  const auto run = tool.Finish();
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.stdoutText.ends_with(e2e::Stdout(
+      "\n- modifying offsets in the .zip file '" + archive + "'\nERROR: '" + archive +
+      "' changed during the build\nERROR: package assembly failed\n\n")))
+      << run.stdoutText;
+  EXPECT_EQ(testsupport::FileDigest(archive), otherDigest);
+  EXPECT_EQ(testsupport::ReadFile(output), stubCopy);
+  EXPECT_FALSE(fs::exists(temporary));
+}
+
+// Planted after the name was cleared and before the exclusive create: the
+// create fails, and the link and its target stay as they were.
+TEST_F(RaceTest, AnEntryPlantedBeforeTheCreateIsNeitherFollowedNorRemoved) {
+  if (e2e::WindowsTool()) GTEST_SKIP() << "a shim in the Linux tool's C library";
+  const std::string archive = Archive("data.zip", "1.0");
+  const struct {
+    std::string at, error;
+  } cases[] = {
+      {output, "\nERROR: unable to copy '" + stub + "' to '" + output + "'"},
+      {temporary, "\nERROR: unable to save and update '" + temporary + "'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.at);
+    const std::string name = fs::path(c.at).filename().string();
+    const auto run = e2e::ToolProcess({stub, archive, output}, std::nullopt,
+                                      {{"LD_PRELOAD", ZG_PLANT_SHIM},
+                                       {"ZG_PLANT_AT", "/" + name},
+                                       {"ZG_PLANT_TARGET", victim}})
+                         .Finish();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.stdoutText.find(c.error), std::string::npos) << run.stdoutText;
+    EXPECT_TRUE(testsupport::ReadText(victim) == "somebody's data");
+    EXPECT_TRUE(fs::is_symlink(c.at));
+    fs::remove(c.at);
+    EXPECT_FALSE(fs::exists(temporary));
+    fs::remove(output);
+  }
+}
+
+}  // namespace
