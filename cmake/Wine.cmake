@@ -33,3 +33,24 @@ function(zg_wine_command name program out)
                                    GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(${out} ${script} PARENT_SCOPE)
 endfunction()
+
+# zg_wine_server_fixture(): the tests wine.server.hold and wine.server.release,
+# the setup and clean-up of the fixture "wine_server": one wineserver for the
+# prefix, up and booted before the first test that needs it and ended after
+# the last. Tests that run Windows programs require it (FIXTURES_REQUIRED
+# wine_server), so that none of their programs starts or boots a server, or
+# starts while one shuts down. Defined once per build tree.
+function(zg_wine_server_fixture)
+  get_property(defined GLOBAL PROPERTY ZG_WINE_SERVER_FIXTURE)
+  if(defined OR NOT ZG_WINE_RUN)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY ZG_WINE_SERVER_FIXTURE ON)
+  foreach(step IN ITEMS hold release)
+    add_test(NAME wine.server.${step}
+             COMMAND env ZG_WINE64=${ZG_WINE64} bash ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh
+                     --prefix ${ZG_WINE_PREFIX} --${step})
+  endforeach()
+  set_tests_properties(wine.server.hold PROPERTIES FIXTURES_SETUP wine_server TIMEOUT 300)
+  set_tests_properties(wine.server.release PROPERTIES FIXTURES_CLEANUP wine_server TIMEOUT 60)
+endfunction()

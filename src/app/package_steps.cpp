@@ -52,15 +52,18 @@ void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const c
   }
 }
 
-bool VerifyPackage(const char* outputPath) {
-  bool verified = false;
+bool LoadsAsPackage(const char* path) {
   try {
-    const std::u16string member = DefinitionMemberName(outputPath);
+    const std::u16string member = DefinitionMemberName(path);
     TVPkg package;
-    verified = package.Load(outputPath, member.c_str(), kDefaultLanguage);
+    return package.Load(path, member.c_str(), kDefaultLanguage);
   } catch (...) {
-    verified = false;
+    return false;
   }
+}
+
+bool VerifyPackage(const char* outputPath) {
+  const bool verified = LoadsAsPackage(outputPath);
   if (verified) {
     platform::ConsolePrint("\n- package was created successfully.");
   } else {

@@ -22,5 +22,9 @@ void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outp
 void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const char* outputPath,
                          const char16_t* passString);
 
+// Whether the file loads as a package whose definition is named after it.
+// Prints nothing and only reads.
+bool LoadsAsPackage(const char* path);
+
 // Loads the finished output as a package; prints the verdict and returns it.
 bool VerifyPackage(const char* outputPath);

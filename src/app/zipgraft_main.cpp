@@ -4,16 +4,19 @@
 #include <string>
 
 #include "app/build_package.h"
+#include "app/command_line.h"
 #include "app/package_steps.h"
 #include "platform/console.h"
 #include "platform/text.h"
 
 int RunZipgraft(int argc, const char* const* argv) {
+  const CommandLine command = ParseCommandLine(argc, argv);
+  if (command.request == Request::Version) return ShowVersion();
   platform::ConsolePrint("\nZIPGRAFT: Tarvel Package Build Tool");
   platform::ConsolePrint("\n-----------------------------------");
   int exitCode = 1;
-  if (argc - 1 < 3) {
-    platform::ConsolePrint("USAGE:\n\n\tzipgraft STUBPROG ZIPDATA OUTPUTFILE [PASS_STRING]\n\n");
+  if (command.request != Request::Build) {
+    exitCode = RunRequest(command);
   } else {
     // Only a fourth argument given alone is the pass string; any argument
     // after the third is otherwise ignored.

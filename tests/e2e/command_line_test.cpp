@@ -38,3 +38,133 @@ TEST(CommandLine, ClosedStandardOutputDoesNotStopTheBuild) {
 }
 
 }  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kHelp[] =
+    "\nUSAGE:\n\n"
+    "\tzipgraft STUBPROG ZIPDATA OUTPUTFILE [PASS_STRING]\n"
+    "\tzipgraft --verify PACKAGE\n"
+    "\tzipgraft --help | -h | --version\n\n"
+    "Builds OUTPUTFILE from a copy of STUBPROG with the ZIP archive ZIPDATA appended;\n"
+    "ZIPDATA must hold the package definition named after OUTPUTFILE (SETUP42.xml\n"
+    "for SETUP42.exe). PASS_STRING is stored as the PrivateBuild version string.\n\n"
+    "OPTIONS:\n\n"
+    "\t--verify PACKAGE  load PACKAGE as a package, as a build's last step does,\n"
+    "\t                  for example after it has been signed; writes nothing\n"
+    "\t-h, --help        show this text\n"
+    "\t--version         show the version\n\n"
+    "Exit status: 0 on success, 1 otherwise.\n\n";
+
+// An option is one only as the whole command line; anything else of one or
+// two arguments is shown the usage, as before the options existed.
+TEST(CommandLine, OptionsStandAlone) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string stdoutText;
+  };
+  const std::string usage = e2e::Banner() + kUsage + "\n\n";
+  const std::vector<Case> cases = {
+      {{"--help"}, 0, e2e::Banner() + kHelp},
+      {{"-h"}, 0, e2e::Banner() + kHelp},
+      {{"--version"}, 0, std::string("zipgraft ") + ZG_PROJECT_VERSION + "\n"},
+      {{"--verify"}, 1, usage},
+      {{"--help", "--version"}, 1, usage},
+      {{"-H"}, 1, usage},
+      {{"--Version"}, 1, usage},
+      {{"--verify=x"}, 1, usage},
+  };
+  for (const auto& c : cases) {
+    const auto run = e2e::RunZipgraft(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args[0];
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(c.stdoutText)) << c.args[0];
+  }
+}
+
+// In the three- and four-argument forms every argument is a path, however
+// much it looks like an option.
+TEST(CommandLine, OptionLookalikesInABuildArePaths) {
+  testsupport::TempDir dir;
+  fs::copy_file(e2e::StubPath("stub64_full"), dir.File("--help"));
+  e2e::MakeArchive(dir, "--verify", {{"--version.xml", e2e::Definition("Odd", "1.0")}});
+  const auto run = testsupport::RunCommand(
+      "cd " + testsupport::ShellQuote(dir.Path().string()) + " && " +
+      e2e::ToolCommandLine({"--help", "--verify", "--version", "-h"}) + " 2>/dev/null");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output.rfind(e2e::Stdout(e2e::BuildPrelude("--help", "--verify", "Odd", "1.0")), 0),
+            0u)
+      << run.output;
+  EXPECT_TRUE(fs::is_regular_file(dir.File("--version")));
+}
+
+// The package file of each case, made in its own folder (or not at all).
+std::string SignedPackage(const testsupport::TempDir& dir, const std::string& package) {
+  const std::string key = dir.File("key.pem"), cert = dir.File("cert.pem");
+  const std::string signedPackage = dir.File("signed/SETUP42.exe");
+  fs::create_directory(dir.File("signed"));
+  using testsupport::ShellQuote;
+  EXPECT_EQ(testsupport::RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+                                    "/CN=zipgraft-test -keyout " + ShellQuote(key) + " -out " +
+                                    ShellQuote(cert) + " >/dev/null 2>&1").exitCode, 0);
+  EXPECT_EQ(testsupport::RunCommand("osslsigncode sign -certs " + ShellQuote(cert) + " -key " +
+                                    ShellQuote(key) + " -n test -h sha256 -in " +
+                                    ShellQuote(package) + " -out " + ShellQuote(signedPackage) +
+                                    " >/dev/null 2>&1").exitCode, 0);
+  return signedPackage;
+}
+
+// --verify loads a file as the build's last step does, and writes nothing:
+// the file keeps its digest and no other file appears.
+TEST(CommandLine, VerifyLoadsAnExistingPackage) {
+  testsupport::TempDir dir;
+  const std::string stub = e2e::StubPath("stub64_full");
+  const std::string archive =
+      e2e::MakeArchive(dir, "data.zip", {{"SETUP42.xml", e2e::Definition("Verified", "3.1")}});
+  const std::string fresh = dir.File("SETUP42.exe");
+  ASSERT_EQ(e2e::RunZipgraft({stub, archive, fresh}).exitCode, 0);
+  fs::create_directory(dir.File("bare"));
+  fs::create_directory(dir.File("unshifted"));
+  const std::string bare = dir.File("bare/SETUP42.exe");
+  fs::copy_file(stub, bare);
+  const std::string unshifted = dir.File("unshifted/SETUP42.exe");
+  testsupport::RunCommand("cat " + testsupport::ShellQuote(stub) + " " +
+                          testsupport::ShellQuote(archive) + " >" +
+                          testsupport::ShellQuote(unshifted));
+  struct Case {
+    std::string name;
+    std::string package;
+    bool sound;
+  };
+  std::vector<Case> cases = {{"fresh", fresh, true},
+                             {"a stub without a package", bare, false},
+                             {"archive appended unshifted", unshifted, false},
+                             {"missing", dir.File("missing/SETUP42.exe"), false}};
+  if (testsupport::HaveProgram("osslsigncode")) {
+    cases.push_back({"signed after the build", SignedPackage(dir, fresh), true});
+  } else {
+    ADD_FAILURE() << "osslsigncode is not installed (scripts/setup.sh installs it)";
+  }
+  for (const auto& c : cases) {
+    const bool exists = fs::exists(c.package);
+    const uint64_t digest = exists ? testsupport::FileDigest(c.package) : 0;
+    const std::string listing = "ls -lR " + testsupport::ShellQuote(dir.Path().string());
+    const auto before = testsupport::RunCommand(listing).output;
+    const auto run = e2e::RunZipgraft({"--verify", c.package});
+    const std::string verdict = c.sound ? "\n- package is sound."
+                                        : "\nERROR: unable to open and verify '" + c.package + "'";
+    EXPECT_EQ(run.exitCode, c.sound ? 0 : 1) << c.name;
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(e2e::Banner() + "\n- verifying package '" + c.package +
+                                          "'" + verdict + "\n\n"))
+        << c.name;
+    EXPECT_EQ(fs::exists(c.package), exists) << c.name;
+    if (exists) {
+      EXPECT_EQ(testsupport::FileDigest(c.package), digest) << c.name;
+    }
+    EXPECT_EQ(testsupport::RunCommand(listing).output, before) << c.name;
+  }
+}
+
+}  // namespace

@@ -61,17 +61,21 @@ PY
 }
 
 # The installed program starts, shows its usage and exits 1 without arguments,
-# and builds the bundled example into a package that unzip accepts.
+# tells the package's version, builds the bundled example into a package that
+# unzip accepts, and verifies it.
 check_program() {
   local program=$1 out status=0
   out=$("$program") || status=$?
   [ "$status" -eq 1 ] || fail "usage exit status $status, expected 1"
   grep -qF 'zipgraft STUBPROG ZIPDATA OUTPUTFILE [PASS_STRING]' <<<"$out" || fail "no usage: $out"
+  out=$("$program" --version) || fail "--version exit status $?"
+  [ "$out" = "zipgraft $version" ] || fail "--version says '$out', the package is $version"
   need zip
   "$source/examples/make_package_zip.sh" "$work/package.zip"
   "$program" "$source/examples/stub/stub.exe" "$work/package.zip" "$work/SETUP42.exe" >"$work/log" ||
     fail "example build: $(cat "$work/log")"
   unzip -tq "$work/SETUP42.exe" >/dev/null || fail "unzip -t rejects the example package"
+  "$program" --verify "$work/SETUP42.exe" >"$work/log" || fail "--verify: $(cat "$work/log")"
 }
 
 # dpkg itself installs the package into a root and database of our own (the
