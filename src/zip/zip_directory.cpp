@@ -331,8 +331,14 @@ int ZIP_File::ReadDirectory() {
   BlockReader local(file, dense ? kDenseLocalBlock : kLocalBlock);
   uint64_t position = centralDirOffset;
   uint32_t lowest = centralDirOffset;
+  // Sound members lie apart: local records that add up to more than the file
+  // overlap, and the rewrite would write the shared bytes once per member.
+  uint64_t covered = 0;
   for (uint32_t i = 0; i < total; ++i) {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
+    const ZIP_FileEntry& e = entries[entryCount - 1];
+    covered += LocalHeader::kSize + e.nameLength + e.storedExtraLength + e.compressedSize;
+    if (covered > fileSize) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
   }
   for (uint32_t i = 0; i < entryCount; ++i) {
     ZIP_FileEntry& e = entries[i];

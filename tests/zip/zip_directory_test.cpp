@@ -87,6 +87,7 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
       {"cut inside the directory", good.substr(0, good.size() - 30), trvzip::kZipErrorNoEndRecord},
       {"fake record in comment", ziptest::Build(OneMember(fakeCounts)), trvzip::kZipErrorFormat},
       {"not shifted behind a prefix", std::string(4096, 'M') + good, trvzip::kZipErrorFormat},
+      {"members sharing a local header", sharedBytes, trvzip::kZipErrorFormat},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -98,11 +99,6 @@ TEST_F(ZipDirectoryTest, MalformedDirectoriesFailWithTheirCode) {
   }
   ZIP_File zip;
   EXPECT_EQ(zip.Open(dir.File("missing.zip"), true), trvzip::kZipErrorOpen);
-  // Members sharing a local header open; its long extra field is not held
-  // once per member (a bench measures that).
-  ASSERT_EQ(OpenBytes(zip, sharedBytes), 0);
-  EXPECT_EQ(zip.GetEntryCount(), 3u);
-  EXPECT_EQ(zip.Entries()[2]->ExtraField(), shared.members[0].extra);
 }
 
 TEST_F(ZipDirectoryTest, FindEntryFoldsAsciiCaseAndTakesTheFirstDuplicate) {
