@@ -191,6 +191,7 @@ void StoreChecksum(Build& build) {
 // identity is kept to tell it again if the verification fails.
 void Build::ReleaseOutput() {
   assembled = output.Identity();
+  if (!assembled) Fail("\nERROR: unable to write '%s'", {outputPath});
   output.Close();
 }
 
@@ -225,7 +226,8 @@ void Build::Undo() {
 }  // namespace
 
 BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
-                          const char16_t* passString, const std::function<bool()>& verify) {
+                          const char16_t* passString,
+                          const std::function<bool(const FileIdentity&)>& verify) {
   platform::InterruptGuard guard;
   Build build;
   try {
@@ -255,7 +257,7 @@ BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const c
     return BuildOutcome::Failed;
   }
   // A package that does not load is not left behind either.
-  if (verify()) return BuildOutcome::Verified;
+  if (verify(*build.assembled)) return BuildOutcome::Verified;
   build.Undo();
   return BuildOutcome::Unverified;
 }

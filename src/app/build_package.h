@@ -4,11 +4,14 @@
 #include <functional>
 #include <string>
 
+#include "platform/file_handle.h"
+
 enum class BuildOutcome { Failed, Verified, Unverified };
 
 // Assembles OUTPUTFILE from the stub and the archive, then runs verify on the
-// finished file. Failed: the reason has been printed and the build undone.
+// finished file, given its identity: what verify loads by name must be the
+// file the build assembled. Failed: the reason has been printed and the build undone.
 // Unverified: verify returned false, and the build has been undone as after
 // a failure (the output back to the stub copy, or removed).
 BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
-                          const char16_t* passString, const std::function<bool()>& verify);
+                          const char16_t* passString, const std::function<bool(const platform::FileIdentity&)>& verify);

@@ -52,18 +52,20 @@ void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const c
   }
 }
 
-bool LoadsAsPackage(const char* path) {
+bool LoadsAsPackage(const char* path, const platform::FileIdentity* expected) {
   try {
     const std::u16string member = DefinitionMemberName(path);
     TVPkg package;
-    return package.Load(path, member.c_str(), kDefaultLanguage);
+    if (!package.Load(path, member.c_str(), kDefaultLanguage)) return false;
+    const auto& loaded = package.GetArchiveStamp();
+    return expected == nullptr || (loaded && loaded->identity == *expected);
   } catch (...) {
     return false;
   }
 }
 
-bool VerifyPackage(const char* outputPath) {
-  const bool verified = LoadsAsPackage(outputPath);
+bool VerifyPackage(const char* outputPath, const platform::FileIdentity& assembled) {
+  const bool verified = LoadsAsPackage(outputPath, &assembled);
   if (verified) {
     platform::ConsolePrint("\n- package was created successfully.");
   } else {

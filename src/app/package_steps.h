@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/file_handle.h"
+
 class TVPkg;
 
 namespace pe {
@@ -22,9 +24,11 @@ void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outp
 void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const char* outputPath,
                          const char16_t* passString);
 
-// Whether the file loads as a package whose definition is named after it.
-// Prints nothing and only reads.
-bool LoadsAsPackage(const char* path);
+// Whether the file loads as a package whose definition is named after it,
+// and, when expected is given, whether the file loaded is that one. Prints
+// nothing and only reads.
+bool LoadsAsPackage(const char* path, const platform::FileIdentity* expected = nullptr);
 
-// Loads the finished output as a package; prints the verdict and returns it.
-bool VerifyPackage(const char* outputPath);
+// Loads the finished output, the file assembled, as a package; prints the
+// verdict and returns it. Another file put at its name meanwhile fails.
+bool VerifyPackage(const char* outputPath, const platform::FileIdentity& assembled);

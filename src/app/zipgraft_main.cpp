@@ -21,9 +21,9 @@ int RunZipgraft(int argc, const char* const* argv) {
     // Only a fourth argument given alone is the pass string; any argument
     // after the third is otherwise ignored.
     const std::u16string pass = argc - 1 == 4 ? platform::Widen(argv[4]) : std::u16string();
-    const auto verify = [argv] {
+    const auto verify = [argv](const platform::FileIdentity& assembled) {
       platform::ConsolePrint("\n- package assembled.  verifying...");
-      return VerifyPackage(argv[3]);
+      return VerifyPackage(argv[3], assembled);
     };
     const BuildOutcome outcome = BuildPackage(argv[1], argv[2], argv[3], pass.c_str(), verify);
     if (outcome == BuildOutcome::Failed) platform::ConsolePrint("\nERROR: package assembly failed");

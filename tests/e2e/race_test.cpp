@@ -1,7 +1,8 @@
 // Entries planted or swapped while a build runs: a link put at the temporary
 // name once the rewrite has written it, an archive renamed over ZIPDATA after
-// the definition was loaded from it, and a link planted between the removal
-// of a name and its exclusive creation. A full standard output pipe holds
+// the definition was loaded from it, another package renamed over the output
+// before the verification, and a link planted between the removal of a name
+// and its exclusive creation. A full standard output pipe holds
 // the tool inside a print while the test does its work.
 
 #include <gtest/gtest.h>
@@ -37,7 +38,9 @@ class RaceTest : public ::testing::Test {
   std::string PrintedUpTo(const std::string& archive, const std::string& until) {
     const std::string all = e2e::BuildPrelude(stub, archive, "Race", "1.0") +
                             "\n- modifying offsets in the .zip file '" + archive +
-                            "'\n- opening temporary file '" + temporary + "'";
+                            "'\n- opening temporary file '" + temporary +
+                            "'\n- opening output file '" + output + "'\n- writing .zip data to '" +
+                            output + "'";
     const std::size_t at = all.find('\n', all.find(until) + 1);
     return e2e::Stdout(all.substr(0, at));
   }
@@ -84,6 +87,28 @@ TEST_F(RaceTest, AnArchiveSwappedAfterTheDefinitionLoadFailsTheBuild) {
       << run.stdoutText;
   EXPECT_EQ(testsupport::FileDigest(archive), otherDigest);
   EXPECT_EQ(testsupport::ReadFile(output), stubCopy);
+  EXPECT_FALSE(fs::exists(temporary));
+}
+
+// Another package renamed over the output once it is assembled is not
+// taken for it: the verification loads the file the build made, or fails.
+TEST_F(RaceTest, APackageSwappedInBeforeTheVerificationFailsIt) {
+  const std::string archive = Archive("data.zip", "1.0");
+  const std::string other = dir.File("other/SETUP42.exe");
+  fs::create_directory(dir.File("other"));
+  ASSERT_EQ(e2e::RunZipgraft({stub, Archive("other.zip", "2.0"), other}).exitCode, 0);
+  const uint64_t otherDigest = testsupport::FileDigest(other);
+  // Held inside the line that announces the verification.
+  e2e::ToolProcess tool({stub, archive, output}, PrintedUpTo(archive, "- writing").size());
+  ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+  fs::rename(other, output);
+  const auto run = tool.Finish();
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.stdoutText.ends_with(e2e::Stdout(
+      "\n- package assembled.  verifying...\nERROR: unable to open and verify '" + output +
+      "'\n\n")))
+      << run.stdoutText;
+  EXPECT_EQ(testsupport::FileDigest(output), otherDigest);
   EXPECT_FALSE(fs::exists(temporary));
 }
 
