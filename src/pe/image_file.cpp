@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "bytes/byte_reader.h"
+#include "bytes/byte_writer.h"
 #include "pe/pe_errors.h"
 
 namespace pe {
@@ -56,8 +57,8 @@ void ImageFile::SplitHeld() {
   if (!headers_) return;
   const auto end = static_cast<std::size_t>(HeldEnd(*headers_, bytes_.size()));
   if (end == bytes_.size()) return;
-  auto rest = std::make_shared<const std::vector<uint8_t>>(bytes_.begin() + static_cast<std::ptrdiff_t>(end),
-                                                          bytes_.end());
+  auto rest = std::make_shared<const std::vector<uint8_t>>(
+      bytes_.begin() + static_cast<std::ptrdiff_t>(end), bytes_.end());
   overlay_.push_back({0, rest->size(), std::move(rest)});
   bytes_.resize(end);
 }
@@ -78,8 +79,9 @@ std::optional<ImageFile> ImageFile::Read(std::unique_ptr<platform::FileHandle> s
     if (want > kMaxImageFile) return Fail(error, platform::kErrorNotEnoughMemory);
     const std::size_t have = image.bytes_.size();
     image.bytes_.resize(static_cast<std::size_t>(want));
-    const auto got = image.source_->ReadAt(have, image.bytes_.data() + have, image.bytes_.size() - have);
-    if (!got || *got != image.bytes_.size() - have) return Fail(error, platform::kErrorReadFault);
+    const std::size_t missing = image.bytes_.size() - have;
+    const auto got = image.source_->ReadAt(have, image.bytes_.data() + have, missing);
+    if (!got || *got != missing) return Fail(error, platform::kErrorReadFault);
     image.Parse();
     want = std::min(*size, image.headers_ ? HeldEnd(*image.headers_, *size)
                                           : HeadersNeeded(image.bytes_));
@@ -187,10 +189,13 @@ uint32_t ImageFile::WriteFile(std::span<const uint8_t> image, const std::vector<
   return file_->Truncate(at) ? platform::kErrorSuccess : WriteError();
 }
 
+std::optional<uint32_t> ImageFile::ChecksumField() const {
+  if (!headers_ || headers_->checkSum == 0) return std::nullopt;
+  return headers_->at.checkSum;
+}
+
 bool ImageFile::Write(uint32_t* error) {
-  std::optional<uint32_t> field;
-  if (headers_ && headers_->checkSum != 0) field = headers_->at.checkSum;
-  const uint32_t code = WriteFile(bytes_, overlay_, field, checksum_);
+  const uint32_t code = WriteFile(bytes_, overlay_, ChecksumField(), checksum_);
   SetError(error, code);
   return code == platform::kErrorSuccess;
 }
@@ -202,8 +207,8 @@ bool ImageFile::Replace(std::vector<uint8_t> image, const std::vector<FileRange>
   uint32_t code = WriteFile(image, pieces, checksumField, checksum);
   if (code == platform::kErrorSuccess && checksumField &&
       uint64_t{*checksumField} + 4 <= image.size()) {
-    const uint32_t value = checksum->Value();
-    for (int i = 0; i < 4; ++i) image[*checksumField + i] = static_cast<uint8_t>(value >> (8 * i));
+    const auto field = std::span<uint8_t>(image).subspan(*checksumField, 4);
+    bytes::ByteWriter(field).U32(checksum->Value());
     if (!file_->WriteAt(*checksumField, image.data() + *checksumField, 4)) code = WriteError();
   }
   if (code == platform::kErrorSuccess) {
@@ -214,9 +219,7 @@ bool ImageFile::Replace(std::vector<uint8_t> image, const std::vector<FileRange>
     return true;
   }
   SetError(error, code);
-  std::optional<uint32_t> field;
-  if (headers_ && headers_->checkSum != 0) field = headers_->at.checkSum;
-  if (WriteFile(bytes_, overlay_, field, checksum_) != platform::kErrorSuccess) {
+  if (WriteFile(bytes_, overlay_, ChecksumField(), checksum_) != platform::kErrorSuccess) {
     damaged_ = true;
     file_->Truncate(0);
   }

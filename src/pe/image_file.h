@@ -86,6 +86,8 @@ class ImageFile {
   uint32_t WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
                      std::optional<uint32_t> checksumField, std::optional<PeChecksum>& checksum);
   uint32_t WriteError() const;
+  // Where the checksum of the whole file goes: absent for an image that has none.
+  std::optional<uint32_t> ChecksumField() const;
 
   std::unique_ptr<platform::FileHandle> owned_;
   platform::FileHandle* source_ = nullptr;
