@@ -144,6 +144,23 @@ class PeUpdateFailureTest : public ::testing::Test {
     *error = update.LastError();
     return done;
   }
+  // Writes bytes as a stub, updates it with a large block, and checks the
+  // result with pefile against the stub: sound, with `sections` sections.
+  void ExpectLargeUpdate(const std::vector<uint8_t>& bytes, const char* name,
+                         std::size_t sections) {
+    const std::string original = dir_.File(name);
+    testsupport::WriteFile(original, bytes);
+    const std::string path = Copy("stub64_full");
+    testsupport::WriteFile(path, bytes);
+    pe::ResourceUpdate update;
+    uint32_t error = 0;
+    ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
+    testsupport::WriteFile(dir_.File("block.bin"), NewBlock(path, Size::Larger));
+    const auto check = RunPefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_NE(check.output.find("SECTIONS " + std::to_string(sections)), std::string::npos)
+        << check.output;
+  }
   testsupport::TempDir dir_;
 };
 
@@ -235,20 +252,9 @@ TEST_F(PeUpdateFailureTest, FullHeadersGrow) {
   std::fill(bytes.begin() + from, bytes.begin() + end, 0);
   std::copy(headers.begin(), headers.end(), bytes.begin() + to);
   bytes::ByteWriter(std::span<uint8_t>(bytes).subspan(0x3C, 4)).U32(to);
-  const std::string original = dir_.File("full.exe");
-  testsupport::WriteFile(original, bytes);
-  const std::string path = Copy("stub64_full");
-  testsupport::WriteFile(path, bytes);
-
-  pe::ResourceUpdate update;
-  uint32_t error = 0;
-  ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
-  testsupport::WriteFile(dir_.File("block.bin"), NewBlock(path, Size::Larger));
-  const auto check = RunPefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
-  EXPECT_EQ(check.exitCode, 0) << check.output;
-  EXPECT_NE(check.output.find("SECTIONS " + std::to_string(before->sections.size() + 1)),
-            std::string::npos) << check.output;
-  const auto after = pe::PeImage::Parse(testsupport::ReadFile(path), nullptr);
+  ExpectLargeUpdate(bytes, "full.exe", before->sections.size() + 1);
+  const auto after =
+      pe::PeImage::Parse(testsupport::ReadFile(dir_.File("stub64_full.exe")), nullptr);
   ASSERT_TRUE(after);
   EXPECT_GT(after->sizeOfHeaders, before->sizeOfHeaders);
   EXPECT_GT(after->sections.front().rawPointer, before->sections.front().rawPointer);
@@ -269,18 +275,7 @@ TEST_F(PeUpdateFailureTest, RelocatedSectionsStay) {
   const pe::SectionHeader& relocs = image->sections[static_cast<std::size_t>(reloc)];
   const uint32_t behind = image->sections[static_cast<std::size_t>(reloc) + 1].virtualAddress;
   bytes::ByteWriter(std::span<uint8_t>(bytes).subspan(relocs.rawPointer, 4)).U32(behind);
-  const std::string original = dir_.File("patched.exe");
-  testsupport::WriteFile(original, bytes);
-  const std::string path = Copy("stub64_full");
-  testsupport::WriteFile(path, bytes);
-  pe::ResourceUpdate update;
-  uint32_t error = 0;
-  ASSERT_TRUE(UpdateLarge(path, update, &error)) << error;
-  testsupport::WriteFile(dir_.File("block.bin"), NewBlock(path, Size::Larger));
-  const auto check = RunPefileTool({"check", path, original, dir_.File("block.bin"), "1033"});
-  EXPECT_EQ(check.exitCode, 0) << check.output;
-  EXPECT_NE(check.output.find("SECTIONS " + std::to_string(image->sections.size() + 1)),
-            std::string::npos) << check.output;
+  ExpectLargeUpdate(bytes, "patched.exe", image->sections.size() + 1);
 }
 
 TEST_F(PeUpdateFailureTest, ModeIsKept) {
