@@ -226,8 +226,7 @@ void Build::Undo() {
 }  // namespace
 
 BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
-                          const char16_t* passString,
-                          const std::function<bool(const FileIdentity&)>& verify) {
+                          const char16_t* passString, const Verification& verify) {
   platform::InterruptGuard guard;
   Build build;
   try {

@@ -29,7 +29,8 @@ bool OnlyReferencedBy(const PeImage& image, const std::vector<DebugEntry>& debug
   }
   return std::none_of(debug.begin(), debug.end(), [&](const DebugEntry& e) {
     return (e.addressOfRawData != 0 && s.Contains(e.addressOfRawData)) ||
-           (s.rawSize != 0 && e.pointerToRawData >= s.rawPointer && e.pointerToRawData < s.RawEnd());
+           (s.rawSize != 0 && e.pointerToRawData >= s.rawPointer &&
+            e.pointerToRawData < s.RawEnd());
   });
 }
 
@@ -121,8 +122,8 @@ std::optional<ImageLayout> Resize(const PeImage& image, std::size_t r, std::size
                             : static_cast<uint32_t>(size);
   uint64_t top = s.virtualAddress + uint64_t{s.MemorySize()};
   for (std::size_t i = r + 1; i < fixed; ++i) {
-    layout.after[i].virtualAddress =
-        static_cast<uint32_t>(std::min(bytes::AlignUp(top, image.sectionAlignment), kAddressSpace - 1));
+    const uint64_t next = bytes::AlignUp(top, image.sectionAlignment);
+    layout.after[i].virtualAddress = static_cast<uint32_t>(std::min(next, kAddressSpace - 1));
     top = layout.after[i].virtualAddress + uint64_t{layout.after[i].MemorySize()};
   }
   const uint64_t limit = fixed < image.sections.size() ? image.sections[fixed].virtualAddress

@@ -38,7 +38,8 @@ bool SectionsConsistent(const PeImage& image, uint64_t fileSize) {
 // Every section, moved or grown, must end inside the 32-bit address space.
 bool FitsAddressSpace(const std::vector<SectionHeader>& sections, uint32_t sectionAlignment) {
   return std::all_of(sections.begin(), sections.end(), [&](const SectionHeader& s) {
-    return bytes::AlignUp(uint64_t{s.virtualAddress} + s.MemorySize(), sectionAlignment) <= 0xFFFFFFFFu;
+    const uint64_t end = uint64_t{s.virtualAddress} + s.MemorySize();
+    return bytes::AlignUp(end, sectionAlignment) <= 0xFFFFFFFFu;
   });
 }
 

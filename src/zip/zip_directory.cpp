@@ -252,14 +252,15 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   // Writers raise the version needed to 4.5 only in a header that uses
   // ZIP64; without it, the lower one holds for both.
   const bool zip64 = !wide.Wanted().empty() || !extra::FindZip64(localExtra).empty() ||
-                     !extra::FindZip64(centralExtra).empty() || c.compressedSize == kPlaceholder32 ||
-                     c.uncompressedSize == kPlaceholder32 || ch.localHeaderOffset == kPlaceholder32;
+                     !extra::FindZip64(centralExtra).empty() ||
+                     c.compressedSize == kPlaceholder32 || c.uncompressedSize == kPlaceholder32 ||
+                     ch.localHeaderOffset == kPlaceholder32;
   e.versionNeeded = std::min(l.versionNeeded, c.versionNeeded);
   if (!extra::ResolveZip64(localExtra, wide.Wanted(), nullptr) ||
-      (l.versionNeeded != c.versionNeeded && !zip64) || l.flags != c.flags || l.method != c.method ||
-      l.modTime != c.modTime || l.modDate != c.modDate || !agrees(l.crc32, e.crc32) ||
-      !agrees(csize, e.compressedSize) || !agrees(usize, e.uncompressedSize) ||
-      l.nameLength != c.nameLength ||
+      (l.versionNeeded != c.versionNeeded && !zip64) || l.flags != c.flags ||
+      l.method != c.method || l.modTime != c.modTime || l.modDate != c.modDate ||
+      !agrees(l.crc32, e.crc32) || !agrees(csize, e.compressedSize) ||
+      !agrees(usize, e.uncompressedSize) || l.nameLength != c.nameLength ||
       !KeepName(central, centralNameAt, local, nameAt, l.nameLength, e)) {
     return Refuse(ZipCause::kDamaged, kZipErrorFormat);
   }
