@@ -102,6 +102,17 @@ def without_debug_offsets(pe, s, data):
     return bytes(data)
 
 
+def bytes_behind(pe):
+    """What follows the image, but for a certificate table among it."""
+    start = image_end(pe)
+    data = bytes(pe.__data__[start:])
+    sec = pe.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+    if sec.Size and sec.VirtualAddress >= start:
+        cut = sec.VirtualAddress - start
+        data = data[:cut] + data[cut + sec.Size:]
+    return data
+
+
 def image_end(pe):
     """Where the bytes behind the image start: past every section's raw data
     and what the loader maps past it."""
@@ -247,7 +258,7 @@ def package(result_path, original_path):
             moved.append(s.Name.rstrip(b"\0").decode())
             if not s.Characteristics & 0x02000000:
                 fails.append("section %r moved" % s.Name)
-    if not new.__data__[image_end(new):].startswith(old.__data__[image_end(old):]):
+    if not bytes_behind(new).startswith(bytes_behind(old)):
         fails.append("the stub's overlay does not follow the image")
     reloc, old_reloc = new.OPTIONAL_HEADER.DATA_DIRECTORY[5], old.OPTIONAL_HEADER.DATA_DIRECTORY[5]
     if old_reloc.VirtualAddress and (
