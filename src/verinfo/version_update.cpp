@@ -59,7 +59,7 @@ std::string VersionUpdateFailure::Message(std::string_view output) const {
   std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(code));
   const std::string line =
       platform::FormatText("ERROR: UpdateResource(RT_VERSION) failed (%s).\n", {hex});
-  return cause.empty() ? line : "ERROR: " + cause + "\n" + line;
+  return cause.empty() ? line : platform::FormatText("ERROR: %s\n", {cause}) + line;
 }
 
 void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
