@@ -10,15 +10,9 @@
 #   crafted_stubs_test.sh ZIPGRAFT SOURCE_DIR STUB_DIR WORK_DIR
 set -euo pipefail
 zipgraft=$1 src=$2 stubs=$3 work=$4
-python=/usr/bin/python3
-export LC_ALL=C.UTF-8
-
-failures=0
-fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
-wine_ok=0
-[ -x "${ZG_WINE64:-/usr/lib/wine/wine64}" ] && wine_ok=1
+# shellcheck source=package_checks.sh
+. "$src/tests/pe/package_checks.sh"
 [ "$wine_ok" = 1 ] || echo "SKIP: Wine checks (wine64 is not installed)"
-wine() { bash "$src/scripts/wine-run.sh" --prefix "$work/wineprefix" "$@"; }
 
 rm -rf "$work/rows" && mkdir -p "$work/rows"
 # The short package's block fits every stub's resource room; the long one's
@@ -66,13 +60,9 @@ while read -r name base craft package added movable comment; do
       fail "$name: the refusal names the overlapping sections: $(cat "$dir/log")"
     continue
   fi
-  if ! "$zipgraft" "$stub" "$work/$package.zip" "$out" pass >"$dir/log"; then
-    fail "$name: a package is built: $(tail -3 "$dir/log")"
-    continue
-  fi
+  build_package "$name" "$stub" "$work/$package.zip" "$out" pass || continue
   checked=$((checked + 1))
-  check=$("$python" "$src/tests/support/pefile_tool.py" package "$out" "$stub") ||
-    fail "$name: pefile: $check"
+  pefile_package "$name" "$out" "$stub"
   sections=$("$python" -c 'import pefile,sys; print(len(pefile.PE(sys.argv[1], fast_load=True).sections))' "$stub")
   grep -qx "SECTIONS $((sections + added))" <<<"$check" ||
     fail "$name: expected $added added section(s): $check"
@@ -80,18 +70,10 @@ while read -r name base craft package added movable comment; do
     [ -z "$moved" ] || [[ ",$movable," == *",${moved#MOVED },"* ]] || fail "$name: $moved"
   done < <(grep '^MOVED' <<<"$check" || true)
   [ "$wine_ok" = 1 ] || continue
-  wine "$stubs/version_reader.exe" "$out" >"$dir/version.txt" 2>&1 || true
-  for line in "FileVersion=1.00.0.12" "PrivateBuild=pass" "Comments=Created using ${comment/_/ version }"; do
-    grep -qxF "$line" <(tr -d '\r' <"$dir/version.txt") ||
-      fail "$name: Windows' version reader shows $line: $(head -c 300 "$dir/version.txt")"
-  done
-  status=0 && wine "$stub" --about >"$dir/stub.out" 2>&1 || status=$?
-  wine "$out" --about >"$dir/package.out" 2>&1 || fail "$name: the package exits $? (the stub $status)"
-  cmp -s "$dir/stub.out" "$dir/package.out" || fail "$name: the package prints what the stub prints"
+  shows_versions "$name" "$out" "FileVersion=1.00.0.12" "PrivateBuild=pass" \
+    "Comments=Created using ${comment/_/ version }"
+  runs_alike "$name" "$stub" "$out" --about
 done <<<"$rows"
 echo "$checked crafted stubs built"
 [ "$checked" -ge 14 ] || fail "not every crafted stub was built"
-if [ "$failures" -gt 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
+finish
