@@ -177,6 +177,51 @@ TEST(ImageReferences, ReadBackFindsWhatIsWrong) {
   }
 }
 
+// Debug entries count when they are whole, inside the directory's size, and
+// name data that exists where their two fields agree; a table longer than
+// any linker writes is no debug directory.
+TEST(ImageReferences, OnlyRealDebugEntriesCount) {
+  struct Row {
+    const char* what;
+    uint32_t characteristics, size, address, pointer, directorySize;
+    std::size_t entries;
+    bool readable = true;
+  };
+  // The section: address 0x1000, file offset 0x200; the image ends at 0x21000,
+  // the file at 0x20000: room for more entries than the cap.
+  const Row rows[] = {
+      {"mapped data", 0, 0x10, 0x1100, 0x300, 28, 1},
+      {"file data only", 0, 0x10, 0, 0x1F00, 28, 1},
+      {"a partial second slot", 0, 0x10, 0x1100, 0x300, 28 + 13, 1},
+      {"the fields disagree", 0, 0x10, 0x1100, 0x320, 28, 0},
+      {"data past the image", 0, 0x10, 0x20FF8, 0, 28, 0},
+      {"data past the file", 0, 0x10, 0, 0x1FFF8, 28, 0},
+      {"reserved field set", 0x6C6C64, 0x10, 0x1100, 0x300, 28, 0},
+      {"no data", 0, 0, 0x1100, 0x300, 28, 0},
+      {"over the cap", 0, 0x10, 0x1100, 0x300, (pe::kMaxDebugEntries + 1) * 28, 0, false},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> file(0x20000, 0);
+    pe::PeImage image;
+    image.sizeOfHeaders = 0x200;
+    image.fileAlignment = 0x200;
+    image.sizeOfImage = 0x21000;
+    image.directories.resize(16);
+    image.directories[pe::kDirectoryDebug] = {0x1000, row.directorySize};
+    pe::SectionHeader section;
+    section.virtualAddress = 0x1000;
+    section.virtualSize = section.rawSize = 0x1FE00;
+    section.rawPointer = 0x200;
+    image.sections = {section};
+    bytes::SpanWriter out(file);
+    ASSERT_TRUE(out.U32At(0x200, row.characteristics) && out.U32At(0x200 + 16, row.size) &&
+                out.U32(row.address) && out.U32(row.pointer));
+    const auto debug = pe::ReadDebugDirectory(image, file, file.size());
+    EXPECT_EQ(debug.entries.size(), row.entries) << row.what;
+    EXPECT_EQ(debug.readable, row.readable) << row.what;
+  }
+}
+
 // A fixed-size writer fails the first write that does not fit, writes
 // nothing of it, and every write after it fails too.
 TEST(ImageReferences, SpanWriterFailsWholeAndForGood) {
