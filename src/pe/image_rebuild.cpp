@@ -160,7 +160,7 @@ std::optional<RebuildPlan> PlanRebuild(std::span<const uint8_t> held, uint64_t f
   RebuildPlan plan;
   plan.before = image;
   plan.debug = ReadDebugDirectory(image, held, fileSize);
-  const ImageUse use = SummarizeReferences(image, held, fileSize, plan.debug);
+  const ImageUse use = SummarizeReferences(image, held, plan.debug);
   auto layout = PlanLayout(image, held, fileSize, use, size, cause, error);
   if (!layout) return std::nullopt;
   plan.layout = std::move(*layout);

@@ -286,9 +286,9 @@ void ReadSymbolTable(ReferenceReader& r, const PeImage& image, std::span<const u
 }  // namespace
 
 ReferenceScan VisitReferences(const PeImage& image, std::span<const uint8_t> held,
-                              uint64_t fileSize, const DebugDirectory& debug,
+                              const DebugDirectory& debug,
                               const std::function<void(const Reference&)>& visit) {
-  ReferenceReader r(image, held, fileSize, visit);
+  ReferenceReader r(image, held, visit);
   ReadDirectories(r, image);
   if (image.entryPoint != 0) r.Add(ReferenceKind::EntryPoint, image.entryPoint);
   using Reader = bool (*)(ReferenceReader&, DataDirectory);
@@ -340,7 +340,7 @@ void MarkOverlapping(const std::vector<std::size_t>& order, const PeImage& image
 }  // namespace
 
 ImageUse SummarizeReferences(const PeImage& image, std::span<const uint8_t> held,
-                             uint64_t fileSize, const DebugDirectory& debug) {
+                             const DebugDirectory& debug) {
   ImageUse use;
   use.sections.resize(image.sections.size());
   std::vector<std::size_t> byAddress(image.sections.size()), byOffset;
@@ -359,7 +359,7 @@ ImageUse SummarizeReferences(const PeImage& image, std::span<const uint8_t> held
   const auto extent = [&](const SectionHeader& s) {
     return s.rawSize == 0 ? 0 : std::max(uint64_t{s.rawSize}, image.FileBackedSize(s));
   };
-  use.scan = VisitReferences(image, held, fileSize, debug, [&](const Reference& ref) {
+  use.scan = VisitReferences(image, held, debug, [&](const Reference& ref) {
     if (ref.length == 0) return;
     if (ref.fileOffset) {
       if (ref.kind == ReferenceKind::Certificates) return;  // dropped by every rebuild

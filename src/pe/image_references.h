@@ -52,10 +52,10 @@ struct ReferenceScan {
 };
 
 // Calls visit for every reference of the image whose first bytes are `held`
-// (at least its headers and sections) in a file of fileSize bytes. Stops
-// reading a structure that cannot be read whole, and says which.
+// (at least its headers and sections), its debug directory read already.
+// Stops reading a structure that cannot be read whole, and says which.
 ReferenceScan VisitReferences(const PeImage& image, std::span<const uint8_t> held,
-                              uint64_t fileSize, const DebugDirectory& debug,
+                              const DebugDirectory& debug,
                               const std::function<void(const Reference&)>& visit);
 
 // What the references say about each section, for planning a rebuild.
@@ -75,6 +75,6 @@ struct ImageUse {
 
 // Sections must be in ascending address order (as a rebuild requires).
 ImageUse SummarizeReferences(const PeImage& image, std::span<const uint8_t> held,
-                             uint64_t fileSize, const DebugDirectory& debug);
+                             const DebugDirectory& debug);
 
 }  // namespace pe

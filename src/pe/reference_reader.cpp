@@ -7,9 +7,8 @@
 namespace pe {
 
 ReferenceReader::ReferenceReader(const PeImage& image, std::span<const uint8_t> held,
-                                 uint64_t fileSize,
                                  const std::function<void(const Reference&)>& visit)
-    : image_(image), held_(held), fileSize_(fileSize), visit_(visit) {}
+    : image_(image), held_(held), visit_(visit) {}
 
 bool ReferenceReader::Readable(uint64_t rva, uint64_t length) const {
   return rva <= 0xFFFFFFFFu && length <= 0xFFFFFFFFu &&
@@ -34,7 +33,10 @@ std::optional<uint32_t> ReferenceReader::TextLength(uint64_t rva) const {
     const SectionHeader& s = image_.sections[static_cast<std::size_t>(index)];
     limit = s.rawPointer + image_.FileBackedSize(s);
   }
-  limit = std::min<uint64_t>(limit, held_.size());
+  // No name is longer; a crafted table of names without an end is not
+  // scanned to its section's end for every entry.
+  constexpr uint64_t kLongestText = uint64_t{64} << 10;
+  limit = std::min<uint64_t>({limit, held_.size(), offset + kLongestText});
   const auto begin = held_.begin() + static_cast<std::ptrdiff_t>(offset);
   const auto end = held_.begin() + static_cast<std::ptrdiff_t>(std::max(limit, offset));
   const auto nul = std::find(begin, end, uint8_t{0});
@@ -65,6 +67,8 @@ void ReferenceReader::AddPointer(ReferenceKind kind, uint64_t va) {
 bool ReferenceReader::AddText(ReferenceKind kind, uint64_t rva, const char* what) {
   const auto length = TextLength(rva);
   if (!length) return Fail(what);
+  // A text read costs as many steps as the entries its bytes could hold.
+  steps_ += *length / 2;
   Add(kind, rva, *length);
   return true;
 }

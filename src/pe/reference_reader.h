@@ -14,7 +14,7 @@ namespace pe {
 
 class ReferenceReader {
  public:
-  ReferenceReader(const PeImage& image, std::span<const uint8_t> held, uint64_t fileSize,
+  ReferenceReader(const PeImage& image, std::span<const uint8_t> held,
                   const std::function<void(const Reference&)>& visit);
 
   const PeImage& Image() const { return image_; }
@@ -46,7 +46,6 @@ class ReferenceReader {
  private:
   const PeImage& image_;
   std::span<const uint8_t> held_;
-  uint64_t fileSize_;
   const std::function<void(const Reference&)>& visit_;
   ReferenceScan scan_;
   uint64_t steps_ = 0;

@@ -25,7 +25,7 @@ pe::ImageUse Use(const std::vector<uint8_t>& bytes) {
   EXPECT_TRUE(image);
   if (!image) return {};
   const auto debug = pe::ReadDebugDirectory(*image, bytes, bytes.size());
-  return pe::SummarizeReferences(*image, bytes, bytes.size(), debug);
+  return pe::SummarizeReferences(*image, bytes, debug);
 }
 
 // Real images from every linker the fixtures hold are read whole; code and
