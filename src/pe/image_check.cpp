@@ -6,11 +6,12 @@
 #include "pe/image_layout.h"
 #include "pe/resource_tree.h"
 #include "pe/version_resource.h"
+#include "platform/console.h"
 
 namespace pe {
 namespace {
 
-std::string Quoted(const SectionHeader& s) { return "'" + s.Name() + "'"; }
+using platform::FormatText;
 
 void CheckHeaderSizes(const PeImage& image, uint64_t fileSize, std::vector<ImageFinding>& out) {
   uint64_t firstRaw = fileSize;
@@ -33,7 +34,8 @@ void CheckSectionAddresses(const PeImage& image, std::vector<ImageFinding>& out)
     const uint64_t end = bytes::AlignUp(uint64_t{prev.virtualAddress} + prev.MemorySize(),
                                         image.sectionAlignment);
     if (image.sections[i].virtualAddress != end) {
-      out.push_back({"section " + Quoted(image.sections[i]) + " does not follow " + Quoted(prev),
+      out.push_back({FormatText("section '%s' does not follow '%s'",
+                                {image.sections[i].Name(), prev.Name()}),
                      image.SectionHeaderOffset(i)});
     }
   }
@@ -46,8 +48,9 @@ void CheckDirectories(const PeImage& image, std::span<const uint8_t> bytes, uint
     const auto index = static_cast<int>(i);
     const uint64_t limit = index == kDirectorySecurity ? fileSize : image.sizeOfImage;
     if (d.rva != 0 && uint64_t{d.rva} + d.size > limit) {
-      out.push_back({"data directory " + std::to_string(i) + " lies outside the " +
-                         (index == kDirectorySecurity ? "file" : "image"),
+      out.push_back({FormatText("data directory %s lies outside the %s",
+                                {std::to_string(i),
+                                 index == kDirectorySecurity ? "file" : "image"}),
                      image.DirectoryOffset(index)});
     }
   }
@@ -68,11 +71,12 @@ std::optional<ImageFinding> SectionTableFault(const PeImage& image, uint64_t fil
     const SectionHeader& s = image.sections[i];
     const uint32_t at = image.SectionHeaderOffset(i);
     if (i > 0 && s.virtualAddress <= image.sections[i - 1].virtualAddress) {
-      return ImageFinding{"the sections are not in address order at " + Quoted(s), at};
+      return ImageFinding{FormatText("the sections are not in address order at '%s'", {s.Name()}),
+                          at};
     }
     if (s.rawSize == 0) continue;
     if (s.rawPointer < image.sizeOfHeaders || s.RawEnd() > fileSize) {
-      return ImageFinding{"the section " + Quoted(s) + " lies outside the file", at};
+      return ImageFinding{FormatText("the section '%s' lies outside the file", {s.Name()}), at};
     }
     byRaw.push_back(i);
   }
@@ -83,8 +87,8 @@ std::optional<ImageFinding> SectionTableFault(const PeImage& image, uint64_t fil
     const SectionHeader& a = image.sections[byRaw[k - 1]];
     const SectionHeader& b = image.sections[byRaw[k]];
     if (b.rawPointer < a.RawEnd()) {
-      return ImageFinding{"the sections " + Quoted(a) + " and " + Quoted(b) +
-                              " overlap in the file",
+      return ImageFinding{FormatText("the sections '%s' and '%s' overlap in the file",
+                                     {a.Name(), b.Name()}),
                           image.SectionHeaderOffset(byRaw[k])};
     }
   }

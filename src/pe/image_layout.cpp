@@ -6,6 +6,7 @@
 #include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 #include "pe/resource_tree.h"
+#include "platform/console.h"
 
 namespace pe {
 namespace {
@@ -167,7 +168,9 @@ std::optional<ImageLayout> PlanNewSection(const PeImage& image, std::span<const 
     // Growing the headers moves every section's file data: only when every
     // file offset the image holds is known.
     if (!use.scan.Complete()) {
-      if (cause != nullptr) *cause = "the stub's " + use.scan.unreadable + " cannot be read whole";
+      if (cause != nullptr) {
+        *cause = platform::FormatText("the stub's %s cannot be read whole", {use.scan.unreadable});
+      }
       return Fail(error, kErrorInsufficientBuffer);
     }
     layout.headerShift = bytes::AlignUp(*headers - layout.firstRaw, image.fileAlignment);

@@ -8,6 +8,7 @@
 #include "pe/pe_errors.h"
 #include "pe/resource_layout.h"
 #include "pe/version_resource.h"
+#include "platform/console.h"
 
 namespace pe {
 namespace {
@@ -147,7 +148,8 @@ std::optional<RebuildPlan> PlanRebuild(std::span<const uint8_t> held, uint64_t f
                                        const std::vector<ResourceLeaf>& leaves,
                                        std::string* cause, uint32_t* error) {
   if (const auto fault = SectionTableFault(image, fileSize)) {
-    SetCause(cause, "the stub's " + fault->what.substr(4));  // "the ..." becomes "the stub's ..."
+    // "the sections ..." becomes "the stub's sections ...".
+    SetCause(cause, platform::FormatText("the stub's %s", {fault->what.substr(4)}));
     return Fail(error, platform::kErrorInvalidData);
   }
   // Without a slot for the resource directory the new section could not be
@@ -186,7 +188,7 @@ std::optional<RebuildPlan> PlanRebuild(std::span<const uint8_t> held, uint64_t f
 uint32_t ApplyRebuild(std::vector<uint8_t>& bytes, const RebuildPlan& plan, std::string* cause) {
   MoveSections(bytes, plan.layout, plan.resources);
   if (const char* missed = FinishHeaders(plan, bytes)) {
-    SetCause(cause, std::string("the rebuilt image has no room for ") + missed);
+    SetCause(cause, platform::FormatText("the rebuilt image has no room for %s", {missed}));
     return platform::kErrorInvalidData;
   }
   return platform::kErrorSuccess;

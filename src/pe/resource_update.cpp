@@ -8,6 +8,7 @@
 #include "pe/pe_errors.h"
 #include "pe/pe_image.h"
 #include "pe/resource_tree.h"
+#include "platform/console.h"
 
 namespace pe {
 
@@ -112,7 +113,8 @@ bool ResourceUpdate::End(bool discard) {
     // readers will find must be what was planned.
     const auto findings = CheckRebuiltImage(bytes, bytes.size(), plan->expected);
     if (findings.empty()) return platform::kErrorSuccess;
-    lastCause_ = "the rebuilt image does not read back: " + findings.front().what;
+    lastCause_ =
+        platform::FormatText("the rebuilt image does not read back: %s", {findings.front().what});
     return platform::kErrorInvalidData;
   };
   if (!image.Rewrite(rebuild, plan->overlay, plan->checksumField, &lastError_)) return false;
