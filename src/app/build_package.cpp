@@ -180,7 +180,7 @@ void AppendArchive(Build& build) {
 void StoreChecksum(Build& build) {
   if (!build.checksum) return;
   uint8_t field[4];
-  bytes::ByteWriter(field).U32(build.checksum->Value());
+  bytes::StoreU32<0>(std::span(field), build.checksum->Value());
   if (build.checksum->Length() != build.output.Size().value_or(0) ||
       !build.output.WriteAt(build.image->Headers(nullptr)->at.checkSum, field, sizeof field)) {
     Fail("\nERROR: unable to write '%s'", {build.outputPath});

@@ -30,6 +30,13 @@ class ByteReader {
     for (std::size_t i = 0; i < kSize; ++i) text[i] = field.empty() ? 0 : static_cast<char>(field[i]);
   }
 
+  // A whole record's fields, in order; whether the reader is still sound.
+  template <class... Ts>
+  bool Fields(Ts&... fields) {
+    (Field(fields), ...);
+    return Ok();
+  }
+
   // The next count bytes; empty (and the reader failed) when fewer remain.
   std::span<const uint8_t> Bytes(std::size_t count) {
     if (!Has(count)) return Fail();

@@ -18,14 +18,17 @@ constexpr uint64_t kHeaderProbe = uint64_t{64} << 10;
 
 // Where the held part of an image ends: its headers, every section's raw
 // data and what the loader takes from the file past it.
-uint64_t HeldEnd(const PeImage& image, uint64_t fileSize) {
-  uint64_t end = image.sizeOfHeaders;
-  for (const SectionHeader& s : image.sections) {
-    if (s.rawSize != 0) {
-      end = std::max(end, s.rawPointer + std::max<uint64_t>(s.rawSize, image.FileBackedSize(s)));
-    }
-  }
-  return std::min(end, fileSize);
+uint64_t HeldEnd(const PeImage& image, uint64_t fileSize) { return image.ExtentEnd(fileSize); }
+
+// What a rebuild may add to an image: its resource section once more (a new
+// section holds all of it), a version block and the headers' growth.
+uint64_t RebuildRoom(const PeImage& image) {
+  constexpr uint64_t kBlockAndAlignment = uint64_t{256} << 10;
+  const int index = image.SectionOfRva(image.Directory(kDirectoryResource).rva);
+  const uint64_t resources =
+      index >= 0 ? image.FileBackedSize(image.sections[static_cast<std::size_t>(index)]) : 0;
+  const uint64_t headers = image.sections.empty() ? 0 : image.sections.front().virtualAddress;
+  return std::min(resources + headers + kBlockAndAlignment, kMaxImageFile);
 }
 
 // How many bytes the headers take, as far as the first bytes tell.
@@ -85,6 +88,11 @@ std::optional<ImageFile> ImageFile::Read(std::unique_ptr<platform::FileHandle> s
     image.Parse();
     want = std::min(*size, image.headers_ ? HeldEnd(*image.headers_, *size)
                                           : HeadersNeeded(image.bytes_));
+    // A rebuild grows the image in place: room for it now spares a second
+    // copy then (pages never touched cost nothing).
+    if (image.headers_ && want > image.bytes_.size()) {
+      image.bytes_.reserve(static_cast<std::size_t>(want + RebuildRoom(*image.headers_)));
+    }
   }
   // The probe may have read past the image: that part stays in the file.
   if (image.headers_) {
@@ -200,28 +208,49 @@ bool ImageFile::Write(uint32_t* error) {
   return code == platform::kErrorSuccess;
 }
 
-bool ImageFile::Replace(std::vector<uint8_t> image, const std::vector<FileRange>& overlay,
+bool ImageFile::ReadAgain(std::size_t size) {
+  if (!sourceHolds_) return false;
+  bytes_.resize(size);
+  const auto got = source_->ReadAt(0, bytes_.data(), size);
+  Parse();
+  return got && *got == size && headers_;
+}
+
+bool ImageFile::Rewrite(const std::function<uint32_t(std::vector<uint8_t>&)>& rebuild,
+                        const std::vector<FileRange>& overlay,
                         std::optional<uint32_t> checksumField, uint32_t* error) {
   std::vector<Piece> pieces = PiecesOf(overlay);
+  const std::size_t oldSize = bytes_.size();
+  uint32_t code = rebuild(bytes_);
+  bool written = false;
   std::optional<PeChecksum> checksum;
-  uint32_t code = WriteFile(image, pieces, checksumField, checksum);
+  if (code == platform::kErrorSuccess) {
+    written = true;
+    code = WriteFile(bytes_, pieces, checksumField, checksum);
+  }
   if (code == platform::kErrorSuccess && checksumField &&
-      uint64_t{*checksumField} + 4 <= image.size()) {
-    const auto field = std::span<uint8_t>(image).subspan(*checksumField, 4);
-    bytes::ByteWriter(field).U32(checksum->Value());
-    if (!file_->WriteAt(*checksumField, image.data() + *checksumField, 4)) code = WriteError();
+      uint64_t{*checksumField} + 4 <= bytes_.size()) {
+    bytes::StoreU32<0>(std::span<uint8_t>(bytes_).subspan(*checksumField).first<4>(),
+                       checksum->Value());
+    if (!file_->WriteAt(*checksumField, bytes_.data() + *checksumField, 4)) code = WriteError();
   }
   if (code == platform::kErrorSuccess) {
-    bytes_ = std::move(image);
     overlay_ = std::move(pieces);
     checksum_ = std::move(checksum);
+    sourceHolds_ = source_ == file_;
     Parse();
     return true;
   }
   SetError(error, code);
-  if (WriteFile(bytes_, overlay_, ChecksumField(), checksum_) != platform::kErrorSuccess) {
+  // The old image is gone from memory: it is read again from its source, and
+  // the file, if it was written, brought back from it.
+  const bool restored = ReadAgain(oldSize) &&
+                        (!written || (source_ != file_ &&
+                                      WriteFile(bytes_, overlay_, ChecksumField(), checksum_) ==
+                                          platform::kErrorSuccess));
+  if (!restored) {
     damaged_ = true;
-    file_->Truncate(0);
+    if (written) file_->Truncate(0);
   }
   return false;
 }

@@ -6,6 +6,7 @@
 // written.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -17,12 +18,6 @@
 #include "platform/file_handle.h"
 
 namespace pe {
-
-// A piece of a file: offset and length.
-struct FileRange {
-  uint64_t offset = 0;
-  uint64_t length = 0;
-};
 
 class ImageFile {
  public:
@@ -56,14 +51,17 @@ class ImageFile {
   // file as last written; nullopt before the first write or without headers.
   const std::optional<PeChecksum>& Checksum() const { return checksum_; }
 
-  // Makes image, followed by the pieces `overlay` of the file as it stands,
-  // the file's contents: written from its start, the file cut to their
-  // length, and a checksum of the whole stored at checksumField. When that
-  // fails the previous contents are written back and false is returned with
-  // *error; if even that fails, the file is left empty and Damaged() turns
-  // true.
-  bool Replace(std::vector<uint8_t> image, const std::vector<FileRange>& overlay,
-               std::optional<uint32_t> checksumField, uint32_t* error);
+  // Turns the held image into a new one in place with `rebuild` (which
+  // returns an error code, 0 when it worked), so that it is held once, then
+  // makes it, followed by the pieces `overlay` of the file as it stands, the
+  // file's contents: written from its start, the file cut to their length,
+  // and a checksum of the whole stored at checksumField. When the rebuild or
+  // the write fails, false is returned with *error, the image is read again
+  // from the file it came from, and the file is brought back to what it was;
+  // if even that fails, the file is left empty and Damaged() turns true.
+  bool Rewrite(const std::function<uint32_t(std::vector<uint8_t>&)>& rebuild,
+               const std::vector<FileRange>& overlay, std::optional<uint32_t> checksumField,
+               uint32_t* error);
   bool Damaged() const { return damaged_; }
   platform::FileHandle& Source() { return *source_; }
 
@@ -86,6 +84,9 @@ class ImageFile {
   uint32_t WriteFile(std::span<const uint8_t> image, const std::vector<Piece>& pieces,
                      std::optional<uint32_t> checksumField, std::optional<PeChecksum>& checksum);
   uint32_t WriteError() const;
+  // Reads the held image (of `size` bytes) again from the source, which
+  // still holds it; false when it cannot.
+  bool ReadAgain(std::size_t size);
   // Where the checksum of the whole file goes: absent for an image that has none.
   std::optional<uint32_t> ChecksumField() const;
 
@@ -97,6 +98,9 @@ class ImageFile {
   std::optional<PeImage> headers_;
   std::optional<PeChecksum> checksum_;
   bool damaged_ = false;
+  // The source's first bytes are the held image: it was read from there,
+  // and the source is not a file this object has rewritten since.
+  bool sourceHolds_ = true;
 };
 
 }  // namespace pe

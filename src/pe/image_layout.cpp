@@ -6,6 +6,7 @@
 #include "bytes/byte_reader.h"
 #include "pe/pe_errors.h"
 #include "pe/resource_tree.h"
+#include "platform/console.h"
 
 namespace pe {
 namespace {
@@ -16,74 +17,41 @@ constexpr uint32_t kDiscardable = 0x02000000;
 constexpr uint32_t kExecute = 0x20000000;
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 
-// True when nothing but the directory `allowed` (and the certificate table,
-// which holds a file offset) refers to section s, and no debug data lies in it.
-bool OnlyReferencedBy(const PeImage& image, const std::vector<DebugEntry>& debug,
-                      const SectionHeader& s, int allowed) {
-  if (s.Contains(image.entryPoint)) return false;
-  for (std::size_t i = 0; i < image.directories.size(); ++i) {
-    const auto index = static_cast<int>(i);
-    const DataDirectory d = image.directories[i];
-    if (index == allowed || index == kDirectorySecurity || d.rva == 0) continue;
-    if (s.Contains(d.rva)) return false;
-  }
-  return std::none_of(debug.begin(), debug.end(), [&](const DebugEntry& e) {
-    return (e.addressOfRawData != 0 && s.Contains(e.addressOfRawData)) ||
-           (s.rawSize != 0 && e.pointerToRawData >= s.rawPointer &&
-            e.pointerToRawData < s.RawEnd());
-  });
-}
-
-// The pages the base relocations patch, as their blocks name them (as far
-// as the blocks can be read).
-std::vector<uint32_t> RelocatedPages(const PeImage& image, std::span<const uint8_t> file) {
-  std::vector<uint32_t> pages;
-  const DataDirectory d = image.Directory(kDirectoryBaseReloc);
-  const auto start = d.rva != 0 ? image.RvaToOffset(d.rva, d.size, file.size()) : std::nullopt;
-  if (!start) return pages;
-  bytes::ByteReader in(file.subspan(static_cast<std::size_t>(*start), d.size));
-  while (in.Has(8)) {
-    const uint32_t page = in.U32();
-    const uint32_t size = in.U32();
-    if (size < 8) break;
-    pages.push_back(page);
-    in.Skip(size - 8);
-  }
-  return pages;
-}
-
-// A section whose address may change: the base relocations, which only their
-// directory names, or data the loader may discard (debug information), which
-// no code can refer to; in neither may the relocations patch anything.
-bool Movable(const PeImage& image, const std::vector<DebugEntry>& debug,
-             const std::vector<uint32_t>& relocated, const SectionHeader& s) {
+// A section whose address may change: the base relocations, or data the
+// loader may discard (debug information), when nothing the rebuild does not
+// rewrite points into it.
+bool Movable(const ImageUse& use, const PeImage& image, std::size_t i) {
+  const SectionHeader& s = image.sections[i];
   const bool discardableData =
       (s.characteristics & kDiscardable) != 0 && (s.characteristics & (kCode | kExecute)) == 0;
-  const bool patched = std::any_of(relocated.begin(), relocated.end(), [&](uint32_t page) {
-    return page < s.virtualAddress + uint64_t{s.MemorySize()} &&
-           s.virtualAddress < page + uint64_t{0x1000};
-  });
-  return (s.Name() == ".reloc" || discardableData) && !patched &&
-         OnlyReferencedBy(image, debug, s, kDirectoryBaseReloc);
+  return (s.Name() == ".reloc" || discardableData) && !use.sections[i].addressesPinned;
 }
 
 // Index of the section that may be rewritten with the new resources: it
-// starts with the resource directory and holds nothing else.
-int ReusableResourceSection(const PeImage& image, const std::vector<DebugEntry>& debug) {
-  if (!HasResourceDirectory(image)) return -1;
+// starts with the resource directory and nothing else points into it or
+// lies in its file data.
+int ReusableResourceSection(const PeImage& image, const ImageUse& use) {
+  if (!HasResourceDirectory(image) || !use.scan.Complete()) return -1;
   const uint32_t rva = image.Directory(kDirectoryResource).rva;
   const int index = image.SectionOfRva(rva);
   if (index < 0) return -1;
   const SectionHeader& s = image.sections[static_cast<std::size_t>(index)];
   if (s.virtualAddress != rva || s.rawSize == 0) return -1;
-  return OnlyReferencedBy(image, debug, s, kDirectoryResource) ? index : -1;
+  return use.sections[static_cast<std::size_t>(index)].bytesPinned ? -1 : index;
 }
 
-ImageLayout StartLayout(const PeImage& image) {
+ImageLayout StartLayout(const PeImage& image, uint64_t fileSize) {
   ImageLayout layout;
   layout.before = layout.after = image.sections;
   layout.sizeOfHeaders = image.sizeOfHeaders;
-  layout.oldEnd = image.EndOfRawData();
+  // What the loader maps past a section's raw size moves with the section,
+  // and no new section lands on it.
+  layout.oldEnd = image.ExtentEnd(fileSize);
+  const DataDirectory cert = image.Directory(kDirectorySecurity);
+  if (cert.size != 0 && cert.rva >= layout.oldEnd && cert.rva <= fileSize &&
+      cert.size <= fileSize - cert.rva) {
+    layout.certificates = {cert.rva, cert.size};
+  }
   layout.firstRaw = layout.oldEnd;
   for (const SectionHeader& s : image.sections) {
     if (s.rawSize != 0) layout.firstRaw = std::min<uint64_t>(layout.firstRaw, s.rawPointer);
@@ -109,9 +77,9 @@ void MoveFileData(ImageLayout& layout) {
 // The resource section r resized to size bytes, the sections from r + 1 up
 // to (not including) `fixed` packed behind it, when all that ends before the
 // section `fixed`; nullopt otherwise.
-std::optional<ImageLayout> Resize(const PeImage& image, std::size_t r, std::size_t fixed,
-                                  uint64_t size) {
-  ImageLayout layout = StartLayout(image);
+std::optional<ImageLayout> Resize(const PeImage& image, uint64_t fileSize, std::size_t r,
+                                  std::size_t fixed, uint64_t size) {
+  ImageLayout layout = StartLayout(image, fileSize);
   layout.resource = r;
   layout.reused = true;
   const SectionHeader& old = image.sections[r];
@@ -141,21 +109,19 @@ std::optional<ImageLayout> Resize(const PeImage& image, std::size_t r, std::size
   return layout;
 }
 
-std::optional<ImageLayout> PlanResize(const PeImage& image, std::span<const uint8_t> file,
-                                      const std::vector<DebugEntry>& debug, std::size_t r,
-                                      uint64_t size) {
+std::optional<ImageLayout> PlanResize(const PeImage& image, uint64_t fileSize,
+                                      const ImageUse& use, std::size_t r, uint64_t size) {
   const SectionHeader& s = image.sections[r];
   const std::size_t count = image.sections.size();
-  const std::vector<uint32_t> relocated = RelocatedPages(image, file);
   std::size_t fixed = r + 1;
-  while (fixed < count && Movable(image, debug, relocated, image.sections[fixed])) ++fixed;
+  while (fixed < count && Movable(use, image, fixed)) ++fixed;
   const uint64_t room = r + 1 < count ? image.sections[r + 1].virtualAddress - s.virtualAddress
                                       : kAddressSpace;
   // A section nothing needs to keep in place is cut to its new size too,
   // rather than left with file space it no longer needs.
   if (size <= s.rawSize && size <= room &&
       (fixed < count || bytes::AlignUp(size, image.fileAlignment) == s.rawSize)) {
-    ImageLayout layout = StartLayout(image);
+    ImageLayout layout = StartLayout(image, fileSize);
     layout.resource = r;
     layout.reused = true;
     layout.resourceStart = s.rawPointer;
@@ -165,9 +131,9 @@ std::optional<ImageLayout> PlanResize(const PeImage& image, std::span<const uint
     return layout;
   }
   if (size <= room && size > s.rawSize) {
-    if (auto layout = Resize(image, r, r + 1, size)) return layout;
+    if (auto layout = Resize(image, fileSize, r, r + 1, size)) return layout;
   }
-  return Resize(image, r, fixed, size);
+  return Resize(image, fileSize, r, fixed, size);
 }
 
 // Room for one more section header: in the headers as they are, or in
@@ -192,12 +158,21 @@ std::optional<uint32_t> HeadersWithRoom(const PeImage& image, std::span<const ui
 }
 
 std::optional<ImageLayout> PlanNewSection(const PeImage& image, std::span<const uint8_t> file,
-                                          uint64_t size, uint32_t* error) {
-  ImageLayout layout = StartLayout(image);
+                                          uint64_t fileSize, const ImageUse& use, uint64_t size,
+                                          std::string* cause, uint32_t* error) {
+  ImageLayout layout = StartLayout(image, fileSize);
   const auto headers = HeadersWithRoom(image, file, layout.firstRaw);
   if (!headers) return Fail(error, kErrorInsufficientBuffer);
   layout.sizeOfHeaders = *headers;
   if (*headers > layout.firstRaw) {
+    // Growing the headers moves every section's file data: only when every
+    // file offset the image holds is known.
+    if (!use.scan.Complete()) {
+      if (cause != nullptr) {
+        *cause = platform::FormatText("the stub's %s cannot be read whole", {use.scan.unreadable});
+      }
+      return Fail(error, kErrorInsufficientBuffer);
+    }
     layout.headerShift = bytes::AlignUp(*headers - layout.firstRaw, image.fileAlignment);
   }
   const uint64_t address = AddressBehind(image, image.sections);
@@ -221,7 +196,14 @@ std::optional<ImageLayout> PlanNewSection(const PeImage& image, std::span<const 
 
 uint64_t ImageLayout::MapOffset(uint64_t offset) const {
   if (offset < firstRaw) return offset;
-  if (offset >= oldEnd) return newEnd + (offset - oldEnd);
+  if (offset >= oldEnd) {
+    // The overlay follows the new image, without the certificate table.
+    const uint64_t dropped =
+        offset >= certificates.offset + certificates.length && certificates.length != 0
+            ? certificates.length
+            : 0;
+    return newEnd + (offset - oldEnd) - dropped;
+  }
   const int64_t shift = static_cast<int64_t>(headerShift) + (offset >= resourceEnd ? growth : 0);
   return static_cast<uint64_t>(static_cast<int64_t>(offset) + shift);
 }
@@ -242,15 +224,17 @@ uint64_t AddressBehind(const PeImage& image, const std::vector<SectionHeader>& s
 }
 
 std::optional<ImageLayout> PlanLayout(const PeImage& image, std::span<const uint8_t> file,
-                                      const std::vector<DebugEntry>& debug, uint64_t resourceSize,
+                                      uint64_t fileSize, const ImageUse& use,
+                                      uint64_t resourceSize, std::string* cause,
                                       uint32_t* error) {
-  const int r = ReusableResourceSection(image, debug);
+  const int r = ReusableResourceSection(image, use);
   if (r >= 0) {
-    if (auto layout = PlanResize(image, file, debug, static_cast<std::size_t>(r), resourceSize)) {
+    if (auto layout =
+            PlanResize(image, fileSize, use, static_cast<std::size_t>(r), resourceSize)) {
       return layout;
     }
   }
-  return PlanNewSection(image, file, resourceSize, error);
+  return PlanNewSection(image, file, fileSize, use, resourceSize, cause, error);
 }
 
 }  // namespace pe

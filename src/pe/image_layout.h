@@ -8,7 +8,9 @@
 #include <span>
 #include <vector>
 
-#include "pe/debug_directory.h"
+#include <string>
+
+#include "pe/image_references.h"
 #include "pe/pe_image.h"
 
 namespace pe {
@@ -30,6 +32,8 @@ struct ImageLayout {
   uint64_t newEnd = 0;
   uint64_t headerShift = 0;
   int64_t growth = 0;
+  // A certificate table in the overlay, which the new file leaves out.
+  FileRange certificates;
 
   uint64_t MapOffset(uint64_t offset) const;
   uint32_t MapRva(uint32_t rva) const;
@@ -39,10 +43,16 @@ struct ImageLayout {
 // platform's own resource update prefers: in place; grown into the address
 // room before the next section, later file data moving; grown with the
 // sections behind it moved up where nothing can refer to them; as a new
-// section, in room the headers have or can be given. nullopt with *error =
-// 122 when none of these works, 13 when the address space would overflow.
+// section, in room the headers have or can be given. A section the image's
+// references pin keeps its place, and when they could not all be read
+// (use.scan) no byte of the image moves: only a new section in the headers'
+// present room is left. `file` holds the image of a file of fileSize bytes.
+// nullopt with *error = 122 when none of these works (and *cause, when
+// given, says why if more than the room is at fault), 13 when the address
+// space would overflow.
 std::optional<ImageLayout> PlanLayout(const PeImage& image, std::span<const uint8_t> file,
-                                      const std::vector<DebugEntry>& debug, uint64_t resourceSize,
+                                      uint64_t fileSize, const ImageUse& use,
+                                      uint64_t resourceSize, std::string* cause,
                                       uint32_t* error);
 
 // The first section-aligned address behind the headers and every section:

@@ -28,8 +28,13 @@ void ReadOptionalFields(bytes::ByteReader& in, PeImage& image) {
   image.sizeOfInitializedData = in.U32();
   in.Skip(4);  // SizeOfUninitializedData
   image.entryPoint = in.U32();
-  in.Skip(4);                        // BaseOfCode
-  in.Skip(image.is64 ? 8 : 4 + 4);   // ImageBase (and BaseOfData in PE32)
+  in.Skip(4);  // BaseOfCode
+  if (image.is64) {
+    image.imageBase = in.U64();
+  } else {
+    in.Skip(4);  // BaseOfData
+    image.imageBase = in.U32();
+  }
   image.sectionAlignment = in.U32();
   image.fileAlignment = in.U32();
   in.Skip(6 * 2 + 4);  // operating system, image and subsystem versions; Win32VersionValue
@@ -88,13 +93,13 @@ std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> file, uint32_t* e
   PeImage image;
   // The file header: machine, section count, time stamp, symbol table,
   // symbol count, optional header size, characteristics.
-  in.Skip(2);
+  image.machine = in.U16();
   image.at.numberOfSections = static_cast<uint32_t>(in.Offset());
   const uint16_t sectionCount = in.U16();
   in.Skip(4);
   image.at.pointerToSymbolTable = static_cast<uint32_t>(in.Offset());
   image.pointerToSymbolTable = in.U32();
-  in.Skip(4);
+  image.numberOfSymbols = in.U32();
   const uint16_t optionalSize = in.U16();
   in.Skip(2);
   if (!in.Ok() || !in.Has(optionalSize)) return Fail(error, platform::kErrorBadExeFormat);
@@ -139,6 +144,20 @@ std::optional<uint64_t> PeImage::RvaToOffset(uint32_t rva, uint32_t length,
 uint64_t PeImage::FileBackedSize(const SectionHeader& s) const {
   const uint64_t raw = fileAlignment != 0 ? bytes::AlignUp(s.rawSize, fileAlignment) : s.rawSize;
   return std::min<uint64_t>(s.MemorySize(), raw);
+}
+
+uint64_t PeImage::ExtentEnd(uint64_t fileSize) const {
+  uint64_t end = sizeOfHeaders;
+  for (const SectionHeader& s : sections) {
+    if (s.rawSize != 0)
+      end = std::max(end, s.rawPointer + std::max(uint64_t{s.rawSize}, FileBackedSize(s)));
+  }
+  return std::min(end, fileSize);
+}
+
+std::optional<uint32_t> PeImage::VaToRva(uint64_t va) const {
+  if (va < imageBase || va - imageBase >= sizeOfImage) return std::nullopt;
+  return static_cast<uint32_t>(va - imageBase);
 }
 
 uint64_t PeImage::EndOfRawData() const {

@@ -38,13 +38,20 @@ struct SectionHeader {
     return rva >= virtualAddress && rva - virtualAddress < MemorySize();
   }
 
-  // The header's fields in record order, for reading and for writing.
+  // The header's fields in record order, for reading and for writing; true
+  // when all of them were.
   template <class Io, class Self>
-  static void Fields(Io& io, Self& s) {
-    io.Field(s.name), io.Field(s.virtualSize), io.Field(s.virtualAddress), io.Field(s.rawSize);
-    io.Field(s.rawPointer), io.Field(s.relocationsPointer), io.Field(s.lineNumbersPointer);
-    io.Field(s.relocationCount), io.Field(s.lineNumberCount), io.Field(s.characteristics);
+  static bool Fields(Io& io, Self& s) {
+    return io.Fields(s.name, s.virtualSize, s.virtualAddress, s.rawSize, s.rawPointer,
+                     s.relocationsPointer, s.lineNumbersPointer, s.relocationCount,
+                     s.lineNumberCount, s.characteristics);
   }
+};
+
+// A piece of a file: offset and length.
+struct FileRange {
+  uint64_t offset = 0;
+  uint64_t length = 0;
 };
 
 struct DataDirectory {
@@ -65,6 +72,9 @@ struct FieldOffsets {
 
 struct PeImage {
   bool is64 = false;
+  uint16_t machine = 0;
+  uint64_t imageBase = 0;
+  uint32_t numberOfSymbols = 0;
   uint32_t sectionTableOffset = 0;
   uint32_t sectionAlignment = 0;
   uint32_t fileAlignment = 0;
@@ -99,6 +109,11 @@ struct PeImage {
   }
   // End of the last section's raw data (at least the headers' size).
   uint64_t EndOfRawData() const;
+  // End of what the image takes from a file of fileSize bytes: the headers,
+  // every section's raw data and what the loader reads past a raw size.
+  uint64_t ExtentEnd(uint64_t fileSize) const;
+  // The address a virtual address (as pointers in the image hold them) names.
+  std::optional<uint32_t> VaToRva(uint64_t va) const;
 };
 
 }  // namespace pe

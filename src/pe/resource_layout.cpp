@@ -97,52 +97,67 @@ Layout Measure(std::vector<Table>& tables, const std::vector<ResourceLeaf>& leav
   return layout;
 }
 
-// Writes the tables and the name strings they refer to.
-void WriteTables(const std::vector<Table>& tables, const Layout& layout,
+// Writes the tables and the name strings they refer to; false when any
+// write would pass the measured size.
+bool WriteTables(const std::vector<Table>& tables, const Layout& layout,
                  const std::vector<ResourceLeaf>& leaves, std::vector<uint8_t>& out) {
-  bytes::ByteWriter table{std::span<uint8_t>(out)};
-  bytes::ByteWriter strings{std::span<uint8_t>(out)};
-  strings.Seek(static_cast<std::size_t>(layout.strings));
+  bytes::SpanWriter table{std::span<uint8_t>(out)};
+  bytes::SpanWriter strings{std::span<uint8_t>(out)};
+  if (!strings.Seek(static_cast<std::size_t>(layout.strings))) return false;
   for (const Table& t : tables) {
-    table.Seek(t.offset);
-    table.Zeros(4 + 4 + 2 + 2);  // characteristics, time stamp, version
-    table.U16(static_cast<uint16_t>(t.named));
-    table.U16(static_cast<uint16_t>(t.entries.size() - t.named));
+    // Characteristics, time stamp, version; then the two counts.
+    if (!table.Seek(t.offset) || !table.Zeros(4 + 4 + 2 + 2) ||
+        !table.U16(static_cast<uint16_t>(t.named)) ||
+        !table.U16(static_cast<uint16_t>(t.entries.size() - t.named))) {
+      return false;
+    }
     for (const Entry& e : t.entries) {
       uint32_t nameField = t.leafLevel ? leaves[e.child].language : e.name->id;
       if (IsNamed(e)) {
         nameField = static_cast<uint32_t>(strings.Offset()) | kHighBit;
         const std::u16string& text = e.name->name;
-        strings.U16(static_cast<uint16_t>(text.size()));
-        for (char16_t unit : text) strings.U16(static_cast<uint16_t>(unit));
+        if (!strings.U16(static_cast<uint16_t>(text.size()))) return false;
+        for (char16_t unit : text) {
+          if (!strings.U16(static_cast<uint16_t>(unit))) return false;
+        }
       }
       const uint32_t target = t.leafLevel
           ? static_cast<uint32_t>(layout.dataEntries + kDataEntrySize * e.child)
           : tables[e.child].offset | kHighBit;
-      table.U32(nameField);
-      table.U32(target);
+      if (!table.U32(nameField) || !table.U32(target)) return false;
     }
   }
+  return true;
 }
 
-void WriteData(const Layout& layout, const std::vector<ResourceLeaf>& leaves, uint32_t baseRva,
+bool WriteData(const Layout& layout, const std::vector<ResourceLeaf>& leaves, uint32_t baseRva,
                std::vector<uint8_t>& out) {
-  bytes::ByteWriter entries{std::span<uint8_t>(out)};
-  bytes::ByteWriter data{std::span<uint8_t>(out)};
-  entries.Seek(static_cast<std::size_t>(layout.dataEntries));
-  data.Seek(static_cast<std::size_t>(layout.data));
-  for (const ResourceLeaf& leaf : leaves) {
-    entries.U32(static_cast<uint32_t>(baseRva + data.Offset()));
-    entries.U32(static_cast<uint32_t>(leaf.data.size()));
-    entries.U32(leaf.codePage);
-    entries.U32(0);  // reserved
-    const std::size_t start = data.Offset();
-    data.Bytes(leaf.data);
-    data.Seek(static_cast<std::size_t>(start + DataRoom(leaf.data.size())));
+  bytes::SpanWriter entries{std::span<uint8_t>(out)};
+  bytes::SpanWriter data{std::span<uint8_t>(out)};
+  if (!entries.Seek(static_cast<std::size_t>(layout.dataEntries)) ||
+      !data.Seek(static_cast<std::size_t>(layout.data))) {
+    return false;
   }
+  for (const ResourceLeaf& leaf : leaves) {
+    const std::size_t start = data.Offset();
+    // Address, size, code page, a reserved field; then the data itself.
+    if (!entries.Fields(static_cast<uint32_t>(baseRva + start),
+                        static_cast<uint32_t>(leaf.data.size()), leaf.codePage, uint32_t{0}) ||
+        !data.Bytes(leaf.data) ||
+        !data.Seek(static_cast<std::size_t>(start + DataRoom(leaf.data.size())))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
+
+uint64_t ResourceSectionSize(std::vector<ResourceLeaf> leaves) {
+  std::stable_sort(leaves.begin(), leaves.end(), LeafLess);
+  std::vector<Table> tables = BuildTables(leaves);
+  return Measure(tables, leaves).total;
+}
 
 std::optional<std::vector<uint8_t>> LayoutResources(std::vector<ResourceLeaf> leaves,
                                                     uint32_t baseRva) {
@@ -151,8 +166,9 @@ std::optional<std::vector<uint8_t>> LayoutResources(std::vector<ResourceLeaf> le
   const Layout layout = Measure(tables, leaves);
   if (layout.total > kMaxSection || baseRva + layout.total > 0xFFFFFFFFull) return std::nullopt;
   std::vector<uint8_t> out(static_cast<std::size_t>(layout.total), 0);
-  WriteTables(tables, layout, leaves, out);
-  WriteData(layout, leaves, baseRva, out);
+  if (!WriteTables(tables, layout, leaves, out) || !WriteData(layout, leaves, baseRva, out)) {
+    return std::nullopt;
+  }
   return out;
 }
 

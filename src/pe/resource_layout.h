@@ -18,4 +18,8 @@ namespace pe {
 std::optional<std::vector<uint8_t>> LayoutResources(std::vector<ResourceLeaf> leaves,
                                                     uint32_t baseRva);
 
+// The size LayoutResources gives, without laying anything out; beyond
+// 0x7FFFFFFF when it would refuse.
+uint64_t ResourceSectionSize(std::vector<ResourceLeaf> leaves);
+
 }  // namespace pe

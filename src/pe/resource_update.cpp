@@ -8,6 +8,7 @@
 #include "pe/pe_errors.h"
 #include "pe/pe_image.h"
 #include "pe/resource_tree.h"
+#include "platform/console.h"
 
 namespace pe {
 
@@ -36,6 +37,7 @@ ResourceUpdate::~ResourceUpdate() = default;
 bool ResourceUpdate::Begin(ImageFile& image, bool deleteExisting) {
   pending_.reset();
   lastError_ = platform::kErrorSuccess;
+  lastCause_.clear();
   const PeImage* headers = image.Headers(&lastError_);
   if (headers == nullptr) return false;
   auto update = std::make_unique<PendingUpdate>();
@@ -98,19 +100,30 @@ bool ResourceUpdate::End(bool discard) {
     return false;
   }
   ImageFile& image = *update->file;
-  auto rebuilt = RebuildImage(image.Bytes(), image.FileSize(), *image.Headers(nullptr),
-                              update->leaves, &lastError_);
-  if (!rebuilt) return false;
-  // The leaves point into the old bytes; they go before those are replaced.
+  const uint64_t fileSize = image.FileSize();
+  auto plan = PlanRebuild(image.Bytes(), fileSize, *image.Headers(nullptr), update->leaves,
+                          &lastCause_, &lastError_);
+  if (!plan) return false;
+  // The leaves point into the old bytes; they go before those are rewritten.
   update.reset();
-  if (!image.Replace(std::move(rebuilt->image), rebuilt->overlay, rebuilt->checksumField,
-                     &lastError_)) {
-    return false;
-  }
+  const auto rebuild = [&](std::vector<uint8_t>& bytes) -> uint32_t {
+    const uint32_t code = ApplyRebuild(bytes, *plan, &lastCause_);
+    if (code != platform::kErrorSuccess) return code;
+    // Read back before anything is written: what the loader and Windows'
+    // readers will find must be what was planned.
+    const auto findings = CheckRebuiltImage(bytes, bytes.size(), plan->expected);
+    if (findings.empty()) return platform::kErrorSuccess;
+    lastCause_ =
+        platform::FormatText("the rebuilt image does not read back: %s", {findings.front().what});
+    return platform::kErrorInvalidData;
+  };
+  if (!image.Rewrite(rebuild, plan->overlay, plan->checksumField, &lastError_)) return false;
   lastError_ = platform::kErrorSuccess;
   return true;
 }
 
 uint32_t ResourceUpdate::LastError() const { return lastError_; }
+
+const std::string& ResourceUpdate::LastCause() const { return lastCause_; }
 
 }  // namespace pe

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace pe {
@@ -42,10 +43,14 @@ class ResourceUpdate {
   // (the file is then unchanged). discard=true drops the pending update and returns true.
   bool End(bool discard);
   uint32_t LastError() const;
+  // What made the last failure, when more can be said than its code (for
+  // instance which sections overlap); empty otherwise.
+  const std::string& LastCause() const;
 
  private:
   std::unique_ptr<PendingUpdate> pending_;
   uint32_t lastError_ = 0;
+  std::string lastCause_;
 };
 
 }  // namespace pe

@@ -12,6 +12,18 @@ int Rank(const ResourceLeaf& leaf) {
 
 }  // namespace
 
+const ResourceLeaf* FindVersionLeaf(const std::vector<ResourceLeaf>& leaves, bool* typeFound) {
+  const ResourceLeaf* chosen = nullptr;
+  if (typeFound != nullptr) *typeFound = false;
+  for (const ResourceLeaf& leaf : leaves) {
+    if (!SameName(leaf.type, ResourceName::Id(kVersionResourceType))) continue;
+    if (typeFound != nullptr) *typeFound = true;
+    if (!SameName(leaf.name, ResourceName::Id(kVersionResourceName))) continue;
+    if (chosen == nullptr || Rank(leaf) < Rank(*chosen)) chosen = &leaf;
+  }
+  return chosen;
+}
+
 bool GetFileVersionInfo(const ImageFile& image, std::vector<uint8_t>& buffer, uint32_t* error) {
   const PeImage* headers = image.Headers(error);
   if (headers == nullptr) return false;
@@ -21,14 +33,8 @@ bool GetFileVersionInfo(const ImageFile& image, std::vector<uint8_t>& buffer, ui
   }
   const auto leaves = ReadResources(*headers, image.Bytes(), error);
   if (!leaves) return false;
-  const ResourceLeaf* chosen = nullptr;
   bool typeFound = false;
-  for (const ResourceLeaf& leaf : *leaves) {
-    if (!SameName(leaf.type, ResourceName::Id(kVersionResourceType))) continue;
-    typeFound = true;
-    if (!SameName(leaf.name, ResourceName::Id(kVersionResourceName))) continue;
-    if (chosen == nullptr || Rank(leaf) < Rank(*chosen)) chosen = &leaf;
-  }
+  const ResourceLeaf* chosen = FindVersionLeaf(*leaves, &typeFound);
   if (chosen == nullptr) {
     SetError(error, typeFound ? kErrorResourceNameNotFound : kErrorResourceTypeNotFound);
     return false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pe/image_file.h"
+#include "pe/resource_tree.h"
 
 namespace pe {
 
@@ -14,6 +15,12 @@ inline constexpr uint16_t kVersionResourceType = 16;  // RT_VERSION
 inline constexpr uint16_t kVersionResourceName = 1;
 inline constexpr uint16_t kLanguageNeutral = 0;
 inline constexpr uint16_t kLanguageUsEnglish = 1033;
+
+// The version resource among leaves, as Windows' reader picks it: type 16,
+// name 1; language neutral preferred, then 1033, then the first present.
+// Null when there is none; *typeFound tells whether type 16 exists at all.
+const ResourceLeaf* FindVersionLeaf(const std::vector<ResourceLeaf>& leaves,
+                                    bool* typeFound = nullptr);
 
 // Loads the data of the image's version resource (type 16, name 1; language
 // neutral preferred, then 1033, then the first present) into buffer. false,

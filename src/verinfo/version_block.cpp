@@ -181,6 +181,20 @@ bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
   return node->valueBytes != 0;
 }
 
+std::vector<std::u16string> StringTableNames(std::span<const uint8_t> block) {
+  std::vector<std::u16string> names;
+  const auto root = ReadNode(block, 0, block.size());
+  const auto strings = root ? FindChild(block, *root, kStringFileInfo) : std::nullopt;
+  if (!strings) return names;
+  for (std::size_t at = strings->childrenStart; at + kNodeHeader <= strings->end;) {
+    const auto table = ReadNode(block, at, strings->end);
+    if (!table) break;
+    names.push_back(table->key);
+    at = bytes::AlignUp(table->end, 4);
+  }
+  return names;
+}
+
 std::optional<std::vector<uint8_t>> BuildVersionInfoBlock(
     std::span<const uint8_t, kFixedRecordSize> fixedRecord, const VersionStringMap& map) {
   std::vector<uint8_t> block;

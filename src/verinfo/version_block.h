@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,10 @@ inline constexpr std::size_t kFixedRecordSize = 52;
 // when not found or malformed.
 bool VerQueryValue(std::span<const uint8_t> block, std::u16string_view subBlock,
                    const void** value, uint32_t* length);
+
+// The keys of the string tables under the root's "StringFileInfo", in block
+// order (empty when there are none or the block is malformed).
+std::vector<std::u16string> StringTableNames(std::span<const uint8_t> block);
 
 // The block: root "VS_VERSION_INFO" with fixedRecord, one "StringFileInfo"
 // with the table "040904b0" holding the map's strings in key order, and a

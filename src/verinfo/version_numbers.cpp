@@ -49,10 +49,9 @@ void ParseVersionNumbers(const char16_t* text, uint32_t* mostSignificant,
 
 void StoreVersionNumbers(std::span<uint8_t, kFixedRecordSize> fixedRecord,
                          uint32_t mostSignificant, uint32_t leastSignificant) {
-  bytes::ByteWriter out(fixedRecord);
-  out.Seek(4 + 4);  // dwSignature, dwStrucVersion
-  out.U32(mostSignificant);   // dwFileVersionMS
-  out.U32(leastSignificant);  // dwFileVersionLS
-  out.U32(mostSignificant);   // dwProductVersionMS
-  out.U32(leastSignificant);  // dwProductVersionLS
+  // Behind dwSignature and dwStrucVersion.
+  bytes::StoreU32<8>(fixedRecord, mostSignificant);    // dwFileVersionMS
+  bytes::StoreU32<12>(fixedRecord, leastSignificant);  // dwFileVersionLS
+  bytes::StoreU32<16>(fixedRecord, mostSignificant);   // dwProductVersionMS
+  bytes::StoreU32<20>(fixedRecord, leastSignificant);  // dwProductVersionLS
 }

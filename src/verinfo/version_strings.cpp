@@ -1,17 +1,19 @@
 #include "verinfo/version_strings.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "bytes/byte_reader.h"
 #include "pe/version_resource.h"
+#include "platform/ascii.h"
 
 namespace {
 
-// The strings carried over from a stub; all looked up in the one table
-// "040904b0", whatever translations the stub declares.
+// The strings carried over from a stub, looked up in the one table chosen
+// by StubTable.
 constexpr const char16_t* kStubKeys[] = {
     u"ProductName",  u"ProductVersion",   u"FileDescription", u"FileVersion",
     u"CompanyName",  u"OriginalFileName", u"InternalName",    u"LegalCopyright",
@@ -54,6 +56,39 @@ bool CopyFixedRecord(std::span<const uint8_t> block,
   return true;
 }
 
+bool SameKey(std::u16string_view a, std::u16string_view b) {
+  return platform::EqualsNoCaseAscii<char16_t>(a, b);
+}
+
+// The table the stub's strings come from: U.S. English / UTF-16 when the
+// stub has it; else the one its first translation names; else its first.
+// (.NET assemblies store theirs under 000004b0, Delphi under 040904e4.)
+std::optional<std::u16string> StubTable(std::span<const uint8_t> block) {
+  const std::vector<std::u16string> tables = StringTableNames(block);
+  const auto find = [&](std::u16string_view name) -> std::optional<std::u16string> {
+    for (const std::u16string& t : tables) {
+      if (SameKey(t, name)) return t;
+    }
+    return std::nullopt;
+  };
+  if (auto table = find(u"040904b0")) return table;
+  const void* value = nullptr;
+  uint32_t length = 0;
+  if (VerQueryValue(block, u"\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
+    const auto offset = OffsetInBlock(block, value);
+    if (offset && block.size() - *offset >= 4) {
+      bytes::ByteReader in(block, *offset);
+      const uint16_t language = in.U16();
+      const uint16_t codePage = in.U16();
+      char name[9];
+      std::snprintf(name, sizeof name, "%04x%04x", language, codePage);
+      if (auto table = find(std::u16string(name, name + 8))) return table;
+    }
+  }
+  if (!tables.empty()) return tables.front();
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool ReadVersionStrings(const pe::ImageFile& image,
@@ -62,11 +97,13 @@ bool ReadVersionStrings(const pe::ImageFile& image,
   if (!pe::GetFileVersionInfo(image, info) || info.empty()) return false;
   const std::span<const uint8_t> block(info);
   const bool found = CopyFixedRecord(block, fixedRecord);
+  const auto table = StubTable(block);
+  if (!table) return found;
+  const std::u16string path = u"\\StringFileInfo\\" + *table + u"\\";
   for (const char16_t* key : kStubKeys) {
     const void* value = nullptr;
     uint32_t length = 0;
-    if (VerQueryValue(block, std::u16string(u"\\StringFileInfo\\040904b0\\") + key, &value,
-                      &length)) {
+    if (VerQueryValue(block, path + key, &value, &length)) {
       map.try_emplace(key, ValueText(block, value));
     }
   }

@@ -1,6 +1,6 @@
 #pragma once
 // The stub's version information as the version update needs it: its fixed
-// version record and the strings of its U.S. English / UTF-16 string table.
+// version record and the strings of its own string table.
 
 #include <cstdint>
 #include <span>
@@ -11,7 +11,9 @@
 
 // Reads the version information of image. Copies its fixed record into
 // fixedRecord (only when present; true exactly then) and adds each of the ten
-// usual strings found in the "040904b0" table to map, unless the key is
-// already there. Strings may have been added even when the result is false.
+// usual strings found in the stub's table to map, unless the key is already
+// there. The stub's table is "040904b0" (letter case ignored, as Windows'
+// reader ignores it); without one, the table its Translation value names
+// first; without that, its first string table. Strings may have been added even when the result is false.
 bool ReadVersionStrings(const pe::ImageFile& image,
                         std::span<uint8_t, kFixedRecordSize> fixedRecord, VersionStringMap& map);

@@ -20,9 +20,9 @@ using pe::kLanguageUsEnglish;
 
 using Failure = VersionUpdateFailure;
 
-// Stores block as the file's version resource; the failed step's error code
-// when the update cannot be made or written.
-std::optional<uint32_t> WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) {
+// Stores block as the file's version resource; the failure (the failed
+// step's error code and its cause) when the update cannot be made or written.
+std::optional<Failure> WriteVersionResource(pe::ImageFile& image, std::span<const uint8_t> block) {
   const auto type = pe::ResourceName::Id(pe::kVersionResourceType);
   const auto name = pe::ResourceName::Id(pe::kVersionResourceName);
   pe::ResourceUpdate update;
@@ -34,9 +34,9 @@ std::optional<uint32_t> WriteVersionResource(pe::ImageFile& image, std::span<con
   }
   if (updated && update.End(false)) return std::nullopt;
   // The failed step's code; the update, if still pending, is dropped.
-  const uint32_t code = update.LastError();
+  Failure failure{Failure::Kind::UpdateFailed, update.LastError(), update.LastCause()};
   update.End(true);
-  return code;
+  return failure;
 }
 
 }  // namespace
@@ -57,7 +57,9 @@ std::string VersionUpdateFailure::Message(std::string_view output) const {
   }
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(code));
-  return platform::FormatText("ERROR: UpdateResource(RT_VERSION) failed (%s).\n", {hex});
+  const std::string line =
+      platform::FormatText("ERROR: UpdateResource(RT_VERSION) failed (%s).\n", {hex});
+  return cause.empty() ? line : platform::FormatText("ERROR: %s\n", {cause}) + line;
 }
 
 void ComposeVersionStrings(VersionStringMap& map, std::u16string_view name,
@@ -79,12 +81,12 @@ std::optional<VersionUpdateFailure> UpdateVersionResourceWith(pe::ImageFile& ima
                                                               const char16_t* name,
                                                               const char16_t* version,
                                                               const char16_t* passString) {
-  if (!name) return Failure{Failure::Kind::NoName};
-  if (!version) return Failure{Failure::Kind::NoVersion};
+  if (!name) return Failure{Failure::Kind::NoName, 0, {}};
+  if (!version) return Failure{Failure::Kind::NoVersion, 0, {}};
   VersionStringMap map;
   std::array<uint8_t, kFixedRecordSize> fixedRecord = {};
   if (!ReadVersionStrings(image, fixedRecord, map)) {
-    return Failure{Failure::Kind::NoVersionInformation};
+    return Failure{Failure::Kind::NoVersionInformation, 0, {}};
   }
   ComposeVersionStrings(map, name, version, passString ? passString : u"");
   uint32_t mostSignificant = 0;
@@ -92,9 +94,6 @@ std::optional<VersionUpdateFailure> UpdateVersionResourceWith(pe::ImageFile& ima
   ParseVersionNumbers(version, &mostSignificant, &leastSignificant);
   StoreVersionNumbers(fixedRecord, mostSignificant, leastSignificant);
   auto block = BuildVersionInfoBlock(fixedRecord, map);
-  if (!block) return Failure{Failure::Kind::TooLarge};
-  if (const auto code = WriteVersionResource(image, *block)) {
-    return Failure{Failure::Kind::UpdateFailed, *code};
-  }
-  return std::nullopt;
+  if (!block) return Failure{Failure::Kind::TooLarge, 0, {}};
+  return WriteVersionResource(image, *block);
 }

@@ -23,7 +23,8 @@ struct VersionUpdateFailure {
   enum class Kind { NoName, NoVersion, NoVersionInformation, TooLarge, UpdateFailed };
   Kind kind;
   uint32_t code = 0;  // the failed step's error code, for UpdateFailed
-  // The line as the tool prints it; output names the file.
+  std::string cause;  // what made it fail, when more can be said than the code
+  // The lines as the tool prints them (the cause first); output names the file.
   std::string Message(std::string_view output) const;
 };
 

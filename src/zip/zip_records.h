@@ -5,9 +5,11 @@
 // Each lists its fields once, in record order; that one list both decodes
 // and encodes it.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "bytes/byte_reader.h"
 #include "bytes/byte_writer.h"
@@ -157,10 +159,14 @@ Record Decode(const std::array<uint8_t, Record::kSize>& raw) {
 
 template <class Record>
 std::array<uint8_t, Record::kSize> Encode(const Record& record) {
-  std::array<uint8_t, Record::kSize> raw;
+  std::vector<uint8_t> raw;
+  raw.reserve(Record::kSize);
   bytes::ByteWriter out(raw);
   Record::Fields(out, record);
-  return raw;
+  raw.resize(Record::kSize);  // the fields fill it exactly
+  std::array<uint8_t, Record::kSize> fixed;
+  std::copy(raw.begin(), raw.end(), fixed.begin());
+  return fixed;
 }
 
 }  // namespace trvzip::records

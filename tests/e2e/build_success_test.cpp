@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <filesystem>
 #include <functional>
@@ -60,11 +61,16 @@ Strings ExpectedStrings(const std::map<std::string, std::string>& stub, const st
   return Strings(m.begin(), m.end());
 }
 
-// The stub's strings of its "040904b0" table, whatever resource holds it.
+// The stub's strings of its "040904b0" table (letter case ignored), whatever
+// resource holds it; of its first table when it has none (these stubs name
+// that one in their translation too).
 std::map<std::string, std::string> StubStrings(const PefileDump& stub) {
+  std::string table = stub.strings.empty() ? "" : stub.strings.front().table;
+  for (const auto& s : stub.strings)
+    if (strcasecmp(s.table.c_str(), "040904b0") == 0) table = s.table;
   std::map<std::string, std::string> m;
   for (const auto& s : stub.strings)
-    if (s.table == "040904b0") m[s.key] = s.value;
+    if (s.table == table) m[s.key] = s.value;
   return m;
 }
 
@@ -99,6 +105,8 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
       {"stub64_signed", {}, ""},
       {"stub64_twolang", {}, ""},
       {"stub64_neutral", {}, ""},
+      {"stub64_dotnet", {}, ""},
+      {"stub64_delphi", {"d"}, "d"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stub);

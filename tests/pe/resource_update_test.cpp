@@ -251,7 +251,7 @@ TEST_F(PeUpdateFailureTest, FullHeadersGrow) {
   const std::vector<uint8_t> headers(bytes.begin() + from, bytes.begin() + end);
   std::fill(bytes.begin() + from, bytes.begin() + end, 0);
   std::copy(headers.begin(), headers.end(), bytes.begin() + to);
-  bytes::ByteWriter(std::span<uint8_t>(bytes).subspan(0x3C, 4)).U32(to);
+  ASSERT_TRUE(bytes::SpanWriter(bytes).U32At(0x3C, to));
   ExpectLargeUpdate(bytes, "full.exe", before->sections.size() + 1);
   const auto after =
       pe::PeImage::Parse(testsupport::ReadFile(dir_.File("stub64_full.exe")), nullptr);
@@ -274,7 +274,7 @@ TEST_F(PeUpdateFailureTest, RelocatedSectionsStay) {
   // The first block now names a page of the section behind .reloc.
   const pe::SectionHeader& relocs = image->sections[static_cast<std::size_t>(reloc)];
   const uint32_t behind = image->sections[static_cast<std::size_t>(reloc) + 1].virtualAddress;
-  bytes::ByteWriter(std::span<uint8_t>(bytes).subspan(relocs.rawPointer, 4)).U32(behind);
+  ASSERT_TRUE(bytes::SpanWriter(bytes).U32At(relocs.rawPointer, behind));
   ExpectLargeUpdate(bytes, "patched.exe", image->sections.size() + 1);
 }
 

@@ -151,9 +151,7 @@ TEST(PeRobustnessTest, HeaderOddities) {
     return done ? 0u : u.LastError();
   };
   const auto put32 = [](std::vector<uint8_t>& file, uint32_t at, uint32_t value) {
-    bytes::ByteWriter out{std::span<uint8_t>(file)};
-    out.Seek(at);
-    out.U32(value);
+    ASSERT_TRUE(bytes::SpanWriter(file).U32At(at, value));
   };
   // Two data directories: no slot that could point at new resources.
   auto twoDirectories = bytes;
@@ -175,9 +173,11 @@ std::optional<std::vector<pe::ResourceLeaf>> ReadSharedNameDirectory(
   const uint32_t langBase = 40 + 8 * leaves, dataBase = langBase + 24 * leaves;
   const uint32_t nameAt = dataBase + 16 * leaves, size = nameAt + 2 + 2 * nameLength;
   file.assign(0x200 + size, 0);
-  bytes::ByteWriter out{std::span<uint8_t>(file)};
-  const auto put16 = [&](uint32_t at, uint16_t v) { out.Seek(0x200 + at); out.U16(v); };
-  const auto put32 = [&](uint32_t at, uint32_t v) { out.Seek(0x200 + at); out.U32(v); };
+  bytes::SpanWriter out{std::span<uint8_t>(file)};
+  const auto put16 = [&](uint32_t at, uint16_t v) {
+    EXPECT_TRUE(out.Seek(0x200 + at) && out.U16(v));
+  };
+  const auto put32 = [&](uint32_t at, uint32_t v) { EXPECT_TRUE(out.U32At(0x200 + at, v)); };
   put16(12, 1);
   put32(16, 0x80000000u | nameAt);
   put32(20, 0x80000000u | 24);

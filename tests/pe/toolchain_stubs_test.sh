@@ -6,14 +6,8 @@
 #   toolchain_stubs_test.sh ZIPGRAFT SOURCE_DIR STUB_DIR WORK_DIR
 set -euo pipefail
 zipgraft=$1 src=$2 stubs=$3 work=$4
-python=/usr/bin/python3
-export LC_ALL=C.UTF-8
-
-failures=0
-fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
-wine_ok=0
-[ -x "${ZG_WINE64:-/usr/lib/wine/wine64}" ] && wine_ok=1
-wine() { bash "$src/scripts/wine-run.sh" --prefix "$work/wineprefix" "$@"; }
+# shellcheck source=package_checks.sh
+. "$src/tests/pe/package_checks.sh"
 
 rm -rf "$work/rows"
 mkdir -p "$work/rows"

@@ -15,8 +15,8 @@ tests to compare with ours. Only pefile and the standard library are used.
       checks a package against its stub: no new warning, every section but
       the resources' the same bytes (at the same address, unless it is
       discardable), base relocations, debug data and the COFF symbol table
-      the same at their new offsets, the checksum holding where the stub had
-      one; prints "FAIL: ..." lines, "SECTIONS n" and "MOVED name" per moved
+      the same at their new offsets, what the loader maps of each section and
+      the stub's overlay kept, the checksum holding where the stub had one; prints "FAIL: ..." lines, "SECTIONS n" and "MOVED name" per moved
       section; exit status 1 when anything failed
   pefile_tool.py codepages IN OUT
       copies IN to OUT with code page 1252 + n in the n-th resource data entry
@@ -77,8 +77,50 @@ def leaves(pe):
     return out
 
 
+def mapped_bytes(pe, s):
+    """What the loader takes from the file: the raw size rounded up to the
+    file alignment, but no more than the size in memory."""
+    alignment = pe.OPTIONAL_HEADER.FileAlignment
+    rounded = -(-s.SizeOfRawData // alignment) * alignment
+    size = min(s.Misc_VirtualSize or s.SizeOfRawData, rounded)
+    return without_debug_offsets(pe, s, pe.__data__[s.PointerToRawData:s.PointerToRawData + size])
+
+
 def section_bytes(pe, s):
-    return pe.__data__[s.PointerToRawData:s.PointerToRawData + s.SizeOfRawData]
+    """A section's raw data, the debug entries' file offsets in it (which a
+    rebuild moves with the data they name) blanked."""
+    return without_debug_offsets(
+        pe, s, pe.__data__[s.PointerToRawData:s.PointerToRawData + s.SizeOfRawData])
+
+
+def without_debug_offsets(pe, s, data):
+    data = bytearray(data)
+    for entry in real_debug_entries(pe):
+        at = entry.struct.get_file_offset() + 24 - s.PointerToRawData
+        if 0 <= at <= len(data) - 4:
+            data[at:at + 4] = b"\0" * 4
+    return bytes(data)
+
+
+def bytes_behind(pe):
+    """What follows the image, but for a certificate table among it."""
+    start = image_end(pe)
+    data = bytes(pe.__data__[start:])
+    sec = pe.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+    if sec.Size and sec.VirtualAddress >= start:
+        cut = sec.VirtualAddress - start
+        data = data[:cut] + data[cut + sec.Size:]
+    return data
+
+
+def image_end(pe):
+    """Where the bytes behind the image start: past every section's raw data
+    and what the loader maps past it."""
+    end = pe.OPTIONAL_HEADER.SizeOfHeaders
+    for s in pe.sections:
+        if s.SizeOfRawData:
+            end = max(end, s.PointerToRawData + max(s.SizeOfRawData, len(mapped_bytes(pe, s))))
+    return end
 
 
 def overlay_of(pe):
@@ -175,9 +217,18 @@ def symbol_table(pe):
     return bytes(pe.__data__[start:strings + length])
 
 
+def real_debug_entries(pe):
+    """The entries that name data: pefile reads every 28-byte slot of the
+    directory, also those of a size that runs on over other bytes."""
+    size = len(pe.__data__)
+    return [e for e in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])
+            if e.struct.Characteristics == 0 and e.struct.SizeOfData
+            and e.struct.PointerToRawData + e.struct.SizeOfData <= size]
+
+
 def debug_data(pe):
     out = []
-    for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+    for entry in real_debug_entries(pe):
         s = entry.struct
         by_offset = bytes(pe.__data__[s.PointerToRawData:s.PointerToRawData + s.SizeOfData])
         by_address = pe.get_data(s.AddressOfRawData, s.SizeOfData) if s.AddressOfRawData else b""
@@ -201,10 +252,14 @@ def package(result_path, original_path):
         if (n.Name != s.Name or section_bytes(new, n) != section_bytes(old, s)
                 or n.Misc_VirtualSize != s.Misc_VirtualSize):
             fails.append("section %r changed" % s.Name)
+        elif mapped_bytes(new, n) != mapped_bytes(old, s):
+            fails.append("section %r maps other bytes" % s.Name)
         elif n.VirtualAddress != s.VirtualAddress:
             moved.append(s.Name.rstrip(b"\0").decode())
             if not s.Characteristics & 0x02000000:
                 fails.append("section %r moved" % s.Name)
+    if not bytes_behind(new).startswith(bytes_behind(old)):
+        fails.append("the stub's overlay does not follow the image")
     reloc, old_reloc = new.OPTIONAL_HEADER.DATA_DIRECTORY[5], old.OPTIONAL_HEADER.DATA_DIRECTORY[5]
     if old_reloc.VirtualAddress and (
             reloc.Size != old_reloc.Size or new.get_data(reloc.VirtualAddress, reloc.Size)

@@ -28,16 +28,18 @@ std::map<std::string, std::string> Utf8(const VersionStringMap& map) {
   return out;
 }
 
-// The strings pefile finds in the stub's "040904b0" table, under the keys we
-// store them by (the ten we read, "OriginalFilename" as "OriginalFileName").
-std::map<std::string, std::string> ExpectedFromPefile(const PefileDump& dump) {
+// The strings pefile finds in the stub's table `table` (letter case
+// ignored), under the keys we store them by (the ten we read,
+// "OriginalFilename" as "OriginalFileName").
+std::map<std::string, std::string> ExpectedFromPefile(const PefileDump& dump,
+                                                      const std::string& table) {
   static const char* const keys[] = {"ProductName",     "ProductVersion", "FileDescription",
                                      "FileVersion",     "CompanyName",    "OriginalFileName",
                                      "InternalName",    "LegalCopyright", "LegalTrademarks",
                                      "Comments"};
   std::map<std::string, std::string> out;
   for (const auto& s : dump.strings) {
-    if (s.table != "040904b0") continue;
+    if (strcasecmp(s.table.c_str(), table.c_str()) != 0) continue;
     for (const char* key : keys)
       if (strcasecmp(key, s.key.c_str()) == 0) out.emplace(key, s.value);
   }
@@ -48,13 +50,20 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
   struct Row {
     const char* stub;
     std::size_t count;
+    const char* table;  // where the strings come from
   };
-  // full: all ten; partial: FileVersion and ProductName only; german: strings
-  // only in another table; emptyvalue: an empty LegalTrademarks among others.
-  for (const Row& row : {Row{"stub64_full", 10}, Row{"stub32_full", 10}, Row{"stub64_partial", 2},
-                         Row{"stub64_german", 0}, Row{"stub64_emptyvalue", 5},
-                         Row{"stub64_neutral", 3}, Row{"stub64_rich", 10},
-                         Row{"stub64_twolang", 10}}) {
+  // full: all ten; partial: FileVersion and ProductName only; emptyvalue: an
+  // empty LegalTrademarks among others. Without a 040904b0 table (in any
+  // letter case) the translation's table counts, then the first table;
+  // decoy tables stand before or after the stub's.
+  for (const Row& row : {Row{"stub64_full", 10, "040904b0"}, Row{"stub32_full", 10, "040904b0"},
+                         Row{"stub64_partial", 2, "040904b0"}, Row{"stub64_german", 5, "040704b0"},
+                         Row{"stub64_emptyvalue", 5, "040904b0"},
+                         Row{"stub64_neutral", 3, "040904b0"}, Row{"stub64_rich", 10, "040904b0"},
+                         Row{"stub64_twolang", 10, "040904b0"}, Row{"stub64_dotnet", 5, "000004b0"},
+                         Row{"stub64_delphi", 5, "040904e4"}, Row{"stub64_upper", 5, "040904b0"},
+                         Row{"stub64_translation", 5, "041104b0"},
+                         Row{"stub64_firsttable", 5, "041104b0"}}) {
     SCOPED_TRACE(row.stub);
     auto dump = ReadWithPefile(StubPath(row.stub));
     ASSERT_FALSE(dump.fixedRecords.empty());
@@ -68,7 +77,7 @@ TEST(ReadVersionStrings, AgreesWithPefileOnEveryStub) {
     if (dump.FixedRecordHex(language).empty()) language = dump.fixedRecords.front().first;
     EXPECT_EQ(ToHex(record.data(), record.size()), dump.FixedRecordHex(language));
     EXPECT_EQ(map.size(), row.count);
-    EXPECT_EQ(Utf8(map), ExpectedFromPefile(dump));
+    EXPECT_EQ(Utf8(map), ExpectedFromPefile(dump, row.table));
   }
 }
 
