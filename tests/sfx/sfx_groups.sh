@@ -257,6 +257,60 @@ assert zipfile.ZipFile(sys.argv[1]).testzip() is None" "$1.exe"' "$python" "$nam
   done
 }
 
+# writer_archive KIND OUT.zip: the example package's files as a real ZIP64
+# writer archives them (with the files unzip extracts from the example archive).
+# shellcheck disable=SC2035  # the names globbed start with letters
+writer_archive() {
+  local kind=$1 out=$2 files=$2-files
+  mkdir "$files" && unzip -qq -d "$files" "$work/package.zip"
+  case $kind in
+    python) # allowZip64, and force_zip64 on small members
+      (cd "$files" && "$python" -c '
+import os, sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, allowZip64=True) as z:
+    for name in sorted(os.listdir(".")):
+        with open(name, "rb") as f, z.open(name, "w", force_zip64=name != "SETUP42.xml") as m:
+            m.write(f.read())' "$out") ;;
+    bsdtar) (cd "$files" && bsdtar --format zip -cf "$out" *) ;;
+    many) # Info-ZIP, 70,000 files more
+      mkdir "$files/many" &&
+        "$python" -c 'import sys
+for i in range(70000): open("%s/%05d.txt" % (sys.argv[1], i), "w").write("member %d\n" % i)' \
+          "$files/many" &&
+        (cd "$files" && zip -q -r -X "$out" .) ;;
+    big) # Info-ZIP, stored, a sparse file of 4 GiB + 12,345 bytes
+      truncate -s $(((1 << 32) + 12345)) "$files/huge.bin" &&
+        (cd "$files" && zip -q -0 -X "$out" huge.bin *.xml *.cfg) ;;
+  esac
+  rm -rf "$files"
+}
+
+# writer_package NAME KIND: NAME/SETUP42.exe, built by zipgraft from the fresh
+# stub and writer_archive's archive (removed again).
+writer_package() {
+  local name=$1
+  mkdir "$name"
+  writer_archive "$2" "$PWD/$name.zip"
+  if "$zipgraft" "$stub" "$name.zip" "$name/SETUP42.exe" >"$name.log" 2>&1; then
+    pass "$name: zipgraft builds the package from the ZIP64 archive"
+  else
+    cat "$name.log"
+    fail "$name: zipgraft builds the package from the ZIP64 archive"
+  fi
+  rm -f "$name.zip"
+}
+
+# Packages zipgraft builds from real writers' ZIP64 archives (those of more
+# than 4 GiB or 65,535 members are in the large group).
+group_writers64() {
+  enter
+  local name
+  for name in python bsdtar; do
+    writer_package "$name" "$name"
+    reads_as_unzip "$name" "$name/SETUP42.exe"
+  done
+}
+
 # More than 4 GiB and more than 65,535 members (label "large"): a stored
 # member of 4 GiB + 300 bytes, sparse, with a member behind it at an offset
 # past 4 GiB; 66,000 small members.
@@ -287,6 +341,7 @@ with open("big/big.bin", "rb") as f:
   zip64_package many append many 66000
   reads_as_unzip many many.exe
   rm -rf many many.exe
+
 }
 
 verify_signature() {
