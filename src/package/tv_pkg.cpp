@@ -47,8 +47,8 @@ bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* n
 
   // Released on every path, an exception from the deciphering included.
   trvzip::ZIP_File archive;
-  if (archive.Open(path, true) != trvzip::kZipOk) {
-    failureCause = ArchiveFailureText(archive.GetCause());
+  if (const int r = archive.Open(path, true)) {
+    failureCause = ArchiveFailureText(r);
     return false;
   }
   // The whole file the archive is in bounds the sizes its members declare.

@@ -88,24 +88,24 @@ bool DescriptorAgrees(BlockReader& reader, uint64_t at, const CommonFields& c) {
 // ZIP64 record that cannot be found is ignored when the end record has no
 // placeholder: an archive put behind a prefix may have kept stale ZIP64
 // offsets that no reader needs.
-ZipCause ReadZip64End(BlockReader& reader, uint64_t endAt, const EndRecord& end,
-                      DirectoryPlace* place) {
-  if (endAt < Zip64Locator::kSize) return ZipCause::kNone;
+int ReadZip64End(BlockReader& reader, uint64_t endAt, const EndRecord& end,
+                 DirectoryPlace* place) {
+  if (endAt < Zip64Locator::kSize) return kZipOk;
   const auto locator = ReadRecord<Zip64Locator>(reader, endAt - Zip64Locator::kSize);
-  if (locator.signature != kZip64LocatorSignature) return ZipCause::kNone;
+  if (locator.signature != kZip64LocatorSignature) return kZipOk;
   if (locator.endDisk != 0 || locator.totalDisks > 1) {
-    return ZipCause::kMultiDisk;
+    return kZipErrorMultiDisk;
   }
   const auto z = ReadRecord<Zip64End>(reader, locator.endOffset);
   if (z.signature != kZip64EndSignature || locator.endOffset >= endAt) {
-    return HasPlaceholder(end) ? ZipCause::kDamaged : ZipCause::kNone;
+    return HasPlaceholder(end) ? kZipErrorDamaged : kZipOk;
   }
   if (end.disk == kPlaceholder16) place->disk = z.disk;
   if (end.directoryDisk == kPlaceholder16) place->directoryDisk = z.directoryDisk;
   if (end.recordsOnDisk == kPlaceholder16) place->recordsOnDisk = z.recordsOnDisk;
   if (end.totalRecords == kPlaceholder16) place->totalRecords = z.totalRecords;
   if (end.directoryOffset == kPlaceholder32) place->offset = z.directoryOffset;
-  return ZipCause::kNone;
+  return kZipOk;
 }
 
 }  // namespace
@@ -116,7 +116,7 @@ int64_t ZIP_File::FindEndRecord() {
   const auto size = file.Size();
   if (!size) return kZipErrorFileSize;
   // Offsets on disk are 32-bit: a larger file cannot be described by them.
-  if (*size > kMaxOffset) return Refuse(ZipCause::kZip64, kZipErrorFileSize);
+  if (*size > kMaxOffset) return kZipErrorZip64;
   const uint64_t fileSize = *size;
   const uint64_t range = std::min(fileSize, kSearchRange);
   std::array<uint8_t, kSearchStep + 4> window;
@@ -137,7 +137,7 @@ int64_t ZIP_File::FindEndRecord() {
 
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {
   const auto end = ReadRecord<EndRecord>(reader, position);
-  if (end.signature != kEndSignature) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+  if (end.signature != kEndSignature) return kZipErrorDamaged;
   if (end.commentLength > 0) {
     std::string text(end.commentLength, '\0');
     text.resize(reader.ReadAt(position + EndRecord::kSize, text.data(), text.size()).value_or(0));
@@ -146,18 +146,16 @@ int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* to
   }
   DirectoryPlace place{end.disk, end.directoryDisk, end.recordsOnDisk, end.totalRecords,
                        end.directoryOffset};
-  if (const ZipCause why = ReadZip64End(reader, position, end, &place); why != ZipCause::kNone) {
-    return Refuse(why, kZipErrorFormat);
-  }
+  if (const int r = ReadZip64End(reader, position, end, &place)) return r;
   *total = static_cast<uint32_t>(std::min<uint64_t>(place.totalRecords, kMaxMembers + 1));
   if (place.disk != 0 || place.directoryDisk != 0) {
-    return Refuse(ZipCause::kMultiDisk, kZipErrorFormat);
+    return kZipErrorMultiDisk;
   }
   if (place.recordsOnDisk != place.totalRecords) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (place.totalRecords > kMaxMembers || place.offset >= kPlaceholder32) {
-    return Refuse(ZipCause::kZip64, kZipErrorFormat);
+    return kZipErrorZip64;
   }
   centralDirOffset = static_cast<uint32_t>(place.offset);
   return kZipOk;
@@ -213,11 +211,11 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
   wide.Add(&usize), wide.Add(&csize), wide.Add(&offset);
   const bool diskWide = ch.diskNumberStart == kPlaceholder16;
   if (!extra::ResolveZip64(centralExtra, wide.Wanted(), diskWide ? &disk : nullptr)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (usize >= kPlaceholder32 || csize >= kPlaceholder32 || offset >= kPlaceholder32 ||
       disk >= kPlaceholder16) {
-    return Refuse(ZipCause::kZip64, kZipErrorFormat);
+    return kZipErrorZip64;
   }
   e.uncompressedSize = static_cast<uint32_t>(usize);
   e.compressedSize = static_cast<uint32_t>(csize);
@@ -238,7 +236,7 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   const uint64_t dataAt = extraAt + lh.common.extraLength;
   if (lh.signature != kLocalSignature || dataAt > kMaxOffset ||
       !ReadExtra(local, extraAt, lh.common.extraLength, localExtra)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   uint64_t usize = lh.common.uncompressedSize, csize = lh.common.compressedSize;
   Placeholders wide;
@@ -262,10 +260,10 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
       !agrees(l.crc32, e.crc32) || !agrees(csize, e.compressedSize) ||
       !agrees(usize, e.uncompressedSize) || l.nameLength != c.nameLength ||
       !KeepName(central, centralNameAt, local, nameAt, l.nameLength, e)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (descriptor && !DescriptorAgrees(local, dataAt + e.compressedSize, e)) {
-    return Refuse(ZipCause::kDescriptor, kZipErrorFormat);
+    return kZipErrorDescriptor;
   }
   extra::WithoutZip64(localExtra, &keptExtra);
   e.extraLength = static_cast<uint16_t>(keptExtra.size());
@@ -292,7 +290,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
   *position = centralExtraAt + ch.common.extraLength + ch.commentLength;
   if (ch.signature != kCentralSignature ||
       !ReadExtra(central, centralExtraAt, ch.common.extraLength, centralExtra)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   ZIP_FileEntry& e = entries[entryCount];
   if (const int r = ReadCentralValues(ch, e)) return r;
@@ -305,7 +303,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
 int ZIP_File::ReadDirectory() {
   const int64_t found = FindEndRecord();
   if (found < 0) return static_cast<int>(found);
-  if (found == 0) return Refuse(ZipCause::kNotZip, kZipErrorNoEndRecord);
+  if (found == 0) return kZipErrorNoEndRecord;
   BlockReader central(file, kCentralBlock);
   uint32_t total = 0;
   if (const int r = ReadEndRecord(central, static_cast<uint64_t>(found), &total)) return r;
@@ -316,7 +314,7 @@ int ZIP_File::ReadDirectory() {
   const uint64_t fileSize = file.Size().value_or(0);
   const uint64_t directoryRoom = fileSize - std::min<uint64_t>(fileSize, centralDirOffset);
   if (uint64_t{total} * CentralHeader::kSize > directoryRoom) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
 
   entries.reset(new (std::nothrow) ZIP_FileEntry[total]);
@@ -339,7 +337,7 @@ int ZIP_File::ReadDirectory() {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
     const ZIP_FileEntry& e = entries[entryCount - 1];
     covered += LocalHeader::kSize + e.nameLength + e.storedExtraLength + e.compressedSize;
-    if (covered > fileSize) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    if (covered > fileSize) return kZipErrorDamaged;
   }
   for (uint32_t i = 0; i < entryCount; ++i) {
     ZIP_FileEntry& e = entries[i];

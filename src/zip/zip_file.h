@@ -50,10 +50,6 @@ class ZIP_File {
   // afterwards the object is closed, or on failure still open on its source.
   int Save(platform::FileHandle& output);
 
-  // Why the last Open failed, beyond its result code; kNone after a
-  // successful one.
-  ZipCause GetCause() const { return cause; }
-
   uint32_t GetPrefixSize() const { return prefixSize; }
   bool HasPrefix() const { return hasPrefix; }
   bool IsOpen() const { return file.IsOpen(); }
@@ -81,11 +77,6 @@ class ZIP_File {
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
   int WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const;
-  // Records why the open fails, and returns code.
-  int Refuse(ZipCause why, int code) {
-    cause = why;
-    return code;
-  }
   bool ReadExtra(BlockReader& reader, uint64_t position, uint16_t length,
                  std::vector<uint8_t>& out);
   int ReadCentralValues(const records::CentralHeader& ch, ZIP_FileEntry& e);
@@ -100,7 +91,6 @@ class ZIP_File {
   std::vector<char> strings;
   std::string scratch;  // a central name, to compare with the local one
   std::vector<uint8_t> centralExtra, localExtra, keptExtra;  // the current member's
-  ZipCause cause = ZipCause::kNone;
   std::optional<std::string> comment;
   platform::FileHandle file;
   WriteObserver writeObserver;

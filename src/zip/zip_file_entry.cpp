@@ -64,9 +64,9 @@ bool ZIP_FileEntry::ExtraBytes(BlockReader& source, std::vector<uint8_t>& scratc
   return true;
 }
 
-ZipCause ZIP_FileEntry::UnreadableCause() const {
-  if ((flags & kFlagEncrypted) != 0) return ZipCause::kEncrypted;
-  return IsExtractableMethod(method) ? ZipCause::kNone : ZipCause::kMethod;
+int ZIP_FileEntry::UnreadableCause() const {
+  if ((flags & kFlagEncrypted) != 0) return kZipErrorEncrypted;
+  return IsExtractableMethod(method) ? kZipOk : kZipErrorMethod;
 }
 
 int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output,
@@ -91,7 +91,8 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
 
 int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
   if (sourceFile == nullptr) return kZipErrorSeek;
-  return source.CopyTo(dataOffset, compressedSize, output) ? kZipOk : kZipErrorWrite;
+  if (source.CopyTo(dataOffset, compressedSize, output)) return kZipOk;
+  return output.Failed() ? kZipErrorWrite : kZipErrorRead;
 }
 
 }  // namespace trvzip

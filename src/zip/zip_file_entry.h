@@ -39,9 +39,9 @@ class ZIP_FileEntry : public records::CommonFields {
   std::string ExtraField() const;
   std::size_t GetExtraFieldLength() const { return extraLength; }
 
-  // Why Extract cannot deliver this member (encrypted, or a method it lacks);
-  // kNone when it can try.
-  ZipCause UnreadableCause() const;
+  // Why Extract cannot deliver this member (kZipErrorEncrypted, or
+  // kZipErrorMethod for a method it lacks); kZipOk when it can try.
+  int UnreadableCause() const;
 
   // Reads the whole member into buffer (size bytes available) and checks its
   // CRC-32. 0 on success. A buffer smaller than the member receives the first
