@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/package_steps.h"
@@ -136,6 +137,13 @@ void RewriteArchive(Build& build, const char* archivePath, const TVPkg& definiti
   const auto stamp = archive.Stamp();
   if (!stamp || stamp != definition.GetArchiveStamp()) {
     Fail("\nERROR: '%s' changed during the build", {archivePath});
+  }
+  // An archive behind other bytes (a self-extractor's program, say) gives
+  // the package its members; the stub takes the place of those bytes.
+  if (archive.HasPrefix()) {
+    platform::ConsolePrint("\n- leaving out the %s bytes in front of the archive",
+                           {std::to_string(archive.GetPrefixSize())});
+    archive.LeaveOutPrefix();
   }
   archive.SetPrefixSize(prefixSize);
   if (build.checksum) {

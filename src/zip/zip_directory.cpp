@@ -226,7 +226,8 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
 
 // Reads the local header of e, whose central values are in place, and checks
 // that both headers agree. With a data descriptor the local CRC-32 and sizes
-// may be zero, and the descriptor behind the data must hold the central values.
+// may be zero, and the descriptor behind the data must hold the central values;
+// streaming writers may set its flag in the local header alone.
 int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                         const CentralHeader& ch, ZIP_FileEntry& e) {
   const uint64_t offset = e.localHeaderOffset;
@@ -241,12 +242,13 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   uint64_t usize = lh.common.uncompressedSize, csize = lh.common.compressedSize;
   Placeholders wide;
   wide.Add(&usize), wide.Add(&csize);
-  const bool descriptor = (ch.common.flags & kFlagDescriptor) != 0;
+  const CommonFields& l = lh.common;
+  const CommonFields& c = ch.common;
+  const bool descriptor = (l.flags & kFlagDescriptor) != 0;
+  const bool localOnly = l.flags == (c.flags | kFlagDescriptor) && (c.flags & kFlagDescriptor) == 0;
   const auto agrees = [descriptor](uint64_t local, uint64_t central) {
     return local == central || (descriptor && local == 0);
   };
-  const CommonFields& l = lh.common;
-  const CommonFields& c = ch.common;
   // Writers raise the version needed to 4.5 only in a header that uses
   // ZIP64; without it, the lower one holds for both.
   const bool zip64 = !wide.Wanted().empty() || !extra::FindZip64(localExtra).empty() ||
@@ -255,7 +257,7 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
                      ch.localHeaderOffset == kPlaceholder32;
   e.versionNeeded = std::min(l.versionNeeded, c.versionNeeded);
   if (!extra::ResolveZip64(localExtra, wide.Wanted(), nullptr) ||
-      (l.versionNeeded != c.versionNeeded && !zip64) || l.flags != c.flags ||
+      (l.versionNeeded != c.versionNeeded && !zip64) || (l.flags != c.flags && !localOnly) ||
       l.method != c.method || l.modTime != c.modTime || l.modDate != c.modDate ||
       !agrees(l.crc32, e.crc32) || !agrees(csize, e.compressedSize) ||
       !agrees(usize, e.uncompressedSize) || l.nameLength != c.nameLength ||
@@ -265,18 +267,36 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   if (descriptor && !DescriptorAgrees(local, dataAt + e.compressedSize, e)) {
     return kZipErrorDescriptor;
   }
+  KeepExtraFields(centralNameAt + c.nameLength, c.extraLength, extraAt, l.extraLength, e);
+  // The check byte of an encrypted member written with a descriptor is taken
+  // from its time, not its CRC-32, and readers tell which by the flag.
+  e.keepsDescriptor = descriptor && (c.flags & kFlagEncrypted) != 0;
+  if (!e.keepsDescriptor) e.flags = static_cast<uint16_t>(e.flags & ~kFlagDescriptor);
+  e.sourceFile = &file;
+  e.dataOffset = static_cast<uint32_t>(dataAt);
+  return kZipOk;
+}
+
+// The extra fields the rewrite writes: the local one in both headers, but for
+// its ZIP64 blocks. Readers walk the central one as blocks, and some refuse an
+// archive whose blocks run past its end: a local field like that stays in the
+// local header alone, and the central header keeps its own.
+void ZIP_File::KeepExtraFields(uint64_t centralAt, uint16_t centralLength, uint64_t localAt,
+                               uint16_t localLength, ZIP_FileEntry& e) {
   extra::WithoutZip64(localExtra, &keptExtra);
-  e.extraLength = static_cast<uint16_t>(keptExtra.size());
-  e.storedExtraAt = static_cast<uint32_t>(extraAt);
-  e.storedExtraLength = l.extraLength;
+  e.extraLength = e.centralExtraLength = static_cast<uint16_t>(keptExtra.size());
+  e.storedExtraAt = static_cast<uint32_t>(localAt);
+  e.storedExtraLength = localLength;
   if (!keptExtra.empty() && keptExtra.size() <= kHeldExtra) {
     e.heldExtraAt = static_cast<uint32_t>(strings.size());
     strings.insert(strings.end(), keptExtra.begin(), keptExtra.end());
   }
-  e.flags = static_cast<uint16_t>(e.flags & ~kFlagDescriptor);
-  e.sourceFile = &file;
-  e.dataOffset = static_cast<uint32_t>(dataAt);
-  return kZipOk;
+  if (extra::Walkable(localExtra)) return;
+  extra::WithoutZip64(centralExtra, &keptExtra);
+  e.ownCentralExtra = true;
+  e.centralExtraLength = static_cast<uint16_t>(keptExtra.size());
+  e.storedCentralExtraAt = static_cast<uint32_t>(centralAt);
+  e.storedCentralExtraLength = centralLength;
 }
 
 // Reads the central header at *position and its local header into the next

@@ -142,7 +142,7 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) c
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(extras, scratch, &extraField)) return kZipErrorSourceChanged;
+    if (!entries[i].ExtraBytes(extras, scratch, &extraField, true)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteCentralHeader(output, extraField)) return r;
     directorySize += entries[i].CentralRecordSize();
   }

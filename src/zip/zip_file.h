@@ -39,6 +39,9 @@ class ZIP_File {
 
   // The prefix size the next Save lays the members out behind.
   void SetPrefixSize(uint32_t n) { prefixSize = n; }
+  // The next saves write the members alone, without a copy of the bytes that
+  // stood in front of them in the source.
+  void LeaveOutPrefix() { hasPrefix = false; }
   // Every byte the next saves write is shown to observer as it is written.
   void SetWriteObserver(WriteObserver observer) { writeObserver = std::move(observer); }
   // Writes the archive anew to path (a new file takes the name), members
@@ -82,6 +85,8 @@ class ZIP_File {
   int ReadCentralValues(const records::CentralHeader& ch, ZIP_FileEntry& e);
   int ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                 const records::CentralHeader& ch, ZIP_FileEntry& e);
+  void KeepExtraFields(uint64_t centralAt, uint16_t centralLength, uint64_t localAt,
+                       uint16_t localLength, ZIP_FileEntry& e);
 
   // Members, allocated once for the count the end record states.
   std::unique_ptr<ZIP_FileEntry[]> entries;

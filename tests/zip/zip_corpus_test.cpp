@@ -132,6 +132,7 @@ TEST(ZipCorpusTest, PinnedExpectations) {
       {"writer-java-zipoutputstream.zip", 0, 3},
       {"writer-go-archive-zip.zip", 0, 3},
       {"writer-node-yazl-addfile.zip", 0, 3},
+      {"writer-node-fflate-zip.zip", 0, 3},
       {"gen-go-bad-crc-in-datadesc.zip", trvzip::kZipErrorDescriptor, 0},
       {"libzip-incons-streamed-2.zip", trvzip::kZipErrorDescriptor, 0},
       // ZIP64 records whose values fit, and one whose value does not.
