@@ -188,7 +188,9 @@ TEST_F(BuildSuccess, ArchiveBehindAPrefixIsPackagedWithoutIt) {
   const std::string finished = dir.File("first/SETUP42.exe");
   ASSERT_EQ(e2e::RunZipgraft({stub, plain, finished}).exitCode, 0);
   ziptest::Archive shifted;
-  for (const auto& [name, data] : PackageFiles()) shifted.members.push_back(ziptest::Make(name, data, 8));
+  for (const auto& [name, data] : PackageFiles()) {
+    shifted.members.push_back(ziptest::Make(name, data, 8));
+  }
   shifted.shift = 4096;
   const std::string junk = dir.File("junk.zip");
   testsupport::WriteFile(junk, testsupport::Pattern(4096, 3) + ziptest::Build(shifted));
@@ -208,7 +210,8 @@ TEST_F(BuildSuccess, ArchiveBehindAPrefixIsPackagedWithoutIt) {
     std::string expected = ExpectedOutput(stub);
     const std::string modifying = "\n- modifying offsets in the .zip file '" + input + "'";
     expected.insert(expected.find(modifying) + modifying.size(),
-                    "\n- leaving out the " + std::to_string(prefix) + " bytes in front of the archive");
+                    "\n- leaving out the " + std::to_string(prefix) +
+                        " bytes in front of the archive");
     const uint64_t digest = testsupport::FileDigest(input);
     const auto run = e2e::RunZipgraft({stub, input, output});
     EXPECT_EQ(run.exitCode, 0);

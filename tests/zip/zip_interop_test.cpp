@@ -206,7 +206,8 @@ TEST_F(ZipInteropTest, EncryptedMembersDecryptAsBeforeTheRewrite) {
     zip.SetPrefixSize(kPrefix);
     ASSERT_EQ(zip.Save(source + ".tmp", false), 0);
     const std::string package = source + ".combined";
-    testsupport::WriteFile(package, testsupport::Pattern(kPrefix, 1) + testsupport::ReadText(source + ".tmp"));
+    testsupport::WriteFile(package, testsupport::Pattern(kPrefix, 1) +
+                                        testsupport::ReadText(source + ".tmp"));
     for (const auto& r : readers) {
       SCOPED_TRACE(r.name);
       const auto read = [&](const std::string& file) {
@@ -216,9 +217,10 @@ TEST_F(ZipInteropTest, EncryptedMembersDecryptAsBeforeTheRewrite) {
         const std::string digest =
             RunCommand(command + " > " + out + " 2>/dev/null; echo $?; sha256sum < " + out).output;
         // Python names the exceptions it met.
-        const bool failed = digest.substr(0, 2) != "0\n" ||
-                            (std::string(r.name) == "python" &&
-                             testsupport::ReadText(dir.File("out")).find("Error") != std::string::npos);
+        const std::string text = testsupport::ReadText(dir.File("out"));
+        const bool python = std::string(r.name) == "python";
+        const bool failed =
+            digest.substr(0, 2) != "0\n" || (python && text.find("Error") != std::string::npos);
         return std::pair{digest, failed};
       };
       const auto before = read(source);

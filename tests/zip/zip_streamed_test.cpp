@@ -76,7 +76,8 @@ std::vector<Case> Cases() {
       {"descriptor CRC differs", TwoMembers([](Member& m) {
          m.dataDescriptor = true, m.descriptor = Descriptor::kSigned, m.descriptorCrcXor = 1;
        }), trvzip::kZipErrorDescriptor},
-      {"descriptor missing", TwoMembers(descriptor(Descriptor::kNone, true)), trvzip::kZipErrorDescriptor},
+      {"descriptor missing", TwoMembers(descriptor(Descriptor::kNone, true)),
+       trvzip::kZipErrorDescriptor},
       {"member of 4 GiB", TwoMembers([](Member& m) {
          m.zip64Central = true, m.zip64Size = uint64_t{1} << 32;
        }), trvzip::kZipErrorZip64},
