@@ -226,8 +226,9 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
 
 // Reads the local header of e, whose central values are in place, and checks
 // that both headers agree. With a data descriptor the local CRC-32 and sizes
-// may be zero, and the descriptor behind the data must hold the central values;
-// streaming writers may set its flag in the local header alone.
+// do not count (zero as a rule; Info-ZIP writing an encrypted member into a
+// pipe puts its time there), and the descriptor behind the data must hold the
+// central values; streaming writers may set its flag in the local header alone.
 int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                         const CentralHeader& ch, ZIP_FileEntry& e) {
   const uint64_t offset = e.localHeaderOffset;
@@ -247,7 +248,7 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   const bool descriptor = (l.flags & kFlagDescriptor) != 0;
   const bool localOnly = l.flags == (c.flags | kFlagDescriptor) && (c.flags & kFlagDescriptor) == 0;
   const auto agrees = [descriptor](uint64_t local, uint64_t central) {
-    return local == central || (descriptor && local == 0);
+    return local == central || descriptor;
   };
   // Writers raise the version needed to 4.5 only in a header that uses
   // ZIP64; without it, the lower one holds for both.

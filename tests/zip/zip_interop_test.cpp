@@ -185,6 +185,8 @@ TEST_F(ZipInteropTest, EncryptedMembersDecryptAsBeforeTheRewrite) {
     bool aes;
   } writers[] = {
       {"infozip.enc", src + "zip -q -r -P secret ../infozip.enc .", false},
+      // Into a pipe: zero CRC-32 and sizes in the local headers.
+      {"infopipe.enc", src + "zip -q -r -P secret - . | cat > ../infopipe.enc", false},
       {"zipcrypto.enc", src + "7zz a -bso0 -bsp0 -psecret -tzip ../zipcrypto.enc .", false},
       {"aes.enc", src + "7zz a -bso0 -bsp0 -psecret -tzip -mem=AES256 ../aes.enc .", true},
   };
