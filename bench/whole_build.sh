@@ -8,6 +8,9 @@
 #   many-20001, many-65535   small deflated members; baseline: cat STUB ZIP > out && zip -A out
 #   large-200M, large-1G     stored members of 128 MiB; baseline: cat STUB ZIP > out
 #   large-3.5G               only with --huge (needs about 14 GiB free)
+#   floor-200M, floor-1G     only with --floor: stored members again; baseline: the two copies
+#                            the tool's steps make, cat ZIP > t && cat STUB t > out && rm t;
+#                            goal: within 1.15x of it
 # Each round runs both commands, alternating which goes first; before each command the
 # outputs of both are deleted (so each starts with the same memory just freed: on a virtual
 # machine, page-cache pages the guest has not used lately can cost a host fault each) and
@@ -24,6 +27,7 @@
 #                     memory neither command has used yet costs more to touch
 #   --quick           2,001 members and 16 MiB, 2 rounds: a check that the script works
 #   --huge            add the 3.5 GiB archive
+#   --floor           add the two archives timed against the two-copy floor
 #   --only NAME       run only the named archive (may repeat)
 #   --scratch DIR     where archives and outputs go (default: a new directory under $TMPDIR,
 #                     removed at the end); each archive is deleted once measured

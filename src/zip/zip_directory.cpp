@@ -88,24 +88,24 @@ bool DescriptorAgrees(BlockReader& reader, uint64_t at, const CommonFields& c) {
 // ZIP64 record that cannot be found is ignored when the end record has no
 // placeholder: an archive put behind a prefix may have kept stale ZIP64
 // offsets that no reader needs.
-ZipCause ReadZip64End(BlockReader& reader, uint64_t endAt, const EndRecord& end,
-                      DirectoryPlace* place) {
-  if (endAt < Zip64Locator::kSize) return ZipCause::kNone;
+int ReadZip64End(BlockReader& reader, uint64_t endAt, const EndRecord& end,
+                 DirectoryPlace* place) {
+  if (endAt < Zip64Locator::kSize) return kZipOk;
   const auto locator = ReadRecord<Zip64Locator>(reader, endAt - Zip64Locator::kSize);
-  if (locator.signature != kZip64LocatorSignature) return ZipCause::kNone;
+  if (locator.signature != kZip64LocatorSignature) return kZipOk;
   if (locator.endDisk != 0 || locator.totalDisks > 1) {
-    return ZipCause::kMultiDisk;
+    return kZipErrorMultiDisk;
   }
   const auto z = ReadRecord<Zip64End>(reader, locator.endOffset);
   if (z.signature != kZip64EndSignature || locator.endOffset >= endAt) {
-    return HasPlaceholder(end) ? ZipCause::kDamaged : ZipCause::kNone;
+    return HasPlaceholder(end) ? kZipErrorDamaged : kZipOk;
   }
   if (end.disk == kPlaceholder16) place->disk = z.disk;
   if (end.directoryDisk == kPlaceholder16) place->directoryDisk = z.directoryDisk;
   if (end.recordsOnDisk == kPlaceholder16) place->recordsOnDisk = z.recordsOnDisk;
   if (end.totalRecords == kPlaceholder16) place->totalRecords = z.totalRecords;
   if (end.directoryOffset == kPlaceholder32) place->offset = z.directoryOffset;
-  return ZipCause::kNone;
+  return kZipOk;
 }
 
 }  // namespace
@@ -116,7 +116,7 @@ int64_t ZIP_File::FindEndRecord() {
   const auto size = file.Size();
   if (!size) return kZipErrorFileSize;
   // Offsets on disk are 32-bit: a larger file cannot be described by them.
-  if (*size > kMaxOffset) return Refuse(ZipCause::kZip64, kZipErrorFileSize);
+  if (*size > kMaxOffset) return kZipErrorZip64;
   const uint64_t fileSize = *size;
   const uint64_t range = std::min(fileSize, kSearchRange);
   std::array<uint8_t, kSearchStep + 4> window;
@@ -137,7 +137,7 @@ int64_t ZIP_File::FindEndRecord() {
 
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {
   const auto end = ReadRecord<EndRecord>(reader, position);
-  if (end.signature != kEndSignature) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+  if (end.signature != kEndSignature) return kZipErrorDamaged;
   if (end.commentLength > 0) {
     std::string text(end.commentLength, '\0');
     text.resize(reader.ReadAt(position + EndRecord::kSize, text.data(), text.size()).value_or(0));
@@ -146,18 +146,16 @@ int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* to
   }
   DirectoryPlace place{end.disk, end.directoryDisk, end.recordsOnDisk, end.totalRecords,
                        end.directoryOffset};
-  if (const ZipCause why = ReadZip64End(reader, position, end, &place); why != ZipCause::kNone) {
-    return Refuse(why, kZipErrorFormat);
-  }
+  if (const int r = ReadZip64End(reader, position, end, &place)) return r;
   *total = static_cast<uint32_t>(std::min<uint64_t>(place.totalRecords, kMaxMembers + 1));
   if (place.disk != 0 || place.directoryDisk != 0) {
-    return Refuse(ZipCause::kMultiDisk, kZipErrorFormat);
+    return kZipErrorMultiDisk;
   }
   if (place.recordsOnDisk != place.totalRecords) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (place.totalRecords > kMaxMembers || place.offset >= kPlaceholder32) {
-    return Refuse(ZipCause::kZip64, kZipErrorFormat);
+    return kZipErrorZip64;
   }
   centralDirOffset = static_cast<uint32_t>(place.offset);
   return kZipOk;
@@ -213,11 +211,11 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
   wide.Add(&usize), wide.Add(&csize), wide.Add(&offset);
   const bool diskWide = ch.diskNumberStart == kPlaceholder16;
   if (!extra::ResolveZip64(centralExtra, wide.Wanted(), diskWide ? &disk : nullptr)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (usize >= kPlaceholder32 || csize >= kPlaceholder32 || offset >= kPlaceholder32 ||
       disk >= kPlaceholder16) {
-    return Refuse(ZipCause::kZip64, kZipErrorFormat);
+    return kZipErrorZip64;
   }
   e.uncompressedSize = static_cast<uint32_t>(usize);
   e.compressedSize = static_cast<uint32_t>(csize);
@@ -228,7 +226,9 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
 
 // Reads the local header of e, whose central values are in place, and checks
 // that both headers agree. With a data descriptor the local CRC-32 and sizes
-// may be zero, and the descriptor behind the data must hold the central values.
+// do not count (zero as a rule; Info-ZIP writing an encrypted member into a
+// pipe puts its time there), and the descriptor behind the data must hold the
+// central values; streaming writers may set its flag in the local header alone.
 int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                         const CentralHeader& ch, ZIP_FileEntry& e) {
   const uint64_t offset = e.localHeaderOffset;
@@ -238,17 +238,18 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   const uint64_t dataAt = extraAt + lh.common.extraLength;
   if (lh.signature != kLocalSignature || dataAt > kMaxOffset ||
       !ReadExtra(local, extraAt, lh.common.extraLength, localExtra)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   uint64_t usize = lh.common.uncompressedSize, csize = lh.common.compressedSize;
   Placeholders wide;
   wide.Add(&usize), wide.Add(&csize);
-  const bool descriptor = (ch.common.flags & kFlagDescriptor) != 0;
-  const auto agrees = [descriptor](uint64_t local, uint64_t central) {
-    return local == central || (descriptor && local == 0);
-  };
   const CommonFields& l = lh.common;
   const CommonFields& c = ch.common;
+  const bool descriptor = (l.flags & kFlagDescriptor) != 0;
+  const bool localOnly = l.flags == (c.flags | kFlagDescriptor) && (c.flags & kFlagDescriptor) == 0;
+  const auto agrees = [descriptor](uint64_t local, uint64_t central) {
+    return local == central || descriptor;
+  };
   // Writers raise the version needed to 4.5 only in a header that uses
   // ZIP64; without it, the lower one holds for both.
   const bool zip64 = !wide.Wanted().empty() || !extra::FindZip64(localExtra).empty() ||
@@ -257,28 +258,46 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
                      ch.localHeaderOffset == kPlaceholder32;
   e.versionNeeded = std::min(l.versionNeeded, c.versionNeeded);
   if (!extra::ResolveZip64(localExtra, wide.Wanted(), nullptr) ||
-      (l.versionNeeded != c.versionNeeded && !zip64) || l.flags != c.flags ||
+      (l.versionNeeded != c.versionNeeded && !zip64) || (l.flags != c.flags && !localOnly) ||
       l.method != c.method || l.modTime != c.modTime || l.modDate != c.modDate ||
       !agrees(l.crc32, e.crc32) || !agrees(csize, e.compressedSize) ||
       !agrees(usize, e.uncompressedSize) || l.nameLength != c.nameLength ||
       !KeepName(central, centralNameAt, local, nameAt, l.nameLength, e)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (descriptor && !DescriptorAgrees(local, dataAt + e.compressedSize, e)) {
-    return Refuse(ZipCause::kDescriptor, kZipErrorFormat);
+    return kZipErrorDescriptor;
   }
+  KeepExtraFields(centralNameAt + c.nameLength, c.extraLength, extraAt, l.extraLength, e);
+  // The check byte of an encrypted member written with a descriptor is taken
+  // from its time, not its CRC-32, and readers tell which by the flag.
+  e.keepsDescriptor = descriptor && (c.flags & kFlagEncrypted) != 0;
+  if (!e.keepsDescriptor) e.flags = static_cast<uint16_t>(e.flags & ~kFlagDescriptor);
+  e.sourceFile = &file;
+  e.dataOffset = static_cast<uint32_t>(dataAt);
+  return kZipOk;
+}
+
+// The extra fields the rewrite writes: the local one in both headers, but for
+// its ZIP64 blocks. Readers walk the central one as blocks, and some refuse an
+// archive whose blocks run past its end: a local field like that stays in the
+// local header alone, and the central header keeps its own.
+void ZIP_File::KeepExtraFields(uint64_t centralAt, uint16_t centralLength, uint64_t localAt,
+                               uint16_t localLength, ZIP_FileEntry& e) {
   extra::WithoutZip64(localExtra, &keptExtra);
-  e.extraLength = static_cast<uint16_t>(keptExtra.size());
-  e.storedExtraAt = static_cast<uint32_t>(extraAt);
-  e.storedExtraLength = l.extraLength;
+  e.extraLength = e.centralExtraLength = static_cast<uint16_t>(keptExtra.size());
+  e.storedExtraAt = static_cast<uint32_t>(localAt);
+  e.storedExtraLength = localLength;
   if (!keptExtra.empty() && keptExtra.size() <= kHeldExtra) {
     e.heldExtraAt = static_cast<uint32_t>(strings.size());
     strings.insert(strings.end(), keptExtra.begin(), keptExtra.end());
   }
-  e.flags = static_cast<uint16_t>(e.flags & ~kFlagDescriptor);
-  e.sourceFile = &file;
-  e.dataOffset = static_cast<uint32_t>(dataAt);
-  return kZipOk;
+  if (extra::Walkable(localExtra)) return;
+  extra::WithoutZip64(centralExtra, &keptExtra);
+  e.ownCentralExtra = true;
+  e.centralExtraLength = static_cast<uint16_t>(keptExtra.size());
+  e.storedCentralExtraAt = static_cast<uint32_t>(centralAt);
+  e.storedCentralExtraLength = centralLength;
 }
 
 // Reads the central header at *position and its local header into the next
@@ -292,7 +311,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
   *position = centralExtraAt + ch.common.extraLength + ch.commentLength;
   if (ch.signature != kCentralSignature ||
       !ReadExtra(central, centralExtraAt, ch.common.extraLength, centralExtra)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   ZIP_FileEntry& e = entries[entryCount];
   if (const int r = ReadCentralValues(ch, e)) return r;
@@ -305,7 +324,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
 int ZIP_File::ReadDirectory() {
   const int64_t found = FindEndRecord();
   if (found < 0) return static_cast<int>(found);
-  if (found == 0) return Refuse(ZipCause::kNotZip, kZipErrorNoEndRecord);
+  if (found == 0) return kZipErrorNoEndRecord;
   BlockReader central(file, kCentralBlock);
   uint32_t total = 0;
   if (const int r = ReadEndRecord(central, static_cast<uint64_t>(found), &total)) return r;
@@ -316,7 +335,7 @@ int ZIP_File::ReadDirectory() {
   const uint64_t fileSize = file.Size().value_or(0);
   const uint64_t directoryRoom = fileSize - std::min<uint64_t>(fileSize, centralDirOffset);
   if (uint64_t{total} * CentralHeader::kSize > directoryRoom) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
 
   entries.reset(new (std::nothrow) ZIP_FileEntry[total]);
@@ -339,7 +358,7 @@ int ZIP_File::ReadDirectory() {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
     const ZIP_FileEntry& e = entries[entryCount - 1];
     covered += LocalHeader::kSize + e.nameLength + e.storedExtraLength + e.compressedSize;
-    if (covered > fileSize) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    if (covered > fileSize) return kZipErrorDamaged;
   }
   for (uint32_t i = 0; i < entryCount; ++i) {
     ZIP_FileEntry& e = entries[i];

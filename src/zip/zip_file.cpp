@@ -26,13 +26,24 @@ constexpr std::size_t kExtraBlock = 4u << 10;
 
 int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
   if (file.IsOpen() || entryCount > 0) Close();
-  cause = ZipCause::kNone;
   readOnly = readOnlyAccess;
   const auto access = readOnly ? platform::Access::Read : platform::Access::ReadWrite;
   const auto share = readOnly ? platform::Share::Read : platform::Share::None;
   if (!file.Open(path, access, share, platform::Disposition::OpenExisting)) {
     return kZipErrorOpen;
   }
+  return ReadOpened();
+}
+
+int ZIP_File::Open(platform::FileHandle held) {
+  if (file.IsOpen() || entryCount > 0) Close();
+  readOnly = true;
+  if (!held.IsOpen()) return kZipErrorOpen;
+  file = std::move(held);
+  return ReadOpened();
+}
+
+int ZIP_File::ReadOpened() {
   const int result = ReadDirectory();
   if (prefixSize > 0) hasPrefix = true;
   if (result != kZipOk) Close();
@@ -105,12 +116,14 @@ int ZIP_File::Write(platform::FileHandle& output) {
 
 int ZIP_File::WriteArchive(OutputBuffer& output) {
   BlockReader source(file, kSourceBlock);
-  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) return kZipErrorWrite;
+  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) {
+    return output.Failed() ? kZipErrorWrite : kZipErrorRead;
+  }
   if (const int r = LayOutMembers()) return r;
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorWrite;
+    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteLocalHeader(output, extraField)) return r;
     if (const int r = entries[i].CopyData(source, output)) return r;
   }
@@ -124,16 +137,16 @@ int ZIP_File::LayOutMembers() {
   uint64_t offset = prefixSize;
   uint64_t directorySize = 0;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (offset > kMaxOffset) return kZipErrorWrite;
+    if (offset > kMaxOffset) return kZipErrorTooLarge;
     entries[i].localHeaderOffset = static_cast<uint32_t>(offset);
     offset += entries[i].LocalRecordSize();
     directorySize += entries[i].CentralRecordSize();
   }
-  if (offset > kMaxOffset || entryCount > kMaxMembers) return kZipErrorWrite;
+  if (offset > kMaxOffset || entryCount > kMaxMembers) return kZipErrorTooLarge;
   centralDirOffset = static_cast<uint32_t>(offset);
   // The whole file must stay within 32-bit sizes, or it could not be read back.
   const uint64_t end = offset + directorySize + EndRecord::kSize + (comment ? comment->size() : 0);
-  return end > kMaxOffset ? kZipErrorWrite : kZipOk;
+  return end > kMaxOffset ? kZipErrorTooLarge : kZipOk;
 }
 
 int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const {
@@ -141,7 +154,7 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) c
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(extras, scratch, &extraField)) return kZipErrorWrite;
+    if (!entries[i].ExtraBytes(extras, scratch, &extraField, true)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteCentralHeader(output, extraField)) return r;
     directorySize += entries[i].CentralRecordSize();
   }
@@ -153,7 +166,7 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) c
   const auto record = Encode(end);
   if (!output.Put(record.data(), record.size())) return kZipErrorWrite;
   if (end.commentLength > 0 && !output.Put(comment->data(), end.commentLength)) {
-    return kZipErrorCommentWrite;
+    return kZipErrorWrite;
   }
   return kZipOk;
 }

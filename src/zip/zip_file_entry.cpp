@@ -19,7 +19,7 @@ template <class Header>
 int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e,
               std::span<const uint8_t> extraField) {
   const auto bytes = Encode(header);
-  const bool ok = extraField.size() == e.GetExtraFieldLength() &&
+  const bool ok = extraField.size() == header.common.extraLength &&
                   output.Put(bytes.data(), bytes.size()) &&
                   output.Put(e.GetName(), e.GetNameLength()) &&
                   output.Put(extraField.data(), extraField.size());
@@ -29,11 +29,15 @@ int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e
 }  // namespace
 
 uint64_t ZIP_FileEntry::LocalRecordSize() const {
-  return LocalHeader::kSize + nameLength + extraLength + compressedSize;
+  return LocalHeader::kSize + nameLength + extraLength + compressedSize + DescriptorSize();
 }
 
 uint64_t ZIP_FileEntry::CentralRecordSize() const {
-  return CentralHeader::kSize + nameLength + extraLength;
+  return CentralHeader::kSize + nameLength + centralExtraLength;
+}
+
+std::size_t ZIP_FileEntry::DescriptorSize() const {
+  return keepsDescriptor ? Descriptor::kSize : 0;
 }
 
 std::string ZIP_FileEntry::ExtraField() const {
@@ -46,33 +50,37 @@ std::string ZIP_FileEntry::ExtraField() const {
 }
 
 bool ZIP_FileEntry::ExtraBytes(BlockReader& source, std::vector<uint8_t>& scratch,
-                               std::span<const uint8_t>* field) const {
+                               std::span<const uint8_t>* field, bool central) const {
   *field = {};
-  if (heldExtra != nullptr || extraLength == 0) {
+  const bool own = central && ownCentralExtra;
+  const uint16_t length = own ? centralExtraLength : extraLength;
+  if (!own && (heldExtra != nullptr || extraLength == 0)) {
     *field = {heldExtra, extraLength};
     return true;
   }
-  std::vector<uint8_t> stored(storedExtraLength);
-  if (source.ReadAt(storedExtraAt, stored.data(), stored.size()).value_or(0) != stored.size()) {
+  std::vector<uint8_t> stored(own ? storedCentralExtraLength : storedExtraLength);
+  const uint64_t at = own ? storedCentralExtraAt : storedExtraAt;
+  if (source.ReadAt(at, stored.data(), stored.size()).value_or(0) != stored.size()) {
     return false;
   }
   extra::WithoutZip64(stored, &scratch);
   // The file may have changed since it was opened: its field must still be
   // the one whose length the layout counted.
-  if (scratch.size() != extraLength) return false;
+  if (scratch.size() != length) return false;
   *field = scratch;
   return true;
 }
 
-ZipCause ZIP_FileEntry::UnreadableCause() const {
-  if ((flags & kFlagEncrypted) != 0) return ZipCause::kEncrypted;
-  return IsExtractableMethod(method) ? ZipCause::kNone : ZipCause::kMethod;
+int ZIP_FileEntry::UnreadableCause() const {
+  if ((flags & kFlagEncrypted) != 0) return kZipErrorEncrypted;
+  return IsExtractableMethod(method) ? kZipOk : kZipErrorMethod;
 }
 
 int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output,
                                     std::span<const uint8_t> extraField) const {
   LocalHeader header;
   header.common = *this;
+  if (keepsDescriptor) header.common.flags |= kFlagDescriptor;
   return PutRecord(output, header, *this, extraField);
 }
 
@@ -81,6 +89,7 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
   CentralHeader header;
   header.versionMadeBy = versionMadeBy;
   header.common = *this;
+  header.common.extraLength = centralExtraLength;
   header.commentLength = 0;  // members carry no comment
   header.diskNumberStart = diskNumberStart;
   header.internalAttributes = internalAttributes;
@@ -91,7 +100,16 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
 
 int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
   if (sourceFile == nullptr) return kZipErrorSeek;
-  return source.CopyTo(dataOffset, compressedSize, output) ? kZipOk : kZipErrorWrite;
+  if (!source.CopyTo(dataOffset, compressedSize, output)) {
+    return output.Failed() ? kZipErrorWrite : kZipErrorRead;
+  }
+  if (!keepsDescriptor) return kZipOk;
+  Descriptor descriptor;
+  descriptor.crc32 = crc32;
+  descriptor.compressedSize = compressedSize;
+  descriptor.uncompressedSize = uncompressedSize;
+  const auto bytes = Encode(descriptor);
+  return output.Put(bytes.data(), bytes.size()) ? kZipOk : kZipErrorWrite;
 }
 
 }  // namespace trvzip

@@ -1,7 +1,8 @@
 #pragma once
 // The records of a ZIP archive as this layer reads and writes them: local
 // file header, central directory header and end of central directory record
-// (read and written), and the ZIP64 end record and its locator (read only).
+// (read and written), the data descriptor (written), and the ZIP64 end record
+// and its locator (read only).
 // Each lists its fields once, in record order; that one list both decodes
 // and encodes it.
 
@@ -112,6 +113,21 @@ struct EndRecord {
   }
 };
 
+// The data descriptor as written: with its signature and 32-bit sizes.
+struct Descriptor {
+  static constexpr std::size_t kSize = 16;
+  uint32_t signature = kDescriptorSignature;
+  uint32_t crc32 = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature), io.Field(r.crc32), io.Field(r.compressedSize);
+    io.Field(r.uncompressedSize);
+  }
+};
+
 // Found, when present, right in front of the end record.
 struct Zip64Locator {
   static constexpr std::size_t kSize = 20;
@@ -164,7 +180,7 @@ std::array<uint8_t, Record::kSize> Encode(const Record& record) {
   bytes::ByteWriter out(raw);
   Record::Fields(out, record);
   raw.resize(Record::kSize);  // the fields fill it exactly
-  std::array<uint8_t, Record::kSize> fixed;
+  std::array<uint8_t, Record::kSize> fixed{};
   std::copy(raw.begin(), raw.end(), fixed.begin());
   return fixed;
 }
