@@ -288,7 +288,7 @@ FileHandle FileHandle::Duplicate() const {
   const HANDLE self = ::GetCurrentProcess();
   if (!IsOpen() || !::DuplicateHandle(self, NativeHandle(*this), self, &duplicate, 0, FALSE,
                                       DUPLICATE_SAME_ACCESS)) {
-    copy.lastError_ = IsOpen() ? ::GetLastError() : kErrorInvalidParameter;
+    copy.lastError_ = IsOpen() ? ::GetLastError() : uint32_t{kErrorInvalidParameter};
     return copy;
   }
   copy.handle_ = reinterpret_cast<intptr_t>(duplicate);
