@@ -31,9 +31,6 @@ std::string ArchiveFailureText(ZipCause cause) {
     case ZipCause::kDescriptor:
       return "the archive is damaged: a member's data descriptor disagrees with its central "
              "header";
-    case ZipCause::kZip64:
-      return "the archive needs ZIP64 beyond 32 bits (a member or an offset of 4 GiB or more, "
-             "or more than 65,535 members), which a package cannot hold";
     default:
       return {};
   }

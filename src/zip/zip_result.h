@@ -35,9 +35,9 @@ enum class ZipCause {
   kNone,        // nothing to add to the result code
   kNotZip,      // no end of central directory record
   kMultiDisk,   // split over several disks
-  kDamaged,     // headers that disagree, or point where no record is
+  kDamaged,     // headers that disagree or point where no record is, ZIP64 placeholders
+                // without the values they stand for
   kDescriptor,  // a data descriptor that disagrees with the central header
-  kZip64,       // a value of 4 GiB or more, or more than 65,535 members
   kEncrypted,   // a member's data is encrypted
   kMethod,      // a member uses a method that cannot be extracted
   kCrc,         // a member's data fails its CRC-32
