@@ -1,11 +1,13 @@
 #include "app/build_package.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/package_steps.h"
+#include "app/step_failure.h"
 #include "bytes/byte_writer.h"
 #include "package/tv_pkg.h"
 #include "pe/image_file.h"
@@ -39,160 +41,208 @@ std::string TemporaryPath(const char* outputPath) { return std::string(outputPat
 struct Build {
   const char* outputPath = nullptr;
   std::string temporaryPath;
+  std::unique_ptr<FileHandle> stub;  // opened once: tested, then copied
   FileHandle output;          // created by the copy, held until the verification
   FileHandle temporary;       // created by the rewrite, held until removed
   std::optional<pe::ImageFile> image;
   std::optional<pe::PeChecksum> checksum;
-  std::optional<FileIdentity> assembled;  // the output, closed for the verification
+  uint32_t prefixSize = 0;
+  std::optional<FileIdentity> assembled;  // the output once whole
 
-  void ReleaseOutput();
   void Undo();
 
  private:
   void ReopenOutput();
 };
 
-// A failed step's line, unless the failure came from an interruption, which
-// gets its own line once the build has been undone.
-[[noreturn]] void Fail(std::string_view format = {},
-                       std::initializer_list<std::string_view> args = {}) {
-  if (!format.empty() && !platform::Interrupted()) platform::ConsolePrint(format, args);
-  throw 1;
-}
-
-void StopIfInterrupted() {
-  if (platform::Interrupted()) Fail();
+StepResult StopIfInterrupted() {
+  if (platform::Interrupted()) return StepFailure{};
+  return std::nullopt;
 }
 
 // Writing the output over one of the inputs would destroy it, and the
 // clean-up after a failure deletes the temporary file: refuse both up front.
-void RefuseInputsAsOutputs(const char* stub, const char* archive, const char* output,
-                           const std::string& temporary) {
+StepResult RefuseInputsAsOutputs(const char* stub, const char* archive, const char* output,
+                                 const std::string& temporary) {
   for (const std::string& target : {std::string(output), temporary}) {
     if (platform::IsSameFile(target, stub) || platform::IsSameFile(target, archive)) {
-      Fail("\nERROR: '%s' is an input file and cannot be written", {target});
+      return Failure("\nERROR: '%s' is an input file and cannot be written", {target});
     }
   }
+  return std::nullopt;
 }
 
-// Copies the stub to a new output file, which the build holds from here on;
-// the copy's bytes become the output's image.
-void CopyStub(Build& build, const char* stubPath) {
+// The stub is opened once, here, and the test and the copy both read that
+// file: one renamed over the stub meanwhile is neither. One that cannot be
+// opened fails at its copy, where the line for it is printed.
+StepResult TestHeldStub(Build& build, const char* stubPath) {
+  build.stub = std::make_unique<FileHandle>();
+  build.stub->Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting);
+  return TestStub(*build.stub, stubPath);
+}
+
+// Copies the stub to a new output file, which the build holds from here on
+// (for reading as well: the build's check reads what it wrote); the copy's
+// bytes become the output's image.
+StepResult CopyStub(Build& build, const char* stubPath) {
   platform::ConsolePrint("\n- copying stub from '%s'", {stubPath});
   const char* outputPath = build.outputPath;
-  auto stub = std::make_unique<FileHandle>();
-  if (!stub->Open(stubPath, Access::Read, Share::Read, Disposition::OpenExisting)) {
-    Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
-  }
-  if (stub->Size().value_or(0) > kLargestPrefix) {
-    Fail("\nERROR: '%s' is too large to carry a package", {stubPath});
+  const StepFailure unable =
+      Failure("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
+  if (!build.stub || !build.stub->IsOpen()) return unable;
+  if (build.stub->Size().value_or(0) > kLargestPrefix) {
+    return Failure("\nERROR: '%s' is too large to carry a package", {stubPath});
   }
   // Only the image is held; what follows it is copied from the stub.
-  auto image = pe::ImageFile::Read(std::move(stub), build.output, nullptr);
-  if (!image || !build.output.Open(outputPath, Access::Write, Share::None,
+  auto image = pe::ImageFile::Read(std::move(build.stub), build.output, nullptr);
+  if (!image || !build.output.Open(outputPath, Access::ReadWrite, Share::None,
                                    Disposition::CreateAlways)) {
-    Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
+    return unable;
   }
   build.image.emplace(std::move(*image));
   if (!build.image->Write(nullptr) ||
       !platform::CopyPermissions(build.image->Source(), build.output)) {
     build.image.reset();
     build.output.Remove(outputPath);
-    Fail("\nERROR: unable to copy '%s' to '%s'", {stubPath, outputPath});
+    return unable;
   }
+  return std::nullopt;
 }
 
 // The size the output has once its resource has been rewritten: where the
 // archive will begin.
-uint32_t PrefixSize(const Build& build) {
+StepResult MeasurePrefix(Build& build) {
   const uint64_t size = build.image->FileSize();
   if (size > kLargestPrefix) {
-    Fail("\nERROR: '%s' is too large to carry a package", {build.outputPath});
+    return Failure("\nERROR: '%s' is too large to carry a package", {build.outputPath});
   }
-  return static_cast<uint32_t>(size);
+  build.prefixSize = static_cast<uint32_t>(size);
+  return std::nullopt;
 }
 
 // An image that carries a checksum gets one that holds over the whole
 // package: summed over the image now and over the archive as it is written.
-void StartChecksum(Build& build) {
+StepResult StartChecksum(Build& build) {
   const pe::PeImage* headers = build.image->Headers(nullptr);
-  if (headers == nullptr || headers->checkSum == 0) return;
+  if (headers == nullptr || headers->checkSum == 0) return std::nullopt;
   // Summed as the image was written.
   build.checksum = build.image->Checksum();
-  if (!build.checksum) Fail("\nERROR: unable to write '%s'", {build.outputPath});
+  if (!build.checksum) return Failure("\nERROR: unable to write '%s'", {build.outputPath});
+  return std::nullopt;
 }
 
-// Writes the archive, laid out behind prefixSize bytes, to a new temporary
-// file that the build holds from here on. The archive must still be the file
-// the definition came from: one renamed over it meanwhile would give the
-// package another archive's members under the first one's version resource.
-void RewriteArchive(Build& build, const char* archivePath, const TVPkg& definition,
-                    uint32_t prefixSize) {
+// Writes the archive, laid out behind the prefix, to a new temporary file
+// that the build holds from here on. The archive must still be the file the
+// definition came from: one renamed over it meanwhile would give the package
+// another archive's members under the first one's version resource.
+StepResult RewriteArchive(Build& build, const char* archivePath, const TVPkg& definition) {
   platform::ConsolePrint("\n- modifying offsets in the .zip file '%s'", {archivePath});
   trvzip::ZIP_File archive;
   if (archive.Open(archivePath, false) != trvzip::kZipOk) {
-    Fail("\nERROR: unable to open '%s'", {archivePath});
+    return Failure("\nERROR: unable to open '%s'", {archivePath});
   }
   const auto stamp = archive.Stamp();
   if (!stamp || stamp != definition.GetArchiveStamp()) {
-    Fail("\nERROR: '%s' changed during the build", {archivePath});
+    return Failure("\nERROR: '%s' changed during the build", {archivePath});
   }
-  archive.SetPrefixSize(prefixSize);
+  archive.SetPrefixSize(build.prefixSize);
   if (build.checksum) {
-    archive.SetWriteObserver([&build](std::span<const uint8_t> bytes) { build.checksum->Add(bytes); });
+    archive.SetWriteObserver(
+        [&build](std::span<const uint8_t> bytes) { build.checksum->Add(bytes); });
   }
   // Read and written: the append cuts it down as it copies it.
   if (!build.temporary.Open(build.temporaryPath, Access::ReadWrite, Share::None,
                             Disposition::CreateAlways) ||
       archive.Save(build.temporary) != trvzip::kZipOk) {
-    Fail("\nERROR: unable to save and update '%s'", {build.temporaryPath});
+    return Failure("\nERROR: unable to save and update '%s'", {build.temporaryPath});
   }
+  return std::nullopt;
 }
 
 // Both files have been held since they were created, and nobody else can
 // have them: neither is opened again by name.
-void OpenForAppend(const Build& build) {
+StepResult OpenForAppend(const Build& build) {
   platform::ConsolePrint("\n- opening temporary file '%s'", {build.temporaryPath});
   platform::ConsolePrint("\n- opening output file '%s'", {build.outputPath});
+  return std::nullopt;
 }
 
 // Copies the whole temporary file behind the end of the output, consuming it
-// as it goes. A failed read or write gets its line even when interrupted, so
+// as it goes. A failed read or write keeps its line even when interrupted, so
 // a damaged package is never reported as built; an interruption alone gets
 // its line once the build has been undone.
-void AppendArchive(Build& build) {
+StepResult AppendArchive(Build& build) {
   platform::ConsolePrint("\n- writing .zip data to '%s'", {build.outputPath});
+  StepFailure failure{{}, true};
   switch (platform::AppendConsuming(build.temporary, build.output)) {
     case platform::CopyResult::Done:
-      return;
+      return std::nullopt;
     case platform::CopyResult::ReadFailed:
-      platform::ConsolePrint("\nERROR: unable to read '%s'", {build.temporaryPath});
+      failure.lines.push_back(
+          platform::FormatText("\nERROR: unable to read '%s'", {build.temporaryPath}));
       break;
     case platform::CopyResult::WriteFailed:
-      platform::ConsolePrint("\nERROR: unable to write '%s'", {build.outputPath});
+      failure.lines.push_back(
+          platform::FormatText("\nERROR: unable to write '%s'", {build.outputPath}));
       break;
     case platform::CopyResult::Interrupted:
       break;
   }
-  throw 1;
+  return failure;
 }
 
-void StoreChecksum(Build& build) {
-  if (!build.checksum) return;
+StepResult StoreChecksum(Build& build) {
+  if (!build.checksum) return std::nullopt;
   uint8_t field[4];
   bytes::StoreU32<0>(std::span(field), build.checksum->Value());
   if (build.checksum->Length() != build.output.Size().value_or(0) ||
       !build.output.WriteAt(build.image->Headers(nullptr)->at.checkSum, field, sizeof field)) {
-    Fail("\nERROR: unable to write '%s'", {build.outputPath});
+    return Failure("\nERROR: unable to write '%s'", {build.outputPath});
   }
+  return std::nullopt;
 }
 
-// The output is let go so that the verification can open it by name; its
-// identity is kept to tell it again if the verification fails.
-void Build::ReleaseOutput() {
-  assembled = output.Identity();
-  if (!assembled) Fail("\nERROR: unable to write '%s'", {outputPath});
-  output.Close();
+StepResult RemoveTemporary(Build& build) {
+  build.temporary.Remove(build.temporaryPath);
+  return std::nullopt;
+}
+
+// The identity of the output as assembled, to tell it again when the
+// verification has opened it by name, or fails.
+StepResult NoteAssembled(Build& build) {
+  build.assembled = build.output.Identity();
+  if (!build.assembled) return Failure("\nERROR: unable to write '%s'", {build.outputPath});
+  return std::nullopt;
+}
+
+// The steps in their order, up to the assembled output; the first failure
+// ends them.
+StepResult RunSteps(Build& build, const char* stubPath, const char* archivePath,
+                    const char16_t* passString) {
+  const char* outputPath = build.outputPath;
+  TVPkg definition;
+  const std::function<StepResult()> steps[] = {
+      [&] { return RefuseInputsAsOutputs(stubPath, archivePath, outputPath, build.temporaryPath); },
+      [&] { return TestHeldStub(build, stubPath); },
+      [&] { return LoadDefinition(definition, archivePath, outputPath); },
+      StopIfInterrupted,
+      [&] { return CopyStub(build, stubPath); },
+      [&] { return UpdateOutputVersion(definition, *build.image, outputPath, passString); },
+      StopIfInterrupted,
+      [&] { return MeasurePrefix(build); },
+      [&] { return StartChecksum(build); },
+      [&] { return RewriteArchive(build, archivePath, definition); },
+      [&] { return OpenForAppend(build); },
+      [&] { return AppendArchive(build); },
+      StopIfInterrupted,
+      [&] { return StoreChecksum(build); },
+      [&] { return RemoveTemporary(build); },
+      [&] { return NoteAssembled(build); },
+  };
+  for (const auto& step : steps) {
+    if (StepResult failed = step()) return failed;
+  }
+  return std::nullopt;
 }
 
 // Opened again only as the file it was, never through a link: whatever else
@@ -223,40 +273,44 @@ void Build::Undo() {
   }
 }
 
+// The one place a failure is told: its lines (unless an interruption caused
+// it, which gets its own line once the build has been undone), then the undo.
+void Report(Build& build, const StepFailure& failure, bool interruptible) {
+  const bool interrupted = interruptible && platform::Interrupted();
+  if (!interrupted || failure.evenIfInterrupted) {
+    for (const std::string& line : failure.lines) platform::ConsoleWrite(line);
+  }
+  if (failure.beep) platform::Beep(440, 250);
+  build.Undo();
+  if (interrupted) platform::ConsolePrint("\nERROR: interrupted");
+}
+
 }  // namespace
 
 BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const char* outputPath,
-                          const char16_t* passString, const Verification& verify) {
+                          const char16_t* passString) {
   platform::InterruptGuard guard;
   Build build;
+  StepResult failed = StepFailure{};
   try {
-    if (stubPath == nullptr || archivePath == nullptr || outputPath == nullptr) Fail();
-    build.outputPath = outputPath;
-    build.temporaryPath = TemporaryPath(outputPath);
-    RefuseInputsAsOutputs(stubPath, archivePath, outputPath, build.temporaryPath);
-    TestStub(stubPath);
-    TVPkg definition;
-    LoadDefinition(definition, archivePath, outputPath);
-    StopIfInterrupted();
-    CopyStub(build, stubPath);
-    UpdateOutputVersion(definition, *build.image, outputPath, passString);
-    StopIfInterrupted();
-    const uint32_t prefixSize = PrefixSize(build);
-    StartChecksum(build);
-    RewriteArchive(build, archivePath, definition, prefixSize);
-    OpenForAppend(build);
-    AppendArchive(build);
-    StopIfInterrupted();
-    StoreChecksum(build);
-    build.temporary.Remove(build.temporaryPath);
-    build.ReleaseOutput();
+    if (stubPath != nullptr && archivePath != nullptr && outputPath != nullptr) {
+      build.outputPath = outputPath;
+      build.temporaryPath = TemporaryPath(outputPath);
+      failed = RunSteps(build, stubPath, archivePath, passString);
+    }
   } catch (...) {
-    build.Undo();
-    if (platform::Interrupted()) platform::ConsolePrint("\nERROR: interrupted");
+    failed = StepFailure{};
+  }
+  if (failed) {
+    Report(build, *failed, true);
     return BuildOutcome::Failed;
   }
-  // A package that does not load is not left behind either.
-  if (verify(*build.assembled)) return BuildOutcome::Verified;
-  build.Undo();
+  // A package that does not load is not left behind either. The output is
+  // let go once checked, so that the verification can open it by name.
+  platform::ConsolePrint("\n- package assembled.  verifying...");
+  build.output.Close();
+  failed = VerifyPackage(outputPath, *build.assembled);
+  if (!failed) return BuildOutcome::Verified;
+  Report(build, *failed, false);
   return BuildOutcome::Unverified;
 }

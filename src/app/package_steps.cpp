@@ -1,9 +1,10 @@
 #include "app/package_steps.h"
 
+#include <utility>
+
 #include "package/member_name.h"
 #include "package/tv_pkg.h"
 #include "platform/console.h"
-#include "platform/file_system.h"
 #include "platform/text.h"
 #include "verinfo/version_update.h"
 
@@ -15,41 +16,53 @@ std::string Shown(const char16_t* text) {
 
 }  // namespace
 
-void TestStub(const char* stubPath) {
-  platform::ConsolePrint("\n- verifying '%s'", {stubPath});
-  TVPkg probe;
-  if (probe.HasPayload(stubPath, kDefaultLanguage)) {
-    platform::ConsolePrint("\nERROR: the stub already has a .zip payload");
-    platform::Beep(440, 250);
-    throw 1;
-  }
+StepFailure Failure(std::string_view format, std::initializer_list<std::string_view> args) {
+  return StepFailure{{platform::FormatText(format, args)}};
 }
 
-void LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath) {
+StepResult TestStub(platform::FileHandle& stub, const char* stubPath) {
+  platform::ConsolePrint("\n- verifying '%s'", {stubPath});
+  if (!stub.IsOpen()) return std::nullopt;
+  platform::FileHandle probed = stub.Duplicate();
+  if (!probed.IsOpen()) {
+    stub.Close();
+    return std::nullopt;
+  }
+  TVPkg probe;
+  if (probe.HasPayload(std::move(probed), stubPath, kDefaultLanguage)) {
+    StepFailure failure = Failure("\nERROR: the stub already has a .zip payload");
+    failure.evenIfInterrupted = true;
+    failure.beep = true;
+    return failure;
+  }
+  return std::nullopt;
+}
+
+StepResult LoadDefinition(TVPkg& definition, const char* archivePath, const char* outputPath) {
   const std::u16string member = DefinitionMemberName(outputPath);
   platform::ConsolePrint("\n- loading package definition from '%s'", {archivePath});
-  if (!definition.Load(archivePath, member.c_str(), kDefaultLanguage)) {
-    if (const std::string& cause = definition.GetFailureCause(); !cause.empty()) {
-      platform::ConsolePrint("\nERROR: %s", {cause});
-    }
-    platform::ConsolePrint(
-        "\nERROR: unable to load the zip file or locate a package definition file ('%s') in '%s'",
-        {platform::Narrow(member), archivePath});
-    throw 1;
+  if (definition.Load(archivePath, member.c_str(), kDefaultLanguage)) return std::nullopt;
+  StepFailure failure{{}, true};
+  if (const std::string& cause = definition.GetFailureCause(); !cause.empty()) {
+    failure.lines.push_back(platform::FormatText("\nERROR: %s", {cause}));
   }
+  failure.lines.push_back(platform::FormatText(
+      "\nERROR: unable to load the zip file or locate a package definition file ('%s') in '%s'",
+      {platform::Narrow(member), archivePath}));
+  return failure;
 }
 
-void UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output, const char* outputPath,
-                         const char16_t* passString) {
+StepResult UpdateOutputVersion(const TVPkg& definition, pe::ImageFile& output,
+                               const char* outputPath, const char16_t* passString) {
   const char16_t* version = definition.GetVersion();
   const char16_t* name = definition.GetName();
   platform::ConsolePrint("\n- updating stub version information for:\n    %s\n    version %s\n",
                          {Shown(name), Shown(version)});
-  if (const auto failure = UpdateVersionResourceWith(output, name, version, passString)) {
-    platform::ConsoleWrite(failure->Message(outputPath));
-    platform::ConsolePrint("\nERROR: unable to update the stub version information");
-    throw 1;
-  }
+  const auto updateFailure = UpdateVersionResourceWith(output, name, version, passString);
+  if (!updateFailure) return std::nullopt;
+  return StepFailure{{updateFailure->Message(outputPath),
+                      "\nERROR: unable to update the stub version information"},
+                     true};
 }
 
 bool LoadsAsPackage(const char* path, const platform::FileIdentity* expected) {
@@ -64,12 +77,14 @@ bool LoadsAsPackage(const char* path, const platform::FileIdentity* expected) {
   }
 }
 
-bool VerifyPackage(const char* outputPath, const platform::FileIdentity& assembled) {
-  const bool verified = LoadsAsPackage(outputPath, &assembled);
-  if (verified) {
-    platform::ConsolePrint("\n- package was created successfully.");
-  } else {
-    platform::ConsolePrint("\nERROR: unable to open and verify '%s'", {outputPath});
-  }
-  return verified;
+StepFailure VerificationFailure(const char* outputPath, std::vector<std::string> findings) {
+  findings.push_back(
+      platform::FormatText("\nERROR: unable to open and verify '%s'", {outputPath}));
+  return StepFailure{std::move(findings), true};
+}
+
+StepResult VerifyPackage(const char* outputPath, const platform::FileIdentity& assembled) {
+  if (!LoadsAsPackage(outputPath, &assembled)) return VerificationFailure(outputPath);
+  platform::ConsolePrint("\n- package was created successfully.");
+  return std::nullopt;
 }

@@ -5,7 +5,6 @@
 
 #include "app/build_package.h"
 #include "app/command_line.h"
-#include "app/package_steps.h"
 #include "platform/console.h"
 #include "platform/text.h"
 
@@ -21,11 +20,7 @@ int RunZipgraft(int argc, const char* const* argv) {
     // Only a fourth argument given alone is the pass string; any argument
     // after the third is otherwise ignored.
     const std::u16string pass = argc - 1 == 4 ? platform::Widen(argv[4]) : std::u16string();
-    const auto verify = [argv](const platform::FileIdentity& assembled) {
-      platform::ConsolePrint("\n- package assembled.  verifying...");
-      return VerifyPackage(argv[3], assembled);
-    };
-    const BuildOutcome outcome = BuildPackage(argv[1], argv[2], argv[3], pass.c_str(), verify);
+    const BuildOutcome outcome = BuildPackage(argv[1], argv[2], argv[3], pass.c_str());
     if (outcome == BuildOutcome::Failed) platform::ConsolePrint("\nERROR: package assembly failed");
     if (outcome == BuildOutcome::Verified) exitCode = 0;
   }

@@ -1,6 +1,7 @@
 #include "package/tv_pkg.h"
 
 #include <limits>
+#include <utility>
 
 #include "xml/element_text.h"
 #include "package/load_failure.h"
@@ -39,15 +40,32 @@ void TVPkg::Reset() {
   definition.Clear();
 }
 
-bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* newLanguage) {
+bool TVPkg::BeginLoad(const char* path, const char16_t* memberName,
+                      const char16_t* newLanguage) {
   if (path == nullptr || memberName == nullptr) return false;
   if (!archivePath.empty()) Reset();
   failureCause.clear();
   if (newLanguage != nullptr) language = newLanguage;
+  return true;
+}
 
+bool TVPkg::Load(const char* path, const char16_t* memberName, const char16_t* newLanguage) {
+  if (!BeginLoad(path, memberName, newLanguage)) return false;
   // Released on every path, an exception from the deciphering included.
   trvzip::ZIP_File archive;
-  if (archive.Open(path, true) != trvzip::kZipOk) {
+  return LoadOpened(archive, archive.Open(path, true), path, memberName);
+}
+
+bool TVPkg::Load(platform::FileHandle held, const char* path, const char16_t* memberName,
+                 const char16_t* newLanguage) {
+  if (!BeginLoad(path, memberName, newLanguage)) return false;
+  trvzip::ZIP_File archive;
+  return LoadOpened(archive, archive.Open(std::move(held)), path, memberName);
+}
+
+bool TVPkg::LoadOpened(trvzip::ZIP_File& archive, int opened, const char* path,
+                       const char16_t* memberName) {
+  if (opened != trvzip::kZipOk) {
     failureCause = ArchiveFailureText(archive.GetCause());
     return false;
   }
@@ -75,6 +93,13 @@ bool TVPkg::HasPayload(const char* path, const char16_t* newLanguage) {
   if (path == nullptr) return false;
   const std::u16string member = DefinitionMemberName(path);
   return Load(path, member.c_str(), newLanguage);
+}
+
+bool TVPkg::HasPayload(platform::FileHandle held, const char* path,
+                       const char16_t* newLanguage) {
+  if (path == nullptr) return false;
+  const std::u16string member = DefinitionMemberName(path);
+  return Load(std::move(held), path, member.c_str(), newLanguage);
 }
 
 // The named child of the definition's trv_package element; null when either is missing.

@@ -36,6 +36,11 @@ class TVPkg {
   // Whether the file at path carries a package whose definition is named
   // after the file itself.
   bool HasPayload(const char* path, const char16_t* language);
+  // The same on held, the file at archivePath (or path) already open for
+  // reading: what is loaded is that file, whatever its name names by now.
+  bool Load(platform::FileHandle held, const char* archivePath, const char16_t* memberName,
+            const char16_t* language);
+  bool HasPayload(platform::FileHandle held, const char* path, const char16_t* language);
 
   // Queries on the definition; null when absent. The texts stay valid until
   // the next Reset or Load.
@@ -63,6 +68,11 @@ class TVPkg {
   const std::u16string& GetLanguage() const { return language; }
 
  private:
+  // Starts a load of the archive at path; false when path or memberName is null.
+  bool BeginLoad(const char* path, const char16_t* memberName, const char16_t* newLanguage);
+  // Reads the package out of archive, opened with the result opened.
+  bool LoadOpened(trvzip::ZIP_File& archive, int opened, const char* path,
+                  const char16_t* memberName);
   CTrvXMLNode* DefinitionElement(const char16_t* name) const;
   // False when the configuration file is in the archive but cannot be read.
   bool LoadConfigFile(trvzip::ZIP_File& archive, uint64_t archiveSize);

@@ -111,6 +111,11 @@ class FileHandle {
   // marks the held file itself for deletion. False, closed all the same, when
   // nothing was removed.
   bool Remove(const std::string& path);
+  // A second handle on the same open file, with the same access and sharing
+  // (and, on POSIX, the same lock): what is read through it is this file,
+  // whatever its name names by then. Closed on failure, LastError() telling
+  // why. Never one of the standard descriptors 0-2.
+  FileHandle Duplicate() const;
 
   // The descriptor or handle, for the platform layer's own use.
   intptr_t Native() const { return handle_; }

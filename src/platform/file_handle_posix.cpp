@@ -202,6 +202,17 @@ std::optional<FileStamp> FileHandle::Stamp() const {
                    int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+FileHandle FileHandle::Duplicate() const {
+  FileHandle copy;
+  const int fd = IsOpen() ? ::fcntl(Fd(handle_), F_DUPFD_CLOEXEC, 3) : -1;
+  if (fd < 0) {
+    copy.lastError_ = IsOpen() ? ErrorFromErrno(errno) : kErrorInvalidParameter;
+    return copy;
+  }
+  copy.handle_ = fd;
+  return copy;
+}
+
 // Between the look and the unlink another entry could take the name; what
 // goes then is that name alone, never a file's data.
 bool FileHandle::Remove(const std::string& path) {

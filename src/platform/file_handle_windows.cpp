@@ -271,6 +271,19 @@ std::optional<FileStamp> FileHandle::Stamp() const {
                                         written.dwLowDateTime)};
 }
 
+FileHandle FileHandle::Duplicate() const {
+  FileHandle copy;
+  HANDLE duplicate = INVALID_HANDLE_VALUE;
+  const HANDLE self = ::GetCurrentProcess();
+  if (!IsOpen() || !::DuplicateHandle(self, NativeHandle(*this), self, &duplicate, 0, FALSE,
+                                      DUPLICATE_SAME_ACCESS)) {
+    copy.lastError_ = IsOpen() ? ::GetLastError() : kErrorInvalidParameter;
+    return copy;
+  }
+  copy.handle_ = reinterpret_cast<intptr_t>(duplicate);
+  return copy;
+}
+
 // The handle was opened with the right to delete (CreateAlways, OpenOwn):
 // the file goes when the handle closes, whatever name it has by then.
 bool FileHandle::Remove(const std::string& /*path*/) {

@@ -35,6 +35,19 @@ int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
   if (!file.Open(path, access, share, platform::Disposition::OpenExisting)) {
     return kZipErrorOpen;
   }
+  return ReadOpened();
+}
+
+int ZIP_File::Open(platform::FileHandle held) {
+  if (file.IsOpen() || entryCount > 0) Close();
+  cause = ZipCause::kNone;
+  readOnly = true;
+  if (!held.IsOpen()) return kZipErrorOpen;
+  file = std::move(held);
+  return ReadOpened();
+}
+
+int ZIP_File::ReadOpened() {
   const int result = ReadDirectory();
   if (prefixSize > 0) hasPrefix = true;
   if (result != kZipOk) Close();

@@ -28,6 +28,10 @@ class ZIP_File {
   // the object closed and empty. readOnly lets other readers share the file;
   // otherwise it is held exclusively.
   int Open(const std::string& path, bool readOnly);
+  // The same on held, a file already open for reading, so that what is read
+  // is that file whatever its name names by now; kept until Close, closed
+  // with the object on failure. The archive is read-only.
+  int Open(platform::FileHandle held);
   // Releases the members, the comment and the file. Always 0.
   int Close();
 
@@ -69,6 +73,7 @@ class ZIP_File {
   std::vector<ZIP_FileEntry*> Entries() const;
 
  private:
+  int ReadOpened();
   int64_t FindEndRecord();
   int ReadDirectory();
   int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);

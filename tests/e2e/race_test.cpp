@@ -1,8 +1,8 @@
 // Entries planted or swapped while a build runs: a link put at the temporary
 // name once the rewrite has written it, an archive renamed over ZIPDATA after
-// the definition was loaded from it, another package renamed over the output
-// before the verification, and a link planted between the removal of a name
-// and its exclusive creation. A full standard output pipe holds
+// the definition was loaded from it, a stub renamed over STUBPROG after its
+// test, another package renamed over the output before the verification, and
+// a link planted between the removal of a name and its exclusive creation. A full standard output pipe holds
 // the tool inside a print while the test does its work.
 
 #include <gtest/gtest.h>
@@ -110,6 +110,38 @@ TEST_F(RaceTest, APackageSwappedInBeforeTheVerificationFailsIt) {
       << run.stdoutText;
   EXPECT_EQ(testsupport::FileDigest(output), otherDigest);
   EXPECT_FALSE(fs::exists(temporary));
+}
+
+// The stub is opened once: the stub tested is the stub copied, even when one
+// that already carries a package is renamed over its name after the test.
+TEST_F(RaceTest, TheStubTestedIsTheStubCopied) {
+  const std::string archive = Archive("data.zip", "1.0");
+  const std::string plain = stub;
+  stub = dir.File("stub.exe");
+  fs::copy_file(plain, stub);
+  ASSERT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 0);
+  const auto package = testsupport::ReadFile(output);
+  fs::remove(output);
+  // A stub that carries a package named after itself, as it will be named.
+  const std::string carrier = dir.File("carrier/stub.exe");
+  fs::create_directory(dir.File("carrier"));
+  const std::string carried =
+      e2e::MakeArchive(dir, "carried.zip", {{"stub.xml", e2e::Definition("Carried", "9.0")}});
+  ASSERT_EQ(e2e::RunZipgraft({plain, carried, carrier}).exitCode, 0);
+  // Held inside the loading line: the stub has passed its test.
+  e2e::ToolProcess tool({stub, archive, output}, PrintedUpTo(archive, "- verifying").size());
+  ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+  fs::rename(carrier, stub);
+  const auto run = tool.Finish();
+  EXPECT_EQ(run.exitCode, 0) << run.stdoutText;
+  EXPECT_EQ(testsupport::ReadFile(output), package);
+  // Given from the start, the carrier is refused.
+  fs::remove(output);
+  const auto refused = e2e::RunZipgraft({stub, archive, output});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.stdoutText.find(e2e::Stdout("\nERROR: the stub already has a .zip payload")),
+            std::string::npos)
+      << refused.stdoutText;
 }
 
 // Planted after the name was cleared and before the exclusive create: the

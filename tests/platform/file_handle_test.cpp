@@ -111,6 +111,40 @@ TEST(FileHandle, PositionsSizesAndIdentity) {
   EXPECT_FALSE(platform::IsSameFile(dir.File("f"), dir.File("g")));
 }
 
+// A duplicate is the same open file: its reads see the other handle's writes,
+// it keeps the file and its sharing after the first handle is closed, and a
+// closed handle gives a closed duplicate.
+TEST(FileHandle, DuplicateIsTheSameOpenFile) {
+  testsupport::TempDir dir;
+  const auto path = dir.File("held");
+  FileHandle first;
+  ASSERT_TRUE(first.Open(path, Access::ReadWrite, Share::None, Disposition::CreateAlways));
+  ASSERT_TRUE(first.Write("abcdef", 6));
+  FileHandle second = first.Duplicate();
+  ASSERT_TRUE(second.IsOpen()) << second.LastError();
+  EXPECT_NE(second.Native(), first.Native());
+  EXPECT_EQ(second.Identity().value(), first.Identity().value());
+  ASSERT_TRUE(first.WriteAt(1, "XY", 2));
+  char buf[8] = {};
+  EXPECT_EQ(second.ReadAt(0, buf, sizeof buf).value(), 6u);
+  EXPECT_EQ(std::string(buf, 6), "aXYdef");
+  ASSERT_TRUE(second.WriteAt(6, "g", 1));
+  EXPECT_EQ(first.Size().value(), 7u);
+
+  first.Close();
+  FileHandle other;
+  EXPECT_FALSE(other.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
+  EXPECT_EQ(second.ReadAt(5, buf, 2).value(), 2u);
+  EXPECT_EQ(std::string(buf, 2), "fg");
+  second.Close();
+  EXPECT_TRUE(other.Open(path, Access::Read, Share::Read, Disposition::OpenExisting));
+
+  const FileHandle closed;
+  const FileHandle none = closed.Duplicate();
+  EXPECT_FALSE(none.IsOpen());
+  EXPECT_EQ(none.LastError(), platform::kErrorInvalidParameter);
+}
+
 TEST(FileCopy, AppendsBackToFrontAndConsumesTheSource) {
   testsupport::TempDir dir;
   // Several pieces, and one piece larger than the data that takes the copy
