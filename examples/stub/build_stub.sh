@@ -15,8 +15,8 @@ windres=x86_64-w64-mingw32-windres
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$here"
-sources=(main.c console.c self_file.c zip_reader.c member_name.c safe_path.c directories.c
-         member_data.c extract.c version_strings.c)
+sources=(main.c console.c self_file.c end_record.c zip_reader.c member_name.c safe_path.c
+         directories.c member_data.c extract.c version_strings.c)
 "$windres" stub.rc -O coff -o "$work/stub.res"
 "$cc" -std=c11 -Os -Wall -Wextra -Wpedantic -municode -fno-ident -DWIN32_LEAN_AND_MEAN \
   -ffile-prefix-map="$here"=. -o "$work/stub.exe" "${sources[@]}" "$work/stub.res" \

@@ -27,7 +27,7 @@ static int list_members(const ZipArchive* za) {
     size_t len = 0;
     wchar_t* name = member_name_decode(m->name, m->name_len, m->flags, &len);
     wchar_t* shown = name ? member_name_printable(name, len) : NULL;
-    con_out(L"%10lu  %ls\n", (unsigned long)m->usize, shown ? shown : L"?");
+    con_out(L"%10I64u  %ls\n", (unsigned long long)m->usize, shown ? shown : L"?");
     free(shown);
     free(name);
   }

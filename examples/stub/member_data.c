@@ -15,11 +15,11 @@ typedef struct {
   HANDLE out;
   uint32_t crc;
   uint64_t written;
-  uint32_t limit;
+  uint64_t limit;
 } Sink;
 
 static const wchar_t* sink_put(Sink* s, const unsigned char* p, DWORD n) {
-  if (s->written + n > s->limit) return L"more data than its declared size";
+  if (n > s->limit - s->written) return L"more data than its declared size";
   s->crc = (uint32_t)crc32(s->crc, p, n);
   s->written += n;
   while (n > 0) {
@@ -31,9 +31,9 @@ static const wchar_t* sink_put(Sink* s, const unsigned char* p, DWORD n) {
   return NULL;
 }
 
-static const wchar_t* copy_stored(HANDLE archive, uint64_t pos, uint32_t size, Sink* s) {
+static const wchar_t* copy_stored(HANDLE archive, uint64_t pos, uint64_t size, Sink* s) {
   while (size > 0) {
-    DWORD n = size < BLOCK ? size : BLOCK;
+    DWORD n = size < BLOCK ? (DWORD)size : BLOCK;
     if (!read_at(archive, pos, in_buf, n)) return L"cannot read the archive";
     const wchar_t* why = sink_put(s, in_buf, n);
     if (why) return why;
@@ -53,14 +53,14 @@ static int inflate_some(z_stream* zs, Sink* s, const wchar_t** why) {
   return rc;
 }
 
-static const wchar_t* copy_deflated(HANDLE archive, uint64_t pos, uint32_t csize, Sink* s) {
+static const wchar_t* copy_deflated(HANDLE archive, uint64_t pos, uint64_t csize, Sink* s) {
   z_stream zs = {0};
   if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return L"out of memory";
   const wchar_t* why = NULL;
-  uint32_t left = csize;
+  uint64_t left = csize;
   for (;;) {
     if (zs.avail_in == 0 && left > 0) {
-      DWORD n = left < BLOCK ? left : BLOCK;
+      DWORD n = left < BLOCK ? (DWORD)left : BLOCK;
       if (!read_at(archive, pos, in_buf, n)) {
         why = L"cannot read the archive";
         break;

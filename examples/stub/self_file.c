@@ -39,14 +39,14 @@ HANDLE self_open(uint64_t* size) {
   return h;
 }
 
-int read_at(HANDLE file, uint64_t offset, void* buf, DWORD len) {
+int read_at(HANDLE file, uint64_t offset, void* buf, size_t len) {
   unsigned char* p = buf;
   while (len > 0) {
     OVERLAPPED ov = {0};
     ov.Offset = (DWORD)offset;
     ov.OffsetHigh = (DWORD)(offset >> 32);
-    DWORD got = 0;
-    if (!ReadFile(file, p, len, &got, &ov) || got == 0) return 0;
+    DWORD want = len < (1u << 30) ? (DWORD)len : (1u << 30), got = 0;
+    if (!ReadFile(file, p, want, &got, &ov) || got == 0) return 0;
     p += got;
     offset += got;
     len -= got;

@@ -15,6 +15,6 @@ const wchar_t* path_leaf(const wchar_t* path);
 HANDLE self_open(uint64_t* size);
 
 /* Reads exactly len bytes at offset; returns 0 on a short read or an error. */
-int read_at(HANDLE file, uint64_t offset, void* buf, DWORD len);
+int read_at(HANDLE file, uint64_t offset, void* buf, size_t len);
 
 #endif

@@ -1,5 +1,6 @@
 /* Reads the ZIP archive appended to the stub. Offsets in it count from the
-   first byte of the whole file, as zipgraft lays the package out. */
+   first byte of the whole file, as zipgraft lays the package out. Sizes,
+   offsets and the member count may come from ZIP64 records. */
 #ifndef ZIP_READER_H
 #define ZIP_READER_H
 
@@ -14,15 +15,16 @@ typedef struct {
   unsigned dos_time;
   unsigned dos_date;
   uint32_t crc;
-  uint32_t csize;
-  uint32_t usize;
-  uint32_t local_offset;
+  uint64_t csize;
+  uint64_t usize;
+  uint64_t local_offset;
+  const wchar_t* damaged; /* why its data cannot be reached, or NULL */
 } ZipMember;
 
 typedef struct {
   HANDLE file;
   uint64_t file_size;
-  uint32_t cd_offset; /* member data must lie before this */
+  uint64_t cd_offset; /* member data must lie before this */
   unsigned char* cd;  /* the central directory */
   ZipMember* members;
   unsigned count;

@@ -94,7 +94,7 @@ int64_t ZIP_File::FindEndRecord() {
 
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {
   const auto end = ReadRecord<EndRecord>(reader, position);
-  if (end.signature != kEndSignature) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+  if (end.signature != kEndSignature) return kZipErrorDamaged;
   if (end.commentLength > 0) {
     std::string text(end.commentLength, '\0');
     text.resize(reader.ReadAt(position + EndRecord::kSize, text.data(), text.size()).value_or(0));
@@ -102,11 +102,9 @@ int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* to
     comment = text.substr(0, std::strlen(text.c_str()));
   }
   DirectoryPlace place;
-  if (const ZipCause why = ReadEndRecords(reader, position, end, &place); why != ZipCause::kNone) {
-    return Refuse(why, kZipErrorFormat);
-  }
+  if (const int r = ReadEndRecords(reader, position, end, &place)) return r;
   if (place.disk != 0 || place.directoryDisk != 0) {
-    return Refuse(ZipCause::kMultiDisk, kZipErrorFormat);
+    return kZipErrorMultiDisk;
   }
   // The directory lies in front of the end records, and each member takes a
   // central header of it: a count it cannot hold is refused before the
@@ -114,9 +112,9 @@ int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* to
   if (place.recordsOnDisk != place.totalRecords || place.offset > place.recordsStart ||
       place.size > place.recordsStart - place.offset ||
       place.totalRecords > place.size / CentralHeader::kSize) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
-  if (place.totalRecords >= UINT32_MAX) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+  if (place.totalRecords >= UINT32_MAX) return kZipErrorDamaged;
   *total = static_cast<uint32_t>(place.totalRecords);
   centralDirOffset = place.offset;
   centralDirEnd = place.offset + place.size;
@@ -175,18 +173,20 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
   wide.Add(&e.uncompressedSize), wide.Add(&e.compressedSize), wide.Add(&e.localHeaderOffset);
   const bool diskWide = ch.diskNumberStart == kPlaceholder16;
   if (!extra::ResolveZip64(centralExtra, wide.Wanted(), diskWide ? &disk : nullptr)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
-  if (disk >= kPlaceholder16) return Refuse(ZipCause::kMultiDisk, kZipErrorFormat);
+  if (disk >= kPlaceholder16) return kZipErrorMultiDisk;
   e.diskNumberStart = static_cast<uint16_t>(disk);
   // Every member lies in front of the directory that lists it.
-  if (e.localHeaderOffset >= centralDirOffset) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+  if (e.localHeaderOffset >= centralDirOffset) return kZipErrorDamaged;
   return kZipOk;
 }
 
 // Reads the local header of e, whose central values are in place, and checks
 // that both headers agree. With a data descriptor the local CRC-32 and sizes
-// may be zero, and the descriptor behind the data must hold the central values.
+// do not count (zero as a rule; Info-ZIP writing an encrypted member into a
+// pipe puts its time there), and the descriptor behind the data must hold the
+// central values; streaming writers may set its flag in the local header alone.
 int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                         const CentralHeader& ch, ZIP_FileEntry& e) {
   const uint64_t offset = e.localHeaderOffset;
@@ -197,17 +197,18 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
   if (lh.signature != kLocalSignature || dataAt > centralDirOffset ||
       e.compressedSize > centralDirOffset - dataAt ||
       !ReadExtra(local, extraAt, lh.common.extraLength, localExtra)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   uint64_t usize = lh.common.uncompressedSize, csize = lh.common.compressedSize;
   Placeholders wide;
   wide.Add(&usize), wide.Add(&csize);
-  const bool descriptor = (ch.common.flags & kFlagDescriptor) != 0;
-  const auto agrees = [descriptor](uint64_t local, uint64_t central) {
-    return local == central || (descriptor && local == 0);
-  };
   const CommonFields& l = lh.common;
   const CommonFields& c = ch.common;
+  const bool descriptor = (l.flags & kFlagDescriptor) != 0;
+  const bool localOnly = l.flags == (c.flags | kFlagDescriptor) && (c.flags & kFlagDescriptor) == 0;
+  const auto agrees = [descriptor](uint64_t local, uint64_t central) {
+    return local == central || descriptor;
+  };
   // Writers raise the version needed to 4.5 only in a header that uses
   // ZIP64; without it, the lower one holds for both.
   const bool zip64 = !wide.Wanted().empty() || !extra::FindZip64(localExtra).empty() ||
@@ -216,28 +217,46 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
                      ch.localHeaderOffset == kPlaceholder32;
   e.versionNeeded = std::min(l.versionNeeded, c.versionNeeded);
   if (!extra::ResolveZip64(localExtra, wide.Wanted(), nullptr) ||
-      (l.versionNeeded != c.versionNeeded && !zip64) || l.flags != c.flags ||
+      (l.versionNeeded != c.versionNeeded && !zip64) || (l.flags != c.flags && !localOnly) ||
       l.method != c.method || l.modTime != c.modTime || l.modDate != c.modDate ||
       !agrees(l.crc32, e.crc32) || !agrees(csize, e.compressedSize) ||
       !agrees(usize, e.uncompressedSize) || l.nameLength != c.nameLength ||
       !KeepName(central, centralNameAt, local, nameAt, l.nameLength, e)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   if (descriptor && !DescriptorAgrees(local, dataAt + e.compressedSize, e)) {
-    return Refuse(ZipCause::kDescriptor, kZipErrorFormat);
+    return kZipErrorDescriptor;
   }
+  KeepExtraFields(centralNameAt + c.nameLength, c.extraLength, extraAt, l.extraLength, e);
+  // The check byte of an encrypted member written with a descriptor is taken
+  // from its time, not its CRC-32, and readers tell which by the flag.
+  e.keepsDescriptor = descriptor && (c.flags & kFlagEncrypted) != 0;
+  if (!e.keepsDescriptor) e.flags = static_cast<uint16_t>(e.flags & ~kFlagDescriptor);
+  e.sourceFile = &file;
+  e.dataOffset = dataAt;
+  return kZipOk;
+}
+
+// The extra fields the rewrite writes: the local one in both headers, but for
+// its ZIP64 blocks. Readers walk the central one as blocks, and some refuse an
+// archive whose blocks run past its end: a local field like that stays in the
+// local header alone, and the central header keeps its own.
+void ZIP_File::KeepExtraFields(uint64_t centralAt, uint16_t centralLength, uint64_t localAt,
+                               uint16_t localLength, ZIP_FileEntry& e) {
   extra::WithoutZip64(localExtra, &keptExtra);
-  e.extraLength = static_cast<uint16_t>(keptExtra.size());
-  e.storedExtraAt = extraAt;
-  e.storedExtraLength = l.extraLength;
+  e.extraLength = e.centralExtraLength = static_cast<uint16_t>(keptExtra.size());
+  e.storedExtraAt = localAt;
+  e.storedExtraLength = localLength;
   if (!keptExtra.empty() && keptExtra.size() <= kHeldExtra) {
     e.heldExtraAt = strings.size();
     strings.insert(strings.end(), keptExtra.begin(), keptExtra.end());
   }
-  e.flags = static_cast<uint16_t>(e.flags & ~kFlagDescriptor);
-  e.sourceFile = &file;
-  e.dataOffset = dataAt;
-  return kZipOk;
+  if (extra::Walkable(localExtra)) return;
+  extra::WithoutZip64(centralExtra, &keptExtra);
+  e.ownCentralExtra = true;
+  e.centralExtraLength = static_cast<uint16_t>(keptExtra.size());
+  e.storedCentralExtraAt = centralAt;
+  e.storedCentralExtraLength = centralLength;
 }
 
 // Reads the central header at *position and its local header into the next
@@ -252,7 +271,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
   // A count the directory does not hold would read headers past its end.
   if (ch.signature != kCentralSignature || *position > centralDirEnd ||
       !ReadExtra(central, centralExtraAt, ch.common.extraLength, centralExtra)) {
-    return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    return kZipErrorDamaged;
   }
   ZIP_FileEntry& e = entries[entryCount];
   if (const int r = ReadCentralValues(ch, e)) return r;
@@ -265,7 +284,7 @@ int ZIP_File::ReadMember(BlockReader& central, BlockReader& local, uint64_t* pos
 int ZIP_File::ReadDirectory() {
   const int64_t found = FindEndRecord();
   if (found < 0) return static_cast<int>(found);
-  if (found == 0) return Refuse(ZipCause::kNotZip, kZipErrorNoEndRecord);
+  if (found == 0) return kZipErrorNoEndRecord;
   BlockReader central(file, kCentralBlock);
   uint32_t total = 0;
   if (const int r = ReadEndRecord(central, static_cast<uint64_t>(found), &total)) return r;
@@ -292,7 +311,7 @@ int ZIP_File::ReadDirectory() {
     if (const int r = ReadMember(central, local, &position, &lowest)) return r;
     const ZIP_FileEntry& e = entries[entryCount - 1];
     covered += LocalHeader::kSize + e.nameLength + e.storedExtraLength + e.compressedSize;
-    if (covered > fileSize) return Refuse(ZipCause::kDamaged, kZipErrorFormat);
+    if (covered > fileSize) return kZipErrorDamaged;
   }
   for (uint32_t i = 0; i < entryCount; ++i) {
     ZIP_FileEntry& e = entries[i];

@@ -39,27 +39,27 @@ bool AgreesWith(const EndRecord& end, const Zip64End& z) {
 
 // The ZIP64 end record the locator at locatorAt leads to, checked against the
 // end record; the cause when it is not sound.
-ZipCause ReadZip64End(BlockReader& reader, uint64_t locatorAt, const EndRecord& end,
+int ReadZip64End(BlockReader& reader, uint64_t locatorAt, const EndRecord& end,
                       DirectoryPlace* place) {
   const auto locator = ReadRecord<Zip64Locator>(reader, locatorAt);
-  if (locator.endDisk != 0 || locator.totalDisks > 1) return ZipCause::kMultiDisk;
+  if (locator.endDisk != 0 || locator.totalDisks > 1) return kZipErrorMultiDisk;
   const uint64_t at = locator.endOffset;
   const bool placed = at < locatorAt && locatorAt - at >= Zip64End::kSize;
   const auto z = placed ? ReadRecord<Zip64End>(reader, at) : Zip64End{};
   const bool endsAtLocator = placed && z.signature == kZip64EndSignature &&
                              z.recordSize >= kZip64EndTail && z.recordSize == locatorAt - at - 12;
-  if (!endsAtLocator) return HasPlaceholder(end) ? ZipCause::kDamaged : ZipCause::kNone;
+  if (!endsAtLocator) return HasPlaceholder(end) ? kZipErrorDamaged : kZipOk;
   if (!AgreesWith(end, z) || z.directoryOffset > at || z.directorySize > at - z.directoryOffset) {
-    return ZipCause::kDamaged;
+    return kZipErrorDamaged;
   }
   *place = {z.disk, z.directoryDisk, z.recordsOnDisk, z.totalRecords, z.directoryOffset,
             z.directorySize, at};
-  return ZipCause::kNone;
+  return kZipOk;
 }
 
 }  // namespace
 
-ZipCause ReadEndRecords(BlockReader& reader, uint64_t endAt, const EndRecord& end,
+int ReadEndRecords(BlockReader& reader, uint64_t endAt, const EndRecord& end,
                         DirectoryPlace* place) {
   *place = {end.disk, end.directoryDisk, end.recordsOnDisk, end.totalRecords,
             end.directoryOffset, end.directorySize, endAt};
@@ -74,10 +74,10 @@ ZipCause ReadEndRecords(BlockReader& reader, uint64_t endAt, const EndRecord& en
   if (locator && !wide && uint64_t{end.directoryOffset} + end.directorySize > endAt - Zip64Locator::kSize) {
     locator = false;
   }
-  if (!locator) return wide ? ZipCause::kDamaged : ZipCause::kNone;
-  ZipCause why = ReadZip64End(reader, endAt - Zip64Locator::kSize, end, place);
+  if (!locator) return wide ? kZipErrorDamaged : kZipOk;
+  const int why = ReadZip64End(reader, endAt - Zip64Locator::kSize, end, place);
   // Without a ZIP64 record, 0xFFFF is a count and disk number like any other.
-  if (why == ZipCause::kNone && place->recordsStart == endAt) {
+  if (why == kZipOk && place->recordsStart == endAt) {
     place->recordsStart = endAt - Zip64Locator::kSize;
   }
   return why;

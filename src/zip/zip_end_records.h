@@ -30,7 +30,7 @@ struct DirectoryPlace {
 // nowhere is ignored (an archive put behind a prefix keeps its stale ZIP64
 // offset, and the plain values hold), and so are the directory's own last
 // 20 bytes when they happen to look like a locator.
-ZipCause ReadEndRecords(BlockReader& reader, uint64_t endAt, const records::EndRecord& end,
+int ReadEndRecords(BlockReader& reader, uint64_t endAt, const records::EndRecord& end,
                         DirectoryPlace* place);
 
 // Writes the end records of a directory of count headers, size bytes at

@@ -77,9 +77,7 @@ int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
                             uint32_t* produced) {
   if (produced != nullptr) *produced = 0;
   // Encrypted data would inflate to garbage or copy out as ciphertext.
-  if (!IsExtractableMethod(method) || (flags & records::kFlagEncrypted) != 0) {
-    return kZipErrorFormat;
-  }
+  if (const int r = UnreadableCause()) return r;
   if (state == nullptr || !state->opened || buffer == nullptr || length == 0) {
     return kZipErrorArgument;
   }
@@ -95,7 +93,7 @@ int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
     }
     if (method == kMethodStored) {
       if (s.avail_in == 0) {  // fewer stored bytes than the member's size
-        result = kZipErrorFormat;
+        result = kZipErrorStoredShort;
         break;
       }
       CopyStored(*state, &done);

@@ -28,7 +28,6 @@ constexpr std::size_t kExtraBlock = 4u << 10;
 
 int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
   if (file.IsOpen() || entryCount > 0) Close();
-  cause = ZipCause::kNone;
   readOnly = readOnlyAccess;
   const auto access = readOnly ? platform::Access::Read : platform::Access::ReadWrite;
   const auto share = readOnly ? platform::Share::Read : platform::Share::None;
@@ -40,7 +39,6 @@ int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
 
 int ZIP_File::Open(platform::FileHandle held) {
   if (file.IsOpen() || entryCount > 0) Close();
-  cause = ZipCause::kNone;
   readOnly = true;
   if (!held.IsOpen()) return kZipErrorOpen;
   file = std::move(held);
@@ -120,12 +118,14 @@ int ZIP_File::Write(platform::FileHandle& output) {
 
 int ZIP_File::WriteArchive(OutputBuffer& output) {
   BlockReader source(file, kSourceBlock);
-  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) return kZipErrorWrite;
+  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) {
+    return output.Failed() ? kZipErrorWrite : kZipErrorRead;
+  }
   if (const int r = LayOutMembers()) return r;
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorWrite;
+    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteLocalHeader(output, extraField)) return r;
     if (const int r = entries[i].CopyData(source, output)) return r;
   }
@@ -141,8 +141,10 @@ int ZIP_File::LayOutMembers() {
   for (uint32_t i = 0; i < entryCount; ++i) {
     ZIP_FileEntry& e = entries[i];
     e.localHeaderOffset = offset;
-    const std::size_t block = std::max(e.LocalZip64().BlockSize(), e.CentralZip64().BlockSize());
-    if (e.extraLength + block > kPlaceholder16) return kZipErrorWrite;
+    if (e.extraLength + e.LocalZip64().BlockSize() > kPlaceholder16 ||
+        e.centralExtraLength + e.CentralZip64().BlockSize() > kPlaceholder16) {
+      return kZipErrorTooLarge;
+    }
     offset += e.LocalRecordSize();
   }
   centralDirOffset = offset;
@@ -154,7 +156,7 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) c
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(extras, scratch, &extraField)) return kZipErrorWrite;
+    if (!entries[i].ExtraBytes(extras, scratch, &extraField, true)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteCentralHeader(output, extraField)) return r;
     directorySize += entries[i].CentralRecordSize();
   }
@@ -163,7 +165,7 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) c
     return kZipErrorWrite;
   }
   if (commentLength > 0 && !output.Put(comment->data(), commentLength)) {
-    return kZipErrorCommentWrite;
+    return kZipErrorWrite;
   }
   return kZipOk;
 }

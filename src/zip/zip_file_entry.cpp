@@ -36,7 +36,7 @@ uint32_t Narrow(uint64_t value, bool wide) {
 }
 
 // The values both headers carry, with placeholders where fields go to ZIP64.
-CommonFields Common(const ZIP_FileEntry& e, Zip64Fields fields) {
+CommonFields Common(const ZIP_FileEntry& e, Zip64Fields fields, uint16_t keptExtraLength) {
   CommonFields c;
   c.versionNeeded = fields.Count() > 0 ? std::max(e.versionNeeded, kZip64Version) : e.versionNeeded;
   c.flags = e.flags, c.method = e.method, c.modTime = e.modTime, c.modDate = e.modDate;
@@ -44,7 +44,7 @@ CommonFields Common(const ZIP_FileEntry& e, Zip64Fields fields) {
   c.compressedSize = Narrow(e.compressedSize, fields.compressedSize);
   c.uncompressedSize = Narrow(e.uncompressedSize, fields.uncompressedSize);
   c.nameLength = e.nameLength;
-  c.extraLength = static_cast<uint16_t>(e.extraLength + fields.BlockSize());
+  c.extraLength = static_cast<uint16_t>(keptExtraLength + fields.BlockSize());
   return c;
 }
 
@@ -55,7 +55,7 @@ int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e
               Zip64Fields fields, std::span<const uint8_t> extraField) {
   const auto bytes = Encode(header);
   const auto block = Zip64Block(e, fields);
-  const bool ok = extraField.size() == e.GetExtraFieldLength() &&
+  const bool ok = extraField.size() + block.size() == header.common.extraLength &&
                   output.Put(bytes.data(), bytes.size()) &&
                   output.Put(e.GetName(), e.GetNameLength()) &&
                   output.Put(block.data(), block.size()) &&
@@ -77,11 +77,15 @@ Zip64Fields ZIP_FileEntry::CentralZip64() const {
 
 uint64_t ZIP_FileEntry::LocalRecordSize() const {
   return LocalHeader::kSize + nameLength + extraLength + LocalZip64().BlockSize() +
-         compressedSize;
+         compressedSize + DescriptorSize();
 }
 
 uint64_t ZIP_FileEntry::CentralRecordSize() const {
-  return CentralHeader::kSize + nameLength + extraLength + CentralZip64().BlockSize();
+  return CentralHeader::kSize + nameLength + centralExtraLength + CentralZip64().BlockSize();
+}
+
+std::size_t ZIP_FileEntry::DescriptorSize() const {
+  return keepsDescriptor ? Descriptor::kSize : 0;
 }
 
 std::string ZIP_FileEntry::ExtraField() const {
@@ -94,34 +98,38 @@ std::string ZIP_FileEntry::ExtraField() const {
 }
 
 bool ZIP_FileEntry::ExtraBytes(BlockReader& source, std::vector<uint8_t>& scratch,
-                               std::span<const uint8_t>* field) const {
+                               std::span<const uint8_t>* field, bool central) const {
   *field = {};
-  if (heldExtra != nullptr || extraLength == 0) {
+  const bool own = central && ownCentralExtra;
+  const uint16_t length = own ? centralExtraLength : extraLength;
+  if (!own && (heldExtra != nullptr || extraLength == 0)) {
     *field = {heldExtra, extraLength};
     return true;
   }
-  std::vector<uint8_t> stored(storedExtraLength);
-  if (source.ReadAt(storedExtraAt, stored.data(), stored.size()).value_or(0) != stored.size()) {
+  std::vector<uint8_t> stored(own ? storedCentralExtraLength : storedExtraLength);
+  const uint64_t at = own ? storedCentralExtraAt : storedExtraAt;
+  if (source.ReadAt(at, stored.data(), stored.size()).value_or(0) != stored.size()) {
     return false;
   }
   extra::WithoutZip64(stored, &scratch);
   // The file may have changed since it was opened: its field must still be
   // the one whose length the layout counted.
-  if (scratch.size() != extraLength) return false;
+  if (scratch.size() != length) return false;
   *field = scratch;
   return true;
 }
 
-ZipCause ZIP_FileEntry::UnreadableCause() const {
-  if ((flags & kFlagEncrypted) != 0) return ZipCause::kEncrypted;
-  return IsExtractableMethod(method) ? ZipCause::kNone : ZipCause::kMethod;
+int ZIP_FileEntry::UnreadableCause() const {
+  if ((flags & kFlagEncrypted) != 0) return kZipErrorEncrypted;
+  return IsExtractableMethod(method) ? kZipOk : kZipErrorMethod;
 }
 
 int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output,
                                     std::span<const uint8_t> extraField) const {
   const Zip64Fields fields = LocalZip64();
   LocalHeader header;
-  header.common = Common(*this, fields);
+  header.common = Common(*this, fields, extraLength);
+  if (keepsDescriptor) header.common.flags |= kFlagDescriptor;
   return PutRecord(output, header, *this, fields, extraField);
 }
 
@@ -130,7 +138,7 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
   const Zip64Fields fields = CentralZip64();
   CentralHeader header;
   header.versionMadeBy = versionMadeBy;
-  header.common = Common(*this, fields);
+  header.common = Common(*this, fields, centralExtraLength);
   header.commentLength = 0;  // members carry no comment
   header.diskNumberStart = diskNumberStart;
   header.internalAttributes = internalAttributes;
@@ -141,7 +149,17 @@ int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
 
 int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
   if (sourceFile == nullptr) return kZipErrorSeek;
-  return source.CopyTo(dataOffset, compressedSize, output) ? kZipOk : kZipErrorWrite;
+  if (!source.CopyTo(dataOffset, compressedSize, output)) {
+    return output.Failed() ? kZipErrorWrite : kZipErrorRead;
+  }
+  if (!keepsDescriptor) return kZipOk;
+  Descriptor descriptor;
+  descriptor.crc32 = crc32;
+  // 32-bit: a kept descriptor of a member of 4 GiB or more is not written yet.
+  descriptor.compressedSize = static_cast<uint32_t>(compressedSize);
+  descriptor.uncompressedSize = static_cast<uint32_t>(uncompressedSize);
+  const auto bytes = Encode(descriptor);
+  return output.Put(bytes.data(), bytes.size()) ? kZipOk : kZipErrorWrite;
 }
 
 }  // namespace trvzip

@@ -6,7 +6,9 @@
 // resolved and the descriptor flag cleared (the rewrite puts every value in
 // the local header); nameLength and extraLength are the lengths of the
 // strings as written, the extra field without its ZIP64 block, which the
-// writers add where the values call for it (Zip64Fields).
+// writers add where the values call for it (Zip64Fields). An encrypted member
+// written with a descriptor keeps it and its flag: its password check byte
+// comes from the modification time then, and readers know that by the flag.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,10 +53,17 @@ class ZIP_FileEntry {
   // cannot be read.
   std::string ExtraField() const;
   std::size_t GetExtraFieldLength() const { return extraLength; }
+  // The central header's extra field as written: the local one, or the
+  // central header's own (but for its ZIP64 blocks) when the local one
+  // cannot be walked as blocks.
+  std::size_t GetCentralExtraLength() const { return centralExtraLength; }
+  // Whether the member is written with its data descriptor, and its flag in
+  // the local header.
+  bool KeepsDescriptor() const { return keepsDescriptor; }
 
-  // Why Extract cannot deliver this member (encrypted, or a method it lacks);
-  // kNone when it can try.
-  ZipCause UnreadableCause() const;
+  // Why Extract cannot deliver this member (kZipErrorEncrypted, or
+  // kZipErrorMethod for a method it lacks); kZipOk when it can try.
+  int UnreadableCause() const;
 
   // Reads the whole member into buffer (size bytes available) and checks its
   // CRC-32. 0 on success. A buffer smaller than the member receives the first
@@ -76,19 +85,23 @@ class ZIP_FileEntry {
   Zip64Fields CentralZip64() const;
 
   // Record sizes as written: header, kept name and extra field with the ZIP64
-  // block the record needs (and the data).
+  // block the record needs (and the data and its descriptor).
   uint64_t LocalRecordSize() const;
   uint64_t CentralRecordSize() const;
+  // The descriptor written behind the data: 0 when there is none.
+  std::size_t DescriptorSize() const;
 
   // Steps of ZIP_File::Save: 0 or a negative code.
-  // extraField is the field as ExtraBytes gives it.
+  // extraField is the field as ExtraBytes gives it for that header.
   int WriteLocalHeader(OutputBuffer& output, std::span<const uint8_t> extraField) const;
   int WriteCentralHeader(OutputBuffer& output, std::span<const uint8_t> extraField) const;
-  // The extra field to write, from memory when it is held, else read from
-  // source into scratch; empty with false when the source no longer holds
-  // what was read when the archive was opened.
+  // The extra field to write in the local or the central header, from
+  // memory when it is held, else read from source into scratch; empty with
+  // false when the source no longer holds what was read when the archive
+  // was opened.
   bool ExtraBytes(BlockReader& source, std::vector<uint8_t>& scratch,
-                  std::span<const uint8_t>* field) const;
+                  std::span<const uint8_t>* field, bool central = false) const;
+  // The data, and the descriptor behind it when the member keeps one.
   int CopyData(BlockReader& source, OutputBuffer& output) const;
 
   // The values both headers carry.
@@ -125,6 +138,13 @@ class ZIP_FileEntry {
   std::size_t heldExtraAt = kNoString;
   uint64_t storedExtraAt = 0;  // absolute position of the local extra field
   uint16_t storedExtraLength = 0;
+  // The central header's own extra field, written only when the local one
+  // cannot be walked (ownCentralExtra); read again when written.
+  uint64_t storedCentralExtraAt = 0;
+  uint16_t storedCentralExtraLength = 0;
+  uint16_t centralExtraLength = 0;
+  bool ownCentralExtra = false;
+  bool keepsDescriptor = false;
 };
 
 }  // namespace trvzip

@@ -158,16 +158,135 @@ with zipfile.ZipFile(sys.argv[1], "a") as z: z.comment = b"c" * 65535' comment.z
       "$name/SETUP42.exe"
     expect "$name: Python reads it whole" "$python" -c \
       'import sys, zipfile; assert zipfile.ZipFile(sys.argv[1]).testzip() is None' "$name/SETUP42.exe"
-    sfx "$name-list" "$name/SETUP42.exe" --list
-    unzip_members "$name/SETUP42.exe" >"$name-unzip.txt"
-    sfx_members "$name-list.out" >"$name-sfx.txt"
-    expect "$name: --list shows what unzip -l shows" sh -c \
-      '[ "$0" = 0 ] && diff "$1" "$2"' "$rc" "$name-unzip.txt" "$name-sfx.txt"
-    sfx "$name-extract" "$name/SETUP42.exe" --extract "$name/out"
-    mkdir "$name/ref" && (cd "$name/ref" && unzip -qq ../SETUP42.exe)
-    expect "$name: --extract gives the files unzip gives" sh -c \
-      '[ "$0" = 0 ] && diff -r "$1/ref" "$1/out"' "$rc" "$name"
+    reads_as_unzip "$name" "$name/SETUP42.exe"
   done
+}
+
+# reads_as_unzip NAME PACKAGE: --list and --extract (into NAME/out) give what
+# unzip gives.
+reads_as_unzip() {
+  local name=$1 pkg=$2
+  mkdir -p "$name"
+  sfx "$name-list" "$pkg" --list
+  unzip_members "$pkg" >"$name-unzip.txt"
+  sfx_members "$name-list.out" >"$name-sfx.txt"
+  expect "$name: --list shows what unzip -l shows" sh -c \
+    '[ "$0" = 0 ] && diff "$1" "$2"' "$rc" "$name-unzip.txt" "$name-sfx.txt"
+  sfx "$name-extract" "$pkg" --extract "$name/out"
+  mkdir "$name/ref" && unzip -qq -d "$name/ref" "$pkg"
+  expect "$name: --extract gives the files unzip gives" sh -c \
+    '[ "$0" = 0 ] && diff -r "$1/ref" "$1/out"' "$rc" "$name"
+}
+
+# ZIP64 packages, read as unzip reads them: name, then how zip_tools.py makes
+# them ("append" from the fresh stub, "zip64ify" from the example package).
+zip64_read_cases=(
+  "force append force"              # ZIP64 extras in the local headers only
+  "all zip64ify usize,csize,offset" # every field a placeholder, the extra behind another block
+  "offset zip64ify offset"          # an extra holding the offset alone
+  "csize zip64ify csize"            # ... the compressed size alone
+)
+# Damaged ZIP64 records (of the "all" package): damage, exit status, and what
+# the stub says. Status 2 refuses the package, 3 fails the one member.
+zip64_damage_cases=(
+  "no-locator|2|calls for a missing ZIP64 end record"
+  "locator-into-data|2|ZIP64 end record does not end where its locator begins"
+  "locator-before|2|ZIP64 locator points at no ZIP64 end record"
+  "locator-past|2|ZIP64 locator points at no ZIP64 end record"
+  "record-not-at-locator|2|ZIP64 end record does not end where its locator begins"
+  "count-disagrees|2|ZIP64 end record disagrees with its end record"
+  "count-huge|2|central directory cannot hold the members it counts"
+  "count-over|2|central directory is damaged"
+  "directory-moved|2|central directory does not end where its ZIP64 end record begins"
+  "extra-short|3|readme.txt: its ZIP64 extra field lacks a size or offset"
+  "extra-past|3|readme.txt: its ZIP64 extra field lacks a size or offset"
+  "size-past|3|readme.txt: its data runs past the end of the archive"
+)
+
+zip64_package() { # NAME HOW...: the package of a read case, as NAME.exe
+  local name=$1 how=$2
+  shift 2
+  if [ "$how" = append ]; then
+    "$python" "$tools" append "$stub" "$name.exe" "$@"
+  else
+    cp "$package" "$name.exe" && "$python" "$tools" zip64ify "$name.exe" "$@"
+  fi
+}
+
+group_zip64() {
+  enter
+  local row name status says
+  for row in "${zip64_read_cases[@]}"; do
+    # shellcheck disable=SC2086  # the row's words are the arguments
+    zip64_package $row
+    name=${row%% *}
+    expect "$name: unzip -t and Python read the package whole" sh -c \
+      'unzip -tqq "$1.exe" >/dev/null && "$0" -c "import sys, zipfile
+assert zipfile.ZipFile(sys.argv[1]).testzip() is None" "$1.exe"' "$python" "$name"
+    reads_as_unzip "$name" "$name.exe"
+  done
+  sfx version all.exe --version
+  sfx classic-version "$package" --version
+  expect "--version shows the same strings in a ZIP64 package" sh -c \
+    '[ "$0" = 0 ] && diff version.out classic-version.out' "$rc"
+  sfx describe all.exe
+  expect "without arguments it counts the members of a ZIP64 package" \
+    grep -q "carries $(unzip_members all.exe | wc -l) members" describe.out
+  # More than 65,535 members: listed here, extracted in the large group.
+  zip64_package many append many 66000
+  sfx many-list many.exe --list
+  unzip_members many.exe >many-unzip.txt
+  sfx_members many-list.out >many-sfx.txt
+  expect "many: --list shows the 66,000 members unzip -l shows" sh -c \
+    '[ "$0" = 0 ] && [ "$(wc -l <"$1")" = 66000 ] && diff "$1" "$2"' "$rc" many-unzip.txt many-sfx.txt
+  rm many.exe
+
+  mkdir good && unzip -qq -d good all.exe
+  for row in "${zip64_damage_cases[@]}"; do
+    IFS='|' read -r name status says <<<"$row"
+    cp all.exe "$name.exe" && "$python" "$tools" damage "$name.exe" "$name"
+    sfx "$name" "$name.exe" --extract "$name"
+    if [ "$status" = 2 ]; then
+      expect "$name: refused ($says), nothing written" sh -c \
+        '[ "$0" = 2 ] && grep -q "^error: .*$1" "$2.err" && [ ! -e "$2" ]' "$rc" "$says" "$name"
+    else
+      expect "$name: that member fails ($says), the others come out whole" sh -c \
+        '[ "$0" = 3 ] && grep -q "^error: $1" "$2.err" && [ -z "$(find "$2" -name "*.part")" ] &&
+         diff -r -x readme.txt good "$2" && [ ! -e "$2/readme.txt" ]' "$rc" "$says" "$name"
+    fi
+  done
+}
+
+# More than 4 GiB and more than 65,535 members (label "large"): a stored
+# member of 4 GiB + 300 bytes, sparse, with a member behind it at an offset
+# past 4 GiB; 66,000 small members.
+group_large() {
+  enter
+  local size=$(((1 << 32) + 300))
+  "$python" "$tools" big "$stub" big.exe "$size"
+  sfx big-list big.exe --list
+  unzip_members big.exe >big-unzip.txt
+  sfx_members big-list.out >big-sfx.txt
+  expect "big: --list shows what unzip -l shows" sh -c \
+    '[ "$0" = 0 ] && diff "$1" "$2"' "$rc" big-unzip.txt big-sfx.txt
+  # The stub checks the CRC-32 of all 4 GiB; unzip is asked only for what it
+  # reads quickly (a second pass over 4 GiB would double the test's time).
+  sfx big-extract big.exe --extract big
+  expect "big: --extract writes both members, CRC-32 checked" sh -c \
+    '[ "$0" = 0 ] && [ "$(stat -c %s big/big.bin)" = "$1" ] &&
+     unzip -p big.exe after.txt | cmp - big/after.txt' "$rc" "$size"
+  expect "big: the marks lie where they were written" "$python" -c '
+import sys
+sys.path.insert(0, sys.argv[1])
+import zip_tools
+with open("big/big.bin", "rb") as f:
+    for at, mark in zip_tools.big_marks(int(sys.argv[2])):
+        f.seek(at)
+        assert f.read(len(mark)) == mark, at' "$src/tests/sfx" "$size"
+  rm -rf big big.exe
+  zip64_package many append many 66000
+  reads_as_unzip many many.exe
+  rm -rf many many.exe
 }
 
 verify_signature() {

@@ -49,7 +49,8 @@ sfx_members() { sed -E 's/^ +//' "$1"; }
 . "$src/tests/sfx/sfx_groups.sh"
 
 case $group in
-  setup | reproducible | package | names | damaged | writers | signed | cleanup) "group_$group" ;;
+  setup | reproducible | package | names | damaged | writers | signed | zip64 | large | cleanup)
+    "group_$group" ;;
   *) echo "unknown group $group" >&2; exit 2 ;;
 esac
 if [ "$failures" -gt 0 ]; then

@@ -108,7 +108,7 @@ TEST_F(ZipSaveTest, ReopenAndPrefixCopies) {
   // A prefix larger than the source cannot be copied in full.
   ASSERT_EQ(zip.Open(source, false), 0);
   zip.SetPrefixSize(static_cast<uint32_t>(withPrefix.size() + 1));
-  EXPECT_EQ(zip.Save(dir.File("toolong.exe"), false), trvzip::kZipErrorWrite);
+  EXPECT_EQ(zip.Save(dir.File("toolong.exe"), false), trvzip::kZipErrorRead);
 }
 
 TEST_F(ZipSaveTest, RefusedSavesLeaveTheSourceAlone) {
@@ -148,7 +148,7 @@ TEST_F(ZipSaveTest, ExtraFieldChangedSinceTheOpenFailsTheSave) {
     // Windows lets no writer at a file held for reading only.
     if (!file.flush()) GTEST_SKIP() << "the open archive cannot be written here";
   }
-  EXPECT_EQ(zip.Save(dir.File("out.zip"), false), trvzip::kZipErrorWrite);
+  EXPECT_EQ(zip.Save(dir.File("out.zip"), false), trvzip::kZipErrorSourceChanged);
   EXPECT_EQ(zip.Entries()[0]->ExtraField(), "");
 }
 
@@ -219,8 +219,7 @@ TEST_F(ZipSaveTest, LargeFiles) {
   // Past 4 GiB, 32-bit offsets that do not count the bytes in front lead to
   // none of the records: damaged (a sound archive there has ZIP64 offsets).
   ASSERT_TRUE(AppendAfterHole(dir.File("5g.exe"), 5ull << 30, ziptest::Build(Sample())));
-  EXPECT_EQ(zip.Open(dir.File("5g.exe"), true), trvzip::kZipErrorFormat);
-  EXPECT_EQ(zip.GetCause(), trvzip::ZipCause::kDamaged);
+  EXPECT_EQ(zip.Open(dir.File("5g.exe"), true), trvzip::kZipErrorDamaged);
 }
 
 }  // namespace
