@@ -310,8 +310,8 @@ def cases(args):
     def rounds(default):
         return args.rounds or (2 if args.quick else default)
 
-    def many(count, goal=0.5, default_rounds=7):
-        return Case("many-%d" % count, lambda p: make_many(p, count), "zip -A",
+    def many(count, goal=0.5, default_rounds=7, baseline="zip -A"):
+        return Case("many-%d" % count, lambda p: make_many(p, count), baseline,
                     rounds(default_rounds), 16 * MIB, goal)
 
     def large(name, mib, default_rounds, goal, baseline="cat"):
@@ -328,7 +328,9 @@ def cases(args):
         chosen += [large("floor-200M", 200, 7, 1.15, "floor"),
                    large("floor-1G", 1024, 5, 1.15, "floor")]
     if args.zip64 or (args.only and {"many-200000", "zip64-5G"} & set(args.only)):
-        chosen += [many(200000, default_rounds=3),
+        # Info-ZIP's zip -A refuses an archive of 200,000 members ("Zip file structure
+        # invalid"): timed against cat, and against 65,535 members by the tool itself.
+        chosen += [many(200000, None, 3, "cat"),
                    Case("zip64-5G", lambda p: make_zip64(p, 5 * 1024 * MIB), "floor", rounds(3),
                         5 * 1024 * MIB, 1.15)]
     return [c for c in chosen if not args.only or c.name in args.only]
