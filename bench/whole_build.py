@@ -232,7 +232,7 @@ def verdicts(r):
     found = []
     if r["goal"] is not None:
         ratio = r["paired"]
-        found.append("median ratio %.2f <= %.1f: %s" % (ratio, r["goal"],
+        found.append("median ratio %.2f <= %g: %s" % (ratio, r["goal"],
                                                         "met" if ratio <= r["goal"] else "MISSED"))
     budget = {"many-65535": 16, "many-200000": 64, "zip64-5G": 64}.get(r["name"])
     if budget and r["peak_kib"]:
