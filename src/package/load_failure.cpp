@@ -29,9 +29,6 @@ std::string ArchiveFailureText(int openResult) {
     case trvzip::kZipErrorDescriptor:
       return "the archive is damaged: a member's data descriptor disagrees with its central "
              "header";
-    case trvzip::kZipErrorZip64:
-      return "the archive needs ZIP64 beyond 32 bits (a member or an offset of 4 GiB or more, "
-             "or more than 65,535 members), which a package cannot hold";
     default:
       return {};
   }

@@ -38,7 +38,9 @@ std::optional<std::vector<uint8_t>> ExtractMember(trvzip::ZIP_FileEntry& entry,
   // A vector of no bytes may hold no storage; the extraction still wants a buffer.
   uint8_t none = 0;
   uint8_t* buffer = bytes.empty() ? &none : bytes.data();
-  if (const int r = entry.Extract(buffer, entry.uncompressedSize)) {
+  // Plausible members are far smaller than 4 GiB.
+  const auto size = static_cast<uint32_t>(entry.uncompressedSize);
+  if (const int r = entry.Extract(buffer, size)) {
     return fail(MemberFailureText(entry, r));
   }
   return bytes;

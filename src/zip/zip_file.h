@@ -42,7 +42,7 @@ class ZIP_File {
   uint32_t GetEntryCount() const { return entryCount; }
 
   // The prefix size the next Save lays the members out behind.
-  void SetPrefixSize(uint32_t n) { prefixSize = n; }
+  void SetPrefixSize(uint64_t n) { prefixSize = n; }
   // The next saves write the members alone, without a copy of the bytes that
   // stood in front of them in the source.
   void LeaveOutPrefix() { hasPrefix = false; }
@@ -57,7 +57,7 @@ class ZIP_File {
   // afterwards the object is closed, or on failure still open on its source.
   int Save(platform::FileHandle& output);
 
-  uint32_t GetPrefixSize() const { return prefixSize; }
+  uint64_t GetPrefixSize() const { return prefixSize; }
   bool HasPrefix() const { return hasPrefix; }
   bool IsOpen() const { return file.IsOpen(); }
   // Size of the whole file the archive is in; 0 when closed.
@@ -77,8 +77,8 @@ class ZIP_File {
   int ReadDirectory();
   int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);
   int ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
-                 uint32_t* lowest);
-  uint32_t KeepString(BlockReader& reader, uint64_t position, uint16_t length, uint16_t* got);
+                 uint64_t* lowest);
+  std::size_t KeepString(BlockReader& reader, uint64_t position, uint16_t length, uint16_t* got);
   bool KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local, uint64_t localAt,
                 uint16_t length, ZIP_FileEntry& e);
   int Write(platform::FileHandle& output);
@@ -106,8 +106,9 @@ class ZIP_File {
   WriteObserver writeObserver;
   bool readOnly = true;
   bool hasPrefix = false;
-  uint32_t prefixSize = 0;
-  uint32_t centralDirOffset = 0;
+  uint64_t prefixSize = 0;
+  uint64_t centralDirOffset = 0;
+  uint64_t centralDirEnd = 0;  // as the end records state it
 };
 
 }  // namespace trvzip

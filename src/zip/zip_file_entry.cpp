@@ -2,6 +2,9 @@
 
 #include "zip/zip_file_entry.h"
 
+#include <algorithm>
+
+#include "bytes/byte_writer.h"
 #include "zip/block_reader.h"
 #include "zip/output_buffer.h"
 #include "zip/zip_extra.h"
@@ -14,26 +17,71 @@ using namespace records;
 
 namespace {
 
-// A header followed by the kept strings, so the stated lengths always match.
+constexpr uint16_t kZip64Version = 45;
+
+// The ZIP64 block holding the fields named, in the order the format lists them.
+std::vector<uint8_t> Zip64Block(const ZIP_FileEntry& e, Zip64Fields fields) {
+  std::vector<uint8_t> block;
+  if (fields.Count() == 0) return block;
+  bytes::ByteWriter out(block);
+  out.U16(extra::kZip64Id), out.U16(static_cast<uint16_t>(fields.BlockSize() - 4));
+  if (fields.uncompressedSize) out.U64(e.uncompressedSize);
+  if (fields.compressedSize) out.U64(e.compressedSize);
+  if (fields.localHeaderOffset) out.U64(e.localHeaderOffset);
+  return block;
+}
+
+uint32_t Narrow(uint64_t value, bool wide) {
+  return wide ? kPlaceholder32 : static_cast<uint32_t>(value);
+}
+
+// The values both headers carry, with placeholders where fields go to ZIP64.
+CommonFields Common(const ZIP_FileEntry& e, Zip64Fields fields, uint16_t keptExtraLength) {
+  CommonFields c;
+  c.versionNeeded = fields.Count() > 0 ? std::max(e.versionNeeded, kZip64Version) : e.versionNeeded;
+  c.flags = e.flags, c.method = e.method, c.modTime = e.modTime, c.modDate = e.modDate;
+  c.crc32 = e.crc32;
+  c.compressedSize = Narrow(e.compressedSize, fields.compressedSize);
+  c.uncompressedSize = Narrow(e.uncompressedSize, fields.uncompressedSize);
+  c.nameLength = e.nameLength;
+  c.extraLength = static_cast<uint16_t>(keptExtraLength + fields.BlockSize());
+  return c;
+}
+
+// A header followed by the kept name, the ZIP64 block and the kept extra
+// field, so the stated lengths always match.
 template <class Header>
 int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e,
-              std::span<const uint8_t> extraField) {
+              Zip64Fields fields, std::span<const uint8_t> extraField) {
   const auto bytes = Encode(header);
-  const bool ok = extraField.size() == header.common.extraLength &&
+  const auto block = Zip64Block(e, fields);
+  const bool ok = extraField.size() + block.size() == header.common.extraLength &&
                   output.Put(bytes.data(), bytes.size()) &&
                   output.Put(e.GetName(), e.GetNameLength()) &&
+                  output.Put(block.data(), block.size()) &&
                   output.Put(extraField.data(), extraField.size());
   return ok ? kZipOk : kZipErrorWrite;
 }
 
 }  // namespace
 
+Zip64Fields ZIP_FileEntry::LocalZip64() const {
+  const bool sizes = uncompressedSize >= kPlaceholder32 || compressedSize >= kPlaceholder32;
+  return {sizes, sizes, false};
+}
+
+Zip64Fields ZIP_FileEntry::CentralZip64() const {
+  return {uncompressedSize >= kPlaceholder32, compressedSize >= kPlaceholder32,
+          localHeaderOffset >= kPlaceholder32};
+}
+
 uint64_t ZIP_FileEntry::LocalRecordSize() const {
-  return LocalHeader::kSize + nameLength + extraLength + compressedSize + DescriptorSize();
+  return LocalHeader::kSize + nameLength + extraLength + LocalZip64().BlockSize() +
+         compressedSize + DescriptorSize();
 }
 
 uint64_t ZIP_FileEntry::CentralRecordSize() const {
-  return CentralHeader::kSize + nameLength + centralExtraLength;
+  return CentralHeader::kSize + nameLength + centralExtraLength + CentralZip64().BlockSize();
 }
 
 std::size_t ZIP_FileEntry::DescriptorSize() const {
@@ -78,24 +126,25 @@ int ZIP_FileEntry::UnreadableCause() const {
 
 int ZIP_FileEntry::WriteLocalHeader(OutputBuffer& output,
                                     std::span<const uint8_t> extraField) const {
+  const Zip64Fields fields = LocalZip64();
   LocalHeader header;
-  header.common = *this;
+  header.common = Common(*this, fields, extraLength);
   if (keepsDescriptor) header.common.flags |= kFlagDescriptor;
-  return PutRecord(output, header, *this, extraField);
+  return PutRecord(output, header, *this, fields, extraField);
 }
 
 int ZIP_FileEntry::WriteCentralHeader(OutputBuffer& output,
                                       std::span<const uint8_t> extraField) const {
+  const Zip64Fields fields = CentralZip64();
   CentralHeader header;
   header.versionMadeBy = versionMadeBy;
-  header.common = *this;
-  header.common.extraLength = centralExtraLength;
+  header.common = Common(*this, fields, centralExtraLength);
   header.commentLength = 0;  // members carry no comment
   header.diskNumberStart = diskNumberStart;
   header.internalAttributes = internalAttributes;
   header.externalAttributes = externalAttributes;
-  header.localHeaderOffset = localHeaderOffset;
-  return PutRecord(output, header, *this, extraField);
+  header.localHeaderOffset = Narrow(localHeaderOffset, fields.localHeaderOffset);
+  return PutRecord(output, header, *this, fields, extraField);
 }
 
 int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
@@ -106,8 +155,9 @@ int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
   if (!keepsDescriptor) return kZipOk;
   Descriptor descriptor;
   descriptor.crc32 = crc32;
-  descriptor.compressedSize = compressedSize;
-  descriptor.uncompressedSize = uncompressedSize;
+  // 32-bit: a kept descriptor of a member of 4 GiB or more is not written yet.
+  descriptor.compressedSize = static_cast<uint32_t>(compressedSize);
+  descriptor.uncompressedSize = static_cast<uint32_t>(uncompressedSize);
   const auto bytes = Encode(descriptor);
   return output.Put(bytes.data(), bytes.size()) ? kZipOk : kZipErrorWrite;
 }

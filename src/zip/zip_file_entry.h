@@ -1,12 +1,14 @@
 #pragma once
-// One member of an open archive: its header values, where its data lies, and
-// the operations that extract it or write it into a rewritten archive.
-// The fields it shares with the headers are the central header's, with ZIP64
-// placeholders resolved and the descriptor flag cleared (the rewrite puts
-// every value in the local header), except that nameLength and extraLength
-// are the lengths of the strings as written. An encrypted member written
-// with a descriptor keeps it and its flag: its password check byte comes
-// from the modification time then, and readers know that by the flag.
+// One member of an open archive: its values, where its data lies, and the
+// operations that extract it or write it into a rewritten archive.
+// The member stands apart from the records that carry it: its sizes and
+// offsets are 64-bit, the central header's values with ZIP64 placeholders
+// resolved and the descriptor flag cleared (the rewrite puts every value in
+// the local header); nameLength and extraLength are the lengths of the
+// strings as written, the extra field without its ZIP64 block, which the
+// writers add where the values call for it (Zip64Fields). An encrypted member
+// written with a descriptor keeps it and its flag: its password check byte
+// comes from the modification time then, and readers know that by the flag.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +27,18 @@ class BlockReader;
 class OutputBuffer;
 class ZIP_File;
 
-class ZIP_FileEntry : public records::CommonFields {
+// The values of a member that do not fit a header's 32-bit field, and so go
+// into a ZIP64 extra block, in the order the block lists them.
+struct Zip64Fields {
+  bool uncompressedSize = false, compressedSize = false, localHeaderOffset = false;
+  std::size_t Count() const {
+    return std::size_t{uncompressedSize} + compressedSize + localHeaderOffset;
+  }
+  // Length of the extra block that holds them; 0 when none is needed.
+  std::size_t BlockSize() const { return Count() == 0 ? 0 : 4 + 8 * Count(); }
+};
+
+class ZIP_FileEntry {
  public:
   ZIP_FileEntry() = default;
   ZIP_FileEntry(const ZIP_FileEntry&) = delete;
@@ -64,8 +77,15 @@ class ZIP_FileEntry : public records::CommonFields {
   int ReadData(void* buffer, uint32_t length, ZipReadState* state, uint32_t* produced);
   int CloseRead(ZipReadState* state);
 
-  // Record sizes as written: header, kept name and extra field (and the
-  // data and its descriptor).
+  // The ZIP64 fields the headers written for this member need: in the local
+  // header both sizes when either does not fit (it lists both or none); in
+  // the central header exactly the values that do not fit, the offset as
+  // laid out. The one place that decides where ZIP64 is written.
+  Zip64Fields LocalZip64() const;
+  Zip64Fields CentralZip64() const;
+
+  // Record sizes as written: header, kept name and extra field with the ZIP64
+  // block the record needs (and the data and its descriptor).
   uint64_t LocalRecordSize() const;
   uint64_t CentralRecordSize() const;
   // The descriptor written behind the data: 0 when there is none.
@@ -84,18 +104,29 @@ class ZIP_FileEntry : public records::CommonFields {
   // The data, and the descriptor behind it when the member keeps one.
   int CopyData(BlockReader& source, OutputBuffer& output) const;
 
-  // The central header's own fields.
+  // The values both headers carry.
+  uint16_t versionNeeded = 0;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint16_t modTime = 0;
+  uint16_t modDate = 0;
+  uint32_t crc32 = 0;
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+  // The central header's own.
   uint16_t versionMadeBy = 0;
   uint16_t diskNumberStart = 0;
   uint16_t internalAttributes = 0;
   uint32_t externalAttributes = 0;
-  uint32_t localHeaderOffset = 0;
+  uint64_t localHeaderOffset = 0;
   platform::FileHandle* sourceFile = nullptr;  // borrowed from the ZIP_File
-  uint32_t dataOffset = 0;  // compressedSize bytes from here on
+  uint64_t dataOffset = 0;  // compressedSize bytes from here on
 
  private:
   friend class ZIP_File;
-  static constexpr uint32_t kNoString = 0xFFFFFFFFu;
+  static constexpr std::size_t kNoString = SIZE_MAX;
 
   // The name lives in the archive's string store, at nameAt until the
   // directory has been read. So does a short extra field (heldExtra); a
@@ -103,13 +134,13 @@ class ZIP_FileEntry : public records::CommonFields {
   // header's claim makes the directory take more memory than it occupies.
   const char* name = nullptr;
   const uint8_t* heldExtra = nullptr;
-  uint32_t nameAt = 0;
-  uint32_t heldExtraAt = kNoString;
-  uint32_t storedExtraAt = 0;  // absolute position of the local extra field
+  std::size_t nameAt = 0;
+  std::size_t heldExtraAt = kNoString;
+  uint64_t storedExtraAt = 0;  // absolute position of the local extra field
   uint16_t storedExtraLength = 0;
   // The central header's own extra field, written only when the local one
   // cannot be walked (ownCentralExtra); read again when written.
-  uint32_t storedCentralExtraAt = 0;
+  uint64_t storedCentralExtraAt = 0;
   uint16_t storedCentralExtraLength = 0;
   uint16_t centralExtraLength = 0;
   bool ownCentralExtra = false;

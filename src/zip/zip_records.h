@@ -1,8 +1,7 @@
 #pragma once
 // The records of a ZIP archive as this layer reads and writes them: local
-// file header, central directory header and end of central directory record
-// (read and written), the data descriptor (written), and the ZIP64 end record
-// and its locator (read only).
+// file header, central directory header, end of central directory record,
+// the data descriptor (written), and the ZIP64 end record and its locator.
 // Each lists its fields once, in record order; that one list both decodes
 // and encodes it.
 
@@ -30,10 +29,6 @@ inline constexpr uint16_t kFlagDescriptor = 0x0008;
 // A 16- or 32-bit value that stands for one in a ZIP64 record or extra field.
 inline constexpr uint16_t kPlaceholder16 = 0xFFFF;
 inline constexpr uint32_t kPlaceholder32 = 0xFFFFFFFFu;
-
-// Offsets and sizes on disk are 32-bit, counts 16-bit.
-inline constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
-inline constexpr std::size_t kMaxMembers = 0xFFFF;
 
 // The fields local and central headers share, from "version needed" on.
 struct CommonFields {

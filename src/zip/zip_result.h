@@ -14,7 +14,8 @@ enum ZipResult : int {
   kZipErrorWrite = -4,        // the output cannot be created or written
   kZipErrorNoMemory = -5,
   kZipErrorCrc = -6,          // a member's data fails its CRC-32
-  kZipErrorDamaged = -7,      // headers that disagree, or point where no record is
+  kZipErrorDamaged = -7,      // headers that disagree, or point where no record is, or
+                              // ZIP64 placeholders without the values they stand for
   kZipErrorArgument = -8,     // no state, no buffer or no length for an extraction
   kZipErrorOpen = -9,         // the archive file cannot be opened
   kZipErrorFileSize = -10,    // the file's size cannot be determined
@@ -23,10 +24,9 @@ enum ZipResult : int {
   kZipErrorStoredShort = -13,  // a stored member holds fewer bytes than its size
   kZipErrorMultiDisk = -14,    // the archive is split over several disks
   kZipErrorDescriptor = -15,   // a data descriptor disagrees with its central header
-  kZipErrorZip64 = -16,        // a value of 4 GiB or more, or more than 65,535 members
   kZipErrorEncrypted = -17,    // a member's data is encrypted
   kZipErrorMethod = -18,       // a member uses a method that cannot be extracted
-  kZipErrorTooLarge = -19,     // the rewritten archive would not fit 32-bit offsets
+  kZipErrorTooLarge = -19,     // an extra field and its ZIP64 block would pass 65,535 bytes
   kZipErrorSourceChanged = -20,  // the source no longer holds what the open read
 };
 

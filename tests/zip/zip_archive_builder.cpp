@@ -87,7 +87,7 @@ std::string Zip64Block(const Member& m, const Prepared& p, std::optional<uint32_
   Put16(block, 1);
   Put16(block, offset ? 24 : 16);
   Put64(block, m.zip64Size.value_or(p.usize));
-  Put64(block, p.stored.size());
+  Put64(block, m.zip64Compressed.value_or(p.stored.size()));
   if (offset) Put64(block, *offset);
   return block;
 }

@@ -31,7 +31,8 @@ struct Member {
   // 0xFFFFFFFF placeholders with a ZIP64 extra block (put in front of the
   // extra field) holding the values: sizes and offset centrally, sizes locally.
   bool zip64Central = false, zip64Local = false;
-  std::optional<uint64_t> zip64Size;  // the uncompressed size its blocks state
+  std::optional<uint64_t> zip64Size;        // the uncompressed size its blocks state
+  std::optional<uint64_t> zip64Compressed;  // the compressed size they state
 };
 
 struct Archive {
