@@ -11,6 +11,9 @@
 #   floor-200M, floor-1G     only with --floor: stored members again; baseline: the two copies
 #                            the tool's steps make, cat ZIP > t && cat STUB t > out && rm t;
 #                            goal: within 1.15x of it
+#   many-200000, zip64-5G    only with --zip64 (about 21 GiB free): 200,000 small members,
+#                            and a 5 GiB ZIP64 archive against the two-copy floor (1.15x); with
+#                            many-65535 in the same run, 200,000 members at most 3.5x its time
 # Each round runs both commands, alternating which goes first; before each command the
 # outputs of both are deleted (so each starts with the same memory just freed: on a virtual
 # machine, page-cache pages the guest has not used lately can cost a host fault each) and
@@ -28,6 +31,7 @@
 #   --quick           2,001 members and 16 MiB, 2 rounds: a check that the script works
 #   --huge            add the 3.5 GiB archive
 #   --floor           add the two archives timed against the two-copy floor
+#   --zip64           add many-200000 and zip64-5G
 #   --only NAME       run only the named archive (may repeat)
 #   --scratch DIR     where archives and outputs go (default: a new directory under $TMPDIR,
 #                     removed at the end); each archive is deleted once measured

@@ -59,8 +59,8 @@ std::vector<uint8_t> ReadInPieces(ZIP_FileEntry& entry) {
 // A member that extracts whole reads the same in pieces, and a smaller
 // buffer receives its first bytes.
 void CheckExtract(ZIP_FileEntry& entry) {
-  const uint32_t size = entry.uncompressedSize;
-  if (size > kMaxExtracted) return;
+  if (entry.uncompressedSize > kMaxExtracted) return;
+  const auto size = static_cast<uint32_t>(entry.uncompressedSize);
   std::vector<uint8_t> whole(size + 1);  // never without storage
   if (entry.Extract(whole.data(), size) != trvzip::kZipOk) return;
   whole.resize(size);
@@ -74,7 +74,9 @@ void CheckExtract(ZIP_FileEntry& entry) {
 
 struct Kept {
   std::string name;
-  uint32_t crc, compressedSize, uncompressedSize, method;
+  uint32_t crc;
+  uint64_t compressedSize, uncompressedSize;
+  uint32_t method;
 };
 
 std::vector<Kept> Describe(const ZIP_File& archive) {
@@ -93,7 +95,7 @@ bool operator==(const Kept& a, const Kept& b) {
 
 // Saves the archive laid out behind prefix bytes, puts those bytes in front
 // when the archive brought none of its own, and opens the result.
-void CheckSaveAndReopen(ZIP_File& archive, uint32_t prefix) {
+void CheckSaveAndReopen(ZIP_File& archive, uint64_t prefix) {
   const std::vector<Kept> before = Describe(archive);
   const bool ownPrefix = archive.HasPrefix();
   archive.SetPrefixSize(prefix);

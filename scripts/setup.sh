@@ -13,7 +13,7 @@ all=(
   gcc-mingw-w64-x86-64 gcc-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   libz-mingw-w64-dev wine64 osslsigncode 7zip
-  g++-mingw-w64-x86-64 googletest
+  g++-mingw-w64-x86-64 googletest stress-ng
 )
 if [ $# -gt 0 ]; then packages=("$@"); else packages=("${all[@]}"); fi
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/package_steps.h"
@@ -144,6 +145,13 @@ StepResult RewriteArchive(Build& build, const char* archivePath, const TVPkg& de
   const auto stamp = archive.Stamp();
   if (!stamp || stamp != definition.GetArchiveStamp()) {
     return Failure("\nERROR: '%s' changed during the build", {archivePath});
+  }
+  // An archive behind other bytes (a self-extractor's program, say) gives
+  // the package its members; the stub takes the place of those bytes.
+  if (archive.HasPrefix()) {
+    platform::ConsolePrint("\n- leaving out the %s bytes in front of the archive",
+                           {std::to_string(archive.GetPrefixSize())});
+    archive.LeaveOutPrefix();
   }
   archive.SetPrefixSize(build.prefixSize);
   if (build.checksum) {

@@ -6,8 +6,6 @@
 
 namespace {
 
-using trvzip::ZipCause;
-
 // The member's name as stored, with control characters shown as '?' so that
 // an archive cannot write to the console through it.
 std::string Quoted(const trvzip::ZIP_FileEntry& entry) {
@@ -20,39 +18,38 @@ std::string Quoted(const trvzip::ZIP_FileEntry& entry) {
 
 }  // namespace
 
-std::string ArchiveFailureText(ZipCause cause) {
-  switch (cause) {
-    case ZipCause::kNotZip:
+std::string ArchiveFailureText(int openResult) {
+  switch (openResult) {
+    case trvzip::kZipErrorNoEndRecord:
       return "the file is not a ZIP archive: it has no end of central directory record";
-    case ZipCause::kMultiDisk:
+    case trvzip::kZipErrorMultiDisk:
       return "the archive is split over several disks; only a single-file archive can be used";
-    case ZipCause::kDamaged:
+    case trvzip::kZipErrorDamaged:
       return "the archive is damaged: its headers disagree or point where no record is";
-    case ZipCause::kDescriptor:
+    case trvzip::kZipErrorDescriptor:
       return "the archive is damaged: a member's data descriptor disagrees with its central "
              "header";
-    case ZipCause::kZip64:
-      return "the archive needs ZIP64 beyond 32 bits (a member or an offset of 4 GiB or more, "
-             "or more than 65,535 members), which a package cannot hold";
     default:
       return {};
   }
 }
 
-std::string MemberFailureText(const trvzip::ZIP_FileEntry& entry, ZipCause cause) {
-  switch (cause) {
-    case ZipCause::kEncrypted:
+std::string MemberFailureText(const trvzip::ZIP_FileEntry& entry, int result) {
+  switch (result) {
+    case trvzip::kZipErrorEncrypted:
       return "member " + Quoted(entry) + " is encrypted, and encrypted members cannot be read";
-    case ZipCause::kMethod:
+    case trvzip::kZipErrorMethod:
       return "member " + Quoted(entry) + " uses compression method " +
              std::to_string(entry.method) + " (" + trvzip::MethodName(entry.method) +
              "); only stored and Deflate members can be read";
-    case ZipCause::kCrc:
+    case trvzip::kZipErrorCrc:
       return "the archive is damaged: member " + Quoted(entry) + " fails its CRC-32 check";
-    case ZipCause::kTruncated:
-      return "the archive is damaged: member " + Quoted(entry) + " cannot be read whole";
     default:
-      return "member " + Quoted(entry) + " declares a size that its archive cannot hold, or "
-             "larger than 16 MiB";
+      return "the archive is damaged: member " + Quoted(entry) + " cannot be read whole";
   }
+}
+
+std::string MemberSizeText(const trvzip::ZIP_FileEntry& entry) {
+  return "member " + Quoted(entry) + " declares a size that its archive cannot hold, or "
+         "larger than 16 MiB";
 }

@@ -6,9 +6,11 @@
 #include "zip/zip_file_entry.h"
 #include "zip/zip_result.h"
 
-// Why the archive could not be opened; empty when the result code says
-// enough (the file cannot be opened at all).
-std::string ArchiveFailureText(trvzip::ZipCause cause);
-// Why the member could not be read whole: cause from the member itself or
-// from its extraction, or kNone for sizes no archive of this size can hold.
-std::string MemberFailureText(const trvzip::ZIP_FileEntry& entry, trvzip::ZipCause cause);
+// Why the archive could not be opened, from ZIP_File::Open's result; empty
+// when the result says enough (the file cannot be opened at all).
+std::string ArchiveFailureText(int openResult);
+// Why the member could not be read whole, from its UnreadableCause or its
+// extraction's result.
+std::string MemberFailureText(const trvzip::ZIP_FileEntry& entry, int result);
+// For a member whose sizes no archive of this size can hold.
+std::string MemberSizeText(const trvzip::ZIP_FileEntry& entry);

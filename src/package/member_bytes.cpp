@@ -1,5 +1,7 @@
 #include "package/member_bytes.h"
 
+#include <utility>
+
 #include "package/load_failure.h"
 #include "zip/zip_methods.h"
 
@@ -26,19 +28,20 @@ bool IsPlausibleMemberSize(const trvzip::ZIP_FileEntry& entry, uint64_t archiveS
 
 std::optional<std::vector<uint8_t>> ExtractMember(trvzip::ZIP_FileEntry& entry,
                                                   uint64_t archiveSize, std::string* why) {
-  using trvzip::ZipCause;
-  const auto fail = [&](ZipCause cause) -> std::optional<std::vector<uint8_t>> {
-    if (why != nullptr) *why = MemberFailureText(entry, cause);
+  const auto fail = [why](std::string text) -> std::optional<std::vector<uint8_t>> {
+    if (why != nullptr) *why = std::move(text);
     return std::nullopt;
   };
-  if (const ZipCause cause = entry.UnreadableCause(); cause != ZipCause::kNone) return fail(cause);
-  if (!IsPlausibleMemberSize(entry, archiveSize)) return fail(ZipCause::kNone);
+  if (const int r = entry.UnreadableCause()) return fail(MemberFailureText(entry, r));
+  if (!IsPlausibleMemberSize(entry, archiveSize)) return fail(MemberSizeText(entry));
   std::vector<uint8_t> bytes(entry.uncompressedSize);
   // A vector of no bytes may hold no storage; the extraction still wants a buffer.
   uint8_t none = 0;
   uint8_t* buffer = bytes.empty() ? &none : bytes.data();
-  if (const int r = entry.Extract(buffer, entry.uncompressedSize); r != trvzip::kZipOk) {
-    return fail(r == trvzip::kZipErrorCrc ? ZipCause::kCrc : ZipCause::kTruncated);
+  // Plausible members are far smaller than 4 GiB.
+  const auto size = static_cast<uint32_t>(entry.uncompressedSize);
+  if (const int r = entry.Extract(buffer, size)) {
+    return fail(MemberFailureText(entry, r));
   }
   return bytes;
 }

@@ -66,7 +66,7 @@ bool TVPkg::Load(platform::FileHandle held, const char* path, const char16_t* me
 bool TVPkg::LoadOpened(trvzip::ZIP_File& archive, int opened, const char* path,
                        const char16_t* memberName) {
   if (opened != trvzip::kZipOk) {
-    failureCause = ArchiveFailureText(archive.GetCause());
+    failureCause = ArchiveFailureText(opened);
     return false;
   }
   // The whole file the archive is in bounds the sizes its members declare.

@@ -9,12 +9,15 @@ namespace platform {
 FileHandle::~FileHandle() { Close(); }
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalid)), lastError_(other.lastError_) {}
+    : handle_(std::exchange(other.handle_, kInvalid)),
+      folder_(std::exchange(other.folder_, kInvalid)),
+      lastError_(other.lastError_) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kInvalid);
+    folder_ = std::exchange(other.folder_, kInvalid);
     lastError_ = other.lastError_;
   }
   return *this;

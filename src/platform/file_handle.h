@@ -106,10 +106,10 @@ class FileHandle {
   std::optional<FileIdentity> Identity() const;
   std::optional<FileStamp> Stamp() const;
   // Removes the file this handle holds, which it opened as path, and closes
-  // the handle. Never anything else: POSIX removes the name path only while
-  // it still names this file (a file or link put there since stays), Windows
-  // marks the held file itself for deletion. False, closed all the same, when
-  // nothing was removed.
+  // the handle. Never anything else: POSIX removes the name, in the folder the
+  // file was opened in, only while it still names this file (a file or link
+  // put there since stays); Windows marks the held file itself for deletion.
+  // False, closed all the same, when nothing was removed.
   bool Remove(const std::string& path);
   // A second handle on the same open file, with the same access and sharing
   // (and, on POSIX, the same lock): what is read through it is this file,
@@ -127,6 +127,9 @@ class FileHandle {
 
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;
+  // POSIX: the folder a file created (CreateAlways) or opened again (OpenOwn)
+  // stands in, held until the handle closes.
+  intptr_t folder_ = kInvalid;
   uint32_t lastError_ = kErrorSuccess;
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/file_handle.h"
+#include "platform/folder_entry_posix.h"
 #include "platform/posix_error.h"
 
 namespace platform {
@@ -29,39 +30,47 @@ bool Lock(int fd, bool shared, uint32_t* error) {
   return false;
 }
 
-// Makes room for a new file at path. A symbolic link or a second name of a
+// Whether the file open at fd may be replaced: one that may be written and that
+// no other handle holds, which the lock taken here keeps so until fd closes.
+// st becomes what fd has open.
+bool MayReplace(int fd, struct stat* st, uint32_t* error) {
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || IsReadOnlyFile(*st)) {
+    *error = kErrorAccessDenied;
+    return false;
+  }
+  return Lock(fd, false, error);
+}
+
+// Makes room for a new file at name. A symbolic link or a second name of a
 // file goes by its name alone; a file is removed only when it may be written
-// and no handle holds it.
-bool RemoveForReplacement(const std::string& path, uint32_t* error) {
+// and no handle holds it. What is removed is the entry looked at, never one
+// put in its place meanwhile.
+bool RemoveForReplacement(const FolderEntry& at, uint32_t* error) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
+  if (::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) return true;
     *error = ErrorFromErrno(errno);
     return false;
   }
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+    *error = kErrorAccessDenied;  // a directory, device or pipe is not ours to remove
+    return false;
+  }
+  int fd = -1;
   if (S_ISREG(st.st_mode)) {
     if (IsReadOnlyFile(st)) {
       *error = kErrorAccessDenied;
       return false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      const bool free = Lock(fd, false, error);
-      // Removed while locked, so nobody can take it over in between.
-      const bool removed = free && ::unlink(path.c_str()) == 0;
-      if (free && !removed) *error = ErrorFromErrno(errno);
+    fd = ::openat(at.folder, at.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && !MayReplace(fd, &st, error)) {
       ::close(fd);
-      return removed;
+      return false;
     }
-  } else if (!S_ISLNK(st.st_mode)) {
-    *error = kErrorAccessDenied;  // a directory, device or pipe is not ours to remove
-    return false;
   }
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    *error = ErrorFromErrno(errno);
-    return false;
-  }
-  return true;
+  const Unlinked result = UnlinkIfSame(at.folder, at.name, st, error);
+  if (fd >= 0) ::close(fd);
+  return result != Unlinked::Other;
 }
 
 int OpenFlags(Access access) {
@@ -69,17 +78,18 @@ int OpenFlags(Access access) {
   return O_CLOEXEC | mode;
 }
 
-// Opens an existing regular file without following it into a pipe or device;
-// with own set, not through a symbolic link either.
-int OpenExisting(const std::string& path, Access access, bool own, uint32_t* error) {
+// Opens an existing regular file, name in folder (AT_FDCWD for a path),
+// without following it into a pipe or device; with own set, not through a
+// symbolic link either.
+int OpenExisting(int folder, const char* name, Access access, bool own, uint32_t* error) {
   struct stat st {};
-  if ((own ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) == 0 &&
+  if (::fstatat(folder, name, &st, own ? AT_SYMLINK_NOFOLLOW : 0) == 0 &&
       (S_ISDIR(st.st_mode) || (access != Access::Read && IsReadOnlyFile(st)))) {
     *error = kErrorAccessDenied;
     return -1;
   }
   // Non-blocking only for the open itself: a FIFO must not stall it.
-  const int fd = ::open(path.c_str(), OpenFlags(access) | O_NONBLOCK | (own ? O_NOFOLLOW : 0));
+  const int fd = ::openat(folder, name, OpenFlags(access) | O_NONBLOCK | (own ? O_NOFOLLOW : 0));
   if (fd < 0) {
     *error = ErrorFromErrno(errno);
     return -1;
@@ -94,9 +104,12 @@ int OpenExisting(const std::string& path, Access access, bool own, uint32_t* err
   return fd;
 }
 
-int CreateNew(const std::string& path, Access access, uint32_t* error) {
-  if (!RemoveForReplacement(path, error)) return -1;
-  const int fd = ::open(path.c_str(), OpenFlags(access) | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+// A hard or symbolic link planted between the removal and the create makes
+// the create fail: O_EXCL takes no existing entry of any kind.
+int CreateNew(const FolderEntry& at, Access access, uint32_t* error) {
+  if (!RemoveForReplacement(at, error)) return -1;
+  const int fd = ::openat(at.folder, at.name.c_str(),
+                          OpenFlags(access) | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
   if (fd < 0) *error = errno == EEXIST ? kErrorFileExists : ErrorFromErrno(errno);
   return fd;
 }
@@ -131,16 +144,23 @@ bool FileHandle::Open(const std::string& path, Access access, Share share,
                       Disposition disposition) {
   Close();
   lastError_ = kErrorSuccess;
-  const bool own = disposition == Disposition::OpenOwn;
-  const int fd = disposition == Disposition::CreateAlways
-                     ? CreateNew(path, access, &lastError_)
-                     : OpenExisting(path, access, own, &lastError_);
-  if (fd < 0) return false;
-  if (!Lock(fd, access == Access::Read && share == Share::Read, &lastError_)) {
-    ::close(fd);
+  // The tool's own files are created, opened again and removed in the folder
+  // they were first found in, which the handle holds.
+  FolderEntry at;
+  if (disposition != Disposition::OpenExisting && !OpenFolderEntry(path, &at, &lastError_)) {
+    return false;
+  }
+  const int fd = disposition == Disposition::CreateAlways ? CreateNew(at, access, &lastError_)
+                 : disposition == Disposition::OpenOwn
+                     ? OpenExisting(at.folder, at.name.c_str(), access, true, &lastError_)
+                     : OpenExisting(AT_FDCWD, path.c_str(), access, false, &lastError_);
+  if (fd < 0 || !Lock(fd, access == Access::Read && share == Share::Read, &lastError_)) {
+    if (fd >= 0) ::close(fd);
+    if (at.folder >= 0) ::close(at.folder);
     return false;
   }
   handle_ = fd;
+  folder_ = at.folder;
   return true;
 }
 
@@ -148,6 +168,10 @@ void FileHandle::Close() {
   if (IsOpen()) {
     ::close(Fd(handle_));  // releases the flock as well
     handle_ = kInvalid;
+  }
+  if (folder_ != kInvalid) {
+    ::close(Fd(folder_));
+    folder_ = kInvalid;
   }
 }
 
@@ -213,14 +237,15 @@ FileHandle FileHandle::Duplicate() const {
   return copy;
 }
 
-// Between the look and the unlink another entry could take the name; what
-// goes then is that name alone, never a file's data.
+// Removed in the folder the handle holds, only while the name there is still
+// this file's: see UnlinkIfSame for the instant POSIX leaves open.
 bool FileHandle::Remove(const std::string& path) {
-  struct stat named {}, held {};
-  const bool same = IsOpen() && ::lstat(path.c_str(), &named) == 0 &&
-                    ::fstat(Fd(handle_), &held) == 0 && named.st_dev == held.st_dev &&
-                    named.st_ino == held.st_ino;
-  const bool removed = same && ::unlink(path.c_str()) == 0;
+  struct stat held {};
+  FolderEntry at{Fd(folder_), path.substr(path.find_last_of('/') + 1)};
+  const bool folderOpened = at.folder < 0 && OpenFolderEntry(path, &at, &lastError_);
+  const bool removed = IsOpen() && at.folder >= 0 && ::fstat(Fd(handle_), &held) == 0 &&
+                       UnlinkIfSame(at.folder, at.name, held, &lastError_) == Unlinked::Removed;
+  if (folderOpened) ::close(at.folder);
   Close();
   return removed;
 }

@@ -92,10 +92,21 @@ bool IsEntryItself(const std::wstring& path, HANDLE entry) {
          (named(found.cFileName) || named(found.cAlternateFileName));
 }
 
+// Whether the entry, opened as itself, is a link: a symbolic link or a
+// junction, which goes as the link. Any other reparse point (a deduplicated
+// file, a cloud placeholder) stands for a file or folder that is there.
+bool IsLink(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& info) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         ::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
 // Makes room for a new file at path. A link is removed as the link itself,
 // through a handle to it; a read-only file, a directory, a file another
 // handle holds, and a link the system cannot tell from its target stay, and
-// the reason is the error code.
+// the reason is the error code. A reparse point that is no link is the file
+// or folder it stands for.
 bool RemoveForReplacement(const std::wstring& path, uint32_t* error) {
   const HANDLE entry = ::CreateFileW(
       path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
@@ -110,7 +121,7 @@ bool RemoveForReplacement(const std::wstring& path, uint32_t* error) {
   }
   BY_HANDLE_FILE_INFORMATION info{};
   bool removable = ::GetFileInformationByHandle(entry, &info) != 0;
-  if (removable && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (removable && !IsLink(entry, info)) {
     removable = !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) &&
                 IsEntryItself(path, entry);
   }
@@ -277,7 +288,7 @@ FileHandle FileHandle::Duplicate() const {
   const HANDLE self = ::GetCurrentProcess();
   if (!IsOpen() || !::DuplicateHandle(self, NativeHandle(*this), self, &duplicate, 0, FALSE,
                                       DUPLICATE_SAME_ACCESS)) {
-    copy.lastError_ = IsOpen() ? ::GetLastError() : kErrorInvalidParameter;
+    copy.lastError_ = IsOpen() ? ::GetLastError() : uint32_t{kErrorInvalidParameter};
     return copy;
   }
   copy.handle_ = reinterpret_cast<intptr_t>(duplicate);

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <array>
 #include <span>
 
 #include "platform/file_handle.h"
+#include "zip/zip_records.h"
 
 namespace trvzip {
 
@@ -44,5 +46,13 @@ class BlockReader {
   uint64_t start_ = 0;
   std::size_t length_ = 0;
 };
+
+// One of the archive's records (zip_records.h) at position; see ReadFixed.
+template <class Record>
+Record ReadRecord(BlockReader& reader, uint64_t position) {
+  std::array<uint8_t, Record::kSize> raw;
+  reader.ReadFixed(position, raw);
+  return records::Decode<Record>(raw);
+}
 
 }  // namespace trvzip

@@ -33,6 +33,8 @@ class OutputBuffer {
   uint8_t* Reserve(std::size_t* available);
   void Commit(std::size_t count) { used_ += count; }
   bool Flush();
+  // Whether a write has failed (or the user interrupted).
+  bool Failed() const { return failed_; }
 
  private:
   bool WriteOut(const uint8_t* bytes, std::size_t count);

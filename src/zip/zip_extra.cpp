@@ -30,6 +30,10 @@ bool Walk(std::span<const uint8_t> field, Visit visit) {
 
 }  // namespace
 
+bool Walkable(std::span<const uint8_t> field) {
+  return Walk(field, [](const Block&) {});
+}
+
 std::span<const uint8_t> FindZip64(std::span<const uint8_t> field) {
   std::span<const uint8_t> found;
   bool seen = false;

@@ -11,6 +11,10 @@ namespace trvzip::extra {
 
 inline constexpr uint16_t kZip64Id = 0x0001;
 
+// Whether field is a run of whole blocks (fewer than four bytes after the
+// last one are padding).
+bool Walkable(std::span<const uint8_t> field);
+
 // Where the ZIP64 block's data lies in field; empty when there is none or
 // the blocks cannot be walked (a block running past the field's end).
 std::span<const uint8_t> FindZip64(std::span<const uint8_t> field);

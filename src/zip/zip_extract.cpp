@@ -16,7 +16,8 @@ namespace {
 // of the archive handle may read elsewhere in between. A read that ends early
 // fails: the archive is shorter than its directory says.
 bool Refill(ZipReadState& state) {
-  const uint32_t n = std::min(ZipReadState::kBufferSize, state.compressedRemaining);
+  const auto n = static_cast<uint32_t>(
+      std::min<uint64_t>(ZipReadState::kBufferSize, state.compressedRemaining));
   const auto got = state.file->ReadAt(state.position, state.buffer.get(), n);
   if (!got || *got != n) return false;
   state.position += n;
@@ -76,15 +77,13 @@ int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
                             uint32_t* produced) {
   if (produced != nullptr) *produced = 0;
   // Encrypted data would inflate to garbage or copy out as ciphertext.
-  if (!IsExtractableMethod(method) || (flags & records::kFlagEncrypted) != 0) {
-    return kZipErrorFormat;
-  }
+  if (const int r = UnreadableCause()) return r;
   if (state == nullptr || !state->opened || buffer == nullptr || length == 0) {
     return kZipErrorArgument;
   }
   z_stream& s = state->stream;
   s.next_out = static_cast<Bytef*>(buffer);
-  s.avail_out = std::min(length, state->uncompressedRemaining);
+  s.avail_out = static_cast<uInt>(std::min<uint64_t>(length, state->uncompressedRemaining));
   uint32_t done = 0;
   int result = kZipOk;
   while (s.avail_out > 0) {
@@ -94,7 +93,7 @@ int ZIP_FileEntry::ReadData(void* buffer, uint32_t length, ZipReadState* state,
     }
     if (method == kMethodStored) {
       if (s.avail_in == 0) {  // fewer stored bytes than the member's size
-        result = kZipErrorFormat;
+        result = kZipErrorStoredShort;
         break;
       }
       CopyStored(*state, &done);

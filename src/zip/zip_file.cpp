@@ -2,11 +2,13 @@
 
 #include "zip/zip_file.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/ascii.h"
 #include "platform/code_page.h"
 #include "zip/block_reader.h"
+#include "zip/zip_end_records.h"
 #include "zip/zip_records.h"
 
 namespace trvzip {
@@ -26,7 +28,6 @@ constexpr std::size_t kExtraBlock = 4u << 10;
 
 int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
   if (file.IsOpen() || entryCount > 0) Close();
-  cause = ZipCause::kNone;
   readOnly = readOnlyAccess;
   const auto access = readOnly ? platform::Access::Read : platform::Access::ReadWrite;
   const auto share = readOnly ? platform::Share::Read : platform::Share::None;
@@ -38,7 +39,6 @@ int ZIP_File::Open(const std::string& path, bool readOnlyAccess) {
 
 int ZIP_File::Open(platform::FileHandle held) {
   if (file.IsOpen() || entryCount > 0) Close();
-  cause = ZipCause::kNone;
   readOnly = true;
   if (!held.IsOpen()) return kZipErrorOpen;
   file = std::move(held);
@@ -61,7 +61,7 @@ int ZIP_File::Close() {
   hasPrefix = false;
   readOnly = true;
   prefixSize = 0;
-  centralDirOffset = 0;
+  centralDirOffset = centralDirEnd = 0;
   return kZipOk;
 }
 
@@ -118,12 +118,14 @@ int ZIP_File::Write(platform::FileHandle& output) {
 
 int ZIP_File::WriteArchive(OutputBuffer& output) {
   BlockReader source(file, kSourceBlock);
-  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) return kZipErrorWrite;
+  if (hasPrefix && file.IsOpen() && !source.CopyTo(0, prefixSize, output)) {
+    return output.Failed() ? kZipErrorWrite : kZipErrorRead;
+  }
   if (const int r = LayOutMembers()) return r;
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorWrite;
+    if (!entries[i].ExtraBytes(source, scratch, &extraField)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteLocalHeader(output, extraField)) return r;
     if (const int r = entries[i].CopyData(source, output)) return r;
   }
@@ -132,21 +134,21 @@ int ZIP_File::WriteArchive(OutputBuffer& output) {
 }
 
 // Places the members back to back from prefixSize on, in directory order.
-// Fails rather than write offsets or sizes that do not fit in 32 bits.
+// Fails rather than write an extra field that its ZIP64 block would take
+// past its 16-bit length.
 int ZIP_File::LayOutMembers() {
   uint64_t offset = prefixSize;
-  uint64_t directorySize = 0;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (offset > kMaxOffset) return kZipErrorWrite;
-    entries[i].localHeaderOffset = static_cast<uint32_t>(offset);
-    offset += entries[i].LocalRecordSize();
-    directorySize += entries[i].CentralRecordSize();
+    ZIP_FileEntry& e = entries[i];
+    e.localHeaderOffset = offset;
+    if (e.extraLength + e.LocalZip64().BlockSize() > kPlaceholder16 ||
+        e.centralExtraLength + e.CentralZip64().BlockSize() > kPlaceholder16) {
+      return kZipErrorTooLarge;
+    }
+    offset += e.LocalRecordSize();
   }
-  if (offset > kMaxOffset || entryCount > kMaxMembers) return kZipErrorWrite;
-  centralDirOffset = static_cast<uint32_t>(offset);
-  // The whole file must stay within 32-bit sizes, or it could not be read back.
-  const uint64_t end = offset + directorySize + EndRecord::kSize + (comment ? comment->size() : 0);
-  return end > kMaxOffset ? kZipErrorWrite : kZipOk;
+  centralDirOffset = offset;
+  return kZipOk;
 }
 
 int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const {
@@ -154,19 +156,16 @@ int ZIP_File::WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) c
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> extraField;
   for (uint32_t i = 0; i < entryCount; ++i) {
-    if (!entries[i].ExtraBytes(extras, scratch, &extraField)) return kZipErrorWrite;
+    if (!entries[i].ExtraBytes(extras, scratch, &extraField, true)) return kZipErrorSourceChanged;
     if (const int r = entries[i].WriteCentralHeader(output, extraField)) return r;
     directorySize += entries[i].CentralRecordSize();
   }
-  EndRecord end;
-  end.recordsOnDisk = end.totalRecords = static_cast<uint16_t>(entryCount);
-  end.directorySize = static_cast<uint32_t>(directorySize);
-  end.directoryOffset = centralDirOffset;
-  end.commentLength = comment ? static_cast<uint16_t>(comment->size()) : 0;
-  const auto record = Encode(end);
-  if (!output.Put(record.data(), record.size())) return kZipErrorWrite;
-  if (end.commentLength > 0 && !output.Put(comment->data(), end.commentLength)) {
-    return kZipErrorCommentWrite;
+  const auto commentLength = comment ? static_cast<uint16_t>(comment->size()) : uint16_t{0};
+  if (!WriteEndRecords(output, entryCount, centralDirOffset, directorySize, commentLength)) {
+    return kZipErrorWrite;
+  }
+  if (commentLength > 0 && !output.Put(comment->data(), commentLength)) {
+    return kZipErrorWrite;
   }
   return kZipOk;
 }

@@ -42,7 +42,10 @@ class ZIP_File {
   uint32_t GetEntryCount() const { return entryCount; }
 
   // The prefix size the next Save lays the members out behind.
-  void SetPrefixSize(uint32_t n) { prefixSize = n; }
+  void SetPrefixSize(uint64_t n) { prefixSize = n; }
+  // The next saves write the members alone, without a copy of the bytes that
+  // stood in front of them in the source.
+  void LeaveOutPrefix() { hasPrefix = false; }
   // Every byte the next saves write is shown to observer as it is written.
   void SetWriteObserver(WriteObserver observer) { writeObserver = std::move(observer); }
   // Writes the archive anew to path (a new file takes the name), members
@@ -54,11 +57,7 @@ class ZIP_File {
   // afterwards the object is closed, or on failure still open on its source.
   int Save(platform::FileHandle& output);
 
-  // Why the last Open failed, beyond its result code; kNone after a
-  // successful one.
-  ZipCause GetCause() const { return cause; }
-
-  uint32_t GetPrefixSize() const { return prefixSize; }
+  uint64_t GetPrefixSize() const { return prefixSize; }
   bool HasPrefix() const { return hasPrefix; }
   bool IsOpen() const { return file.IsOpen(); }
   // Size of the whole file the archive is in; 0 when closed.
@@ -78,24 +77,21 @@ class ZIP_File {
   int ReadDirectory();
   int ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total);
   int ReadMember(BlockReader& central, BlockReader& local, uint64_t* position,
-                 uint32_t* lowest);
-  uint32_t KeepString(BlockReader& reader, uint64_t position, uint16_t length, uint16_t* got);
+                 uint64_t* lowest);
+  std::size_t KeepString(BlockReader& reader, uint64_t position, uint16_t length, uint16_t* got);
   bool KeepName(BlockReader& central, uint64_t centralAt, BlockReader& local, uint64_t localAt,
                 uint16_t length, ZIP_FileEntry& e);
   int Write(platform::FileHandle& output);
   int WriteArchive(OutputBuffer& output);
   int LayOutMembers();
   int WriteCentralDirectory(OutputBuffer& output, BlockReader& extras) const;
-  // Records why the open fails, and returns code.
-  int Refuse(ZipCause why, int code) {
-    cause = why;
-    return code;
-  }
   bool ReadExtra(BlockReader& reader, uint64_t position, uint16_t length,
                  std::vector<uint8_t>& out);
   int ReadCentralValues(const records::CentralHeader& ch, ZIP_FileEntry& e);
   int ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                 const records::CentralHeader& ch, ZIP_FileEntry& e);
+  void KeepExtraFields(uint64_t centralAt, uint16_t centralLength, uint64_t localAt,
+                       uint16_t localLength, ZIP_FileEntry& e);
 
   // Members, allocated once for the count the end record states.
   std::unique_ptr<ZIP_FileEntry[]> entries;
@@ -105,14 +101,14 @@ class ZIP_File {
   std::vector<char> strings;
   std::string scratch;  // a central name, to compare with the local one
   std::vector<uint8_t> centralExtra, localExtra, keptExtra;  // the current member's
-  ZipCause cause = ZipCause::kNone;
   std::optional<std::string> comment;
   platform::FileHandle file;
   WriteObserver writeObserver;
   bool readOnly = true;
   bool hasPrefix = false;
-  uint32_t prefixSize = 0;
-  uint32_t centralDirOffset = 0;
+  uint64_t prefixSize = 0;
+  uint64_t centralDirOffset = 0;
+  uint64_t centralDirEnd = 0;  // as the end records state it
 };
 
 }  // namespace trvzip

@@ -31,8 +31,8 @@ struct ZipReadState {
   bool inflating = false;                // inflateInit2 succeeded and inflateEnd is due
   bool opened = false;                   // OpenRead succeeded
   uint32_t crc = 0;
-  uint32_t compressedRemaining = 0;
-  uint32_t uncompressedRemaining = 0;
+  uint64_t compressedRemaining = 0;
+  uint64_t uncompressedRemaining = 0;
   uint64_t position = 0;  // absolute position of the next refill
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The records of a ZIP archive as this layer reads and writes them: local
-// file header, central directory header and end of central directory record
-// (read and written), and the ZIP64 end record and its locator (read only).
+// file header, central directory header, end of central directory record,
+// the data descriptor (written), and the ZIP64 end record and its locator.
 // Each lists its fields once, in record order; that one list both decodes
 // and encodes it.
 
@@ -29,10 +29,6 @@ inline constexpr uint16_t kFlagDescriptor = 0x0008;
 // A 16- or 32-bit value that stands for one in a ZIP64 record or extra field.
 inline constexpr uint16_t kPlaceholder16 = 0xFFFF;
 inline constexpr uint32_t kPlaceholder32 = 0xFFFFFFFFu;
-
-// Offsets and sizes on disk are 32-bit, counts 16-bit.
-inline constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
-inline constexpr std::size_t kMaxMembers = 0xFFFF;
 
 // The fields local and central headers share, from "version needed" on.
 struct CommonFields {
@@ -112,6 +108,21 @@ struct EndRecord {
   }
 };
 
+// The data descriptor as written: with its signature and 32-bit sizes.
+struct Descriptor {
+  static constexpr std::size_t kSize = 16;
+  uint32_t signature = kDescriptorSignature;
+  uint32_t crc32 = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+
+  template <class Io, class Self>
+  static void Fields(Io& io, Self& r) {
+    io.Field(r.signature), io.Field(r.crc32), io.Field(r.compressedSize);
+    io.Field(r.uncompressedSize);
+  }
+};
+
 // Found, when present, right in front of the end record.
 struct Zip64Locator {
   static constexpr std::size_t kSize = 20;
@@ -164,7 +175,7 @@ std::array<uint8_t, Record::kSize> Encode(const Record& record) {
   bytes::ByteWriter out(raw);
   Record::Fields(out, record);
   raw.resize(Record::kSize);  // the fields fill it exactly
-  std::array<uint8_t, Record::kSize> fixed;
+  std::array<uint8_t, Record::kSize> fixed{};
   std::copy(raw.begin(), raw.end(), fixed.begin());
   return fixed;
 }

@@ -102,13 +102,19 @@ TEST_F(BuildFailure, ArchiveRefusalsNameTheirCause) {
          m.dataDescriptor = true, m.descriptor = ziptest::Descriptor::kSigned, m.descriptorCrcXor = 4;
        }),
        damaged + "a member's data descriptor disagrees with its central header"},
-      {archive([](auto&, auto& m) { m.zip64Central = true, m.zip64Size = uint64_t{1} << 32; }),
-       "the archive needs ZIP64 beyond 32 bits (a member or an offset of 4 GiB or more, or more "
-       "than 65,535 members), which a package cannot hold"},
+      // Placeholders in the end record, without the ZIP64 records they stand for.
+      {[&] {
+         std::string bytes = archive([](auto& a, auto&) { a.zip64End = true; });
+         return bytes.erase(bytes.size() - 22 - 56 - 20, 56 + 20);
+       }(),
+       damaged + "its headers disagree or point where no record is"},
       {archive([](auto&, auto& m) { m.flags = 1; }),
        "member 'SETUP42.xml' is encrypted, and encrypted members cannot be read"},
       {archive([](auto&, auto& m) { m.method = 12; }),
        "member 'SETUP42.xml' uses compression method 12 (BZip2); only stored and Deflate "
+       "members can be read"},
+      {archive([](auto&, auto& m) { m.method = 9; }),
+       "member 'SETUP42.xml' uses compression method 9 (Deflate64); only stored and Deflate "
        "members can be read"},
       {archive([](auto&, auto& m) { m.crcXor = 1; }),
        damaged + "member 'SETUP42.xml' fails its CRC-32 check"},
@@ -289,25 +295,6 @@ TEST_F(BuildFailure, OutputMayNotBeAnInput) {
     EXPECT_EQ(testsupport::FileDigest(archive), digest);
   }
   EXPECT_FALSE(fs::exists(dir.File("pkg.exe")));
-}
-
-// A package that fails its verification is undone like a failed build: the
-// output goes back to the updated stub copy.
-TEST_F(BuildFailure, ArchiveAlreadyBehindAPrefixFailsVerification) {
-  const std::string good = GoodArchive();
-  const std::string first = dir.File("first/SETUP42.exe");
-  fs::create_directory(dir.File("first"));
-  ASSERT_EQ(e2e::RunZipgraft({stub, good, first}).exitCode, 0);
-  const auto updated = e2e::UpdatedStubCopy(stub, first, output);
-  ASSERT_FALSE(updated.empty());
-  const auto run = e2e::RunZipgraft({stub, first, output});
-  EXPECT_EQ(testsupport::ReadFile(output), updated);
-  EXPECT_FALSE(fs::exists(output + ".tmp"));
-  EXPECT_EQ(run.exitCode, 1);
-  const std::string tail = e2e::Stdout(
-      "\n- package assembled.  verifying...\nERROR: unable to open and verify '" + output + "'\n\n");
-  ASSERT_GE(run.stdoutText.size(), tail.size());
-  EXPECT_EQ(run.stdoutText.substr(run.stdoutText.size() - tail.size()), tail);
 }
 
 TEST_F(BuildFailure, DefinitionWithoutNameOrVersion) {

@@ -9,24 +9,29 @@
 #include "package/tv_pkg.h"
 #include "zip/zip_file.h"
 #include "zip_archive_builder.h"
+#include "zip_test_archive.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testsupport::ShellQuote;
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// The members of the packages built here.
+Files PackageFiles() {
+  return {{"SETUP42.xml", e2e::Definition("Sound Driver", "1.00.0.12")},
+          {"tv_data.xml", "<tv_pkg_data><configuration><config_file><filename>cfg.ini</filename>"
+                          "</config_file></configuration></tv_pkg_data>"},
+          {"cfg.ini", "volume=80\n"},
+          {"readme.txt", std::string(5000, 'r')},
+          {"empty.bin", ""}};
+}
+
 class BuildSuccess : public ::testing::Test {
  protected:
   testsupport::TempDir dir;
-  std::string archive = e2e::MakeArchive(
-      dir, "data.zip",
-      {{"SETUP42.xml", e2e::Definition("Sound Driver", "1.00.0.12")},
-       {"tv_data.xml",
-        "<tv_pkg_data><configuration><config_file><filename>cfg.ini</filename>"
-        "</config_file></configuration></tv_pkg_data>"},
-       {"cfg.ini", "volume=80\n"},
-       {"readme.txt", std::string(5000, 'r')},
-       {"empty.bin", ""}});
+  std::string archive = ziptest::WriteArchive(dir.File("data.zip"), PackageFiles(), 8);
   std::string output = dir.File("SETUP42.exe");
 
   std::string ExpectedOutput(const std::string& stub) const {
@@ -138,13 +143,7 @@ TEST_F(BuildSuccess, BuildsVerifiableePackagesOnEveryStubKind) {
 // Archives from streaming writers, ZIP64-marked ones and one with the longest
 // comment give packages every reader reads whole.
 TEST_F(BuildSuccess, ArchivesOfEveryKindGiveSoundPackages) {
-  const std::vector<std::pair<std::string, std::string>> files = {
-      {"SETUP42.xml", e2e::Definition("Sound Driver", "1.00.0.12")},
-      {"tv_data.xml", "<tv_pkg_data><configuration><config_file><filename>cfg.ini</filename>"
-                      "</config_file></configuration></tv_pkg_data>"},
-      {"cfg.ini", "volume=80\n"},
-      {"readme.txt", std::string(5000, 'r')},
-      {"empty.bin", ""}};
+  const Files files = PackageFiles();
   using ziptest::Descriptor;
   const std::pair<const char*, std::function<void(ziptest::Archive&, ziptest::Member&)>> kinds[] = {
       {"descriptor", [](auto&, auto& m) { m.dataDescriptor = true, m.descriptor = Descriptor::kSigned; }},
@@ -172,6 +171,55 @@ TEST_F(BuildSuccess, ArchivesOfEveryKindGiveSoundPackages) {
       EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
       EXPECT_EQ(test.output.find("WARNING"), std::string::npos) << test.output;
     }
+    fs::remove(output);
+  }
+}
+
+// An archive behind other bytes, its offsets counted from the start of its
+// file (a finished package, a self-extractor, any prefix), gives a package
+// of its members alone, right behind the stub: what stood in front is left
+// out, and the build says so.
+TEST_F(BuildSuccess, ArchiveBehindAPrefixIsPackagedWithoutIt) {
+  const std::string stub = e2e::StubPath("stub64_full");
+  const std::string plain = archive;
+  const auto updated = e2e::UpdatedStubCopy(stub, plain, output);
+  ASSERT_FALSE(updated.empty());
+  fs::create_directory(dir.File("first"));
+  const std::string finished = dir.File("first/SETUP42.exe");
+  ASSERT_EQ(e2e::RunZipgraft({stub, plain, finished}).exitCode, 0);
+  ziptest::Archive shifted;
+  for (const auto& [name, data] : PackageFiles()) {
+    shifted.members.push_back(ziptest::Make(name, data, 8));
+  }
+  shifted.shift = 4096;
+  const std::string junk = dir.File("junk.zip");
+  testsupport::WriteFile(junk, testsupport::Pattern(4096, 3) + ziptest::Build(shifted));
+  std::vector<std::pair<std::string, uint32_t>> inputs = {
+      {finished, static_cast<uint32_t>(updated.size())}, {junk, 4096}};
+  if (testsupport::HaveProgram("zip")) {
+    const std::string sfx = dir.File("sfx.exe");
+    const auto made = testsupport::RunCommand("cat " + ShellQuote(stub) + " " + ShellQuote(plain) +
+                                              " > " + ShellQuote(sfx) + " && zip -q -A " +
+                                              ShellQuote(sfx), true);
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    inputs.emplace_back(sfx, static_cast<uint32_t>(fs::file_size(stub)));
+  }
+  for (const auto& [input, prefix] : inputs) {
+    SCOPED_TRACE(input);
+    archive = input;
+    std::string expected = ExpectedOutput(stub);
+    const std::string modifying = "\n- modifying offsets in the .zip file '" + input + "'";
+    expected.insert(expected.find(modifying) + modifying.size(),
+                    "\n- leaving out the " + std::to_string(prefix) +
+                        " bytes in front of the archive");
+    const uint64_t digest = testsupport::FileDigest(input);
+    const auto run = e2e::RunZipgraft({stub, input, output});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdoutText, e2e::Stdout(expected));
+    EXPECT_EQ(testsupport::FileDigest(input), digest);
+    ExpectReadableByOtherTools(output);
+    // The same members as the plain archive's give the same package.
+    EXPECT_EQ(testsupport::ReadFile(output), testsupport::ReadFile(finished));
     fs::remove(output);
   }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "e2e_support.h"
 #include "tool_process.h"
@@ -19,13 +20,22 @@ const char kFailed[] = "\nERROR: package assembly failed\n\n";
 TEST(ConcurrentBuild, SecondRunIsRefusedWhileTheFirstRewritesTheArchive) {
   testsupport::TempDir dir;
   const std::string stub = e2e::StubPath("stub64_full");
-  // Large, so that the first run's rewrite lasts long enough to be caught
-  // holding the archive and paused there.
-  ziptest::Archive large;
-  large.members = {ziptest::Make("SETUP42.xml", e2e::Definition("Shared", "4.2")),
-                   ziptest::Make("payload.bin", testsupport::Pattern(std::size_t{96} << 20))};
+  // The Linux tool stops itself holding the archive, as it creates its
+  // temporary file (the plant shim). The Windows tool is caught holding it
+  // from outside, and paused there: its archive is large, so that the
+  // rewrite lasts long enough for that.
+#ifdef ZG_PLANT_SHIM
+  const bool stopsItself = !e2e::WindowsTool();
+#else
+  const bool stopsItself = false;
+#endif
+  ziptest::Archive archiveMembers;
+  archiveMembers.members = {
+      ziptest::Make("SETUP42.xml", e2e::Definition("Shared", "4.2")),
+      ziptest::Make("payload.bin",
+                    testsupport::Pattern(stopsItself ? std::size_t{1} << 20 : std::size_t{96} << 20))};
   const std::string archive = dir.File("shared.zip");
-  testsupport::WriteFile(archive, ziptest::Build(large));
+  testsupport::WriteFile(archive, ziptest::Build(archiveMembers));
   const auto stubDigest = testsupport::FileDigest(stub);
   const auto archiveDigest = testsupport::FileDigest(archive);
   fs::create_directories(dir.File("first"));
@@ -40,12 +50,24 @@ TEST(ConcurrentBuild, SecondRunIsRefusedWhileTheFirstRewritesTheArchive) {
   ASSERT_TRUE(second.Started());
   ASSERT_TRUE(second.ReachesGate());
 
-  // The first run takes the archive for its rewrite and is paused holding it.
-  e2e::ToolProcess first({stub, archive, firstOutput});
+  // The first run takes the archive for its rewrite and is stopped holding it.
+  std::map<std::string, std::string> stopAtTheTemporaryFile;
+#ifdef ZG_PLANT_SHIM
+  if (stopsItself) {
+    stopAtTheTemporaryFile = {{"LD_PRELOAD", ZG_PLANT_SHIM},
+                              {"ZG_PLANT_AT", "SETUP42.exe.tmp"},
+                              {"ZG_PLANT_KIND", "stop"}};
+  }
+#endif
+  e2e::ToolProcess first({stub, archive, firstOutput}, std::nullopt, stopAtTheTemporaryFile);
   ASSERT_TRUE(first.Started());
-  ASSERT_TRUE(first.ReadUntil(e2e::Stdout(modifying)));
-  ASSERT_TRUE(first.WaitUntilOpen(archive));
-  first.Pause();
+  if (stopsItself) {
+    ASSERT_TRUE(first.WaitUntilStopped());
+  } else {
+    ASSERT_TRUE(first.ReadUntil(e2e::Stdout(modifying)));
+    ASSERT_TRUE(first.WaitUntilOpen(archive));
+    first.Pause();
+  }
   ASSERT_TRUE(first.HasOpen(archive)) << "the rewrite ended before it could be paused";
 
   const e2e::Run refused = second.Finish();

@@ -2,7 +2,8 @@
 // name once the rewrite has written it, an archive renamed over ZIPDATA after
 // the definition was loaded from it, a stub renamed over STUBPROG after its
 // test, another package renamed over the output before the verification, and
-// a link planted between the removal of a name and its exclusive creation. A full standard output pipe holds
+// entries planted inside the tool between the removal of a name and its
+// exclusive creation or before the clean-up. A full standard output pipe holds
 // the tool inside a print while the test does its work.
 
 #include <gtest/gtest.h>
@@ -67,6 +68,7 @@ TEST_F(RaceTest, ALinkPlantedAtTheTemporaryNameIsNeverFollowed) {
   EXPECT_EQ(run.exitCode, 0) << run.stdoutText;
   EXPECT_EQ(testsupport::ReadFile(output), package);
   EXPECT_TRUE(testsupport::ReadText(victim) == "somebody's data");
+  EXPECT_TRUE(fs::is_symlink(temporary));
 }
 
 TEST_F(RaceTest, AnArchiveSwappedAfterTheDefinitionLoadFailsTheBuild) {
@@ -144,32 +146,52 @@ TEST_F(RaceTest, TheStubTestedIsTheStubCopied) {
       << refused.stdoutText;
 }
 
-// Planted after the name was cleared and before the exclusive create: the
-// create fails, and the link and its target stay as they were.
-TEST_F(RaceTest, AnEntryPlantedBeforeTheCreateIsNeitherFollowedNorRemoved) {
+// Somebody else's entry put at either name inside the tool (the plant shim):
+// between the name being cleared and the exclusive create, a symbolic or a
+// hard link to a victim file, which the create neither follows nor truncates
+// and the clean-up does not remove; and just before the clean-up removes the
+// temporary file, the victim renamed onto its name, which stays. The victim's
+// bytes are never touched.
+TEST_F(RaceTest, EntriesPlantedAtEitherNameAreLeftAsTheyAre) {
   if (e2e::WindowsTool()) GTEST_SKIP() << "a shim in the Linux tool's C library";
   const std::string archive = Archive("data.zip", "1.0");
+  const std::string copyFailed = "\nERROR: unable to copy '" + stub + "' to '" + output + "'";
+  const std::string saveFailed = "\nERROR: unable to save and update '" + temporary + "'";
+  const std::string built = "\n- package was created successfully.\n\n";
   const struct {
-    std::string at, error;
+    std::string when, kind, at, line;
+    int exitCode;
   } cases[] = {
-      {output, "\nERROR: unable to copy '" + stub + "' to '" + output + "'"},
-      {temporary, "\nERROR: unable to save and update '" + temporary + "'"},
+      {"create", "symlink", output, copyFailed, 1},
+      {"create", "symlink", temporary, saveFailed, 1},
+      {"create", "hardlink", output, copyFailed, 1},
+      {"create", "hardlink", temporary, saveFailed, 1},
+      {"remove", "rename", temporary, built, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.at);
-    const std::string name = fs::path(c.at).filename().string();
+    SCOPED_TRACE(c.when + " " + c.kind + " " + c.at);
+    testsupport::WriteFile(victim, std::string("somebody's data"));
     const auto run = e2e::ToolProcess({stub, archive, output}, std::nullopt,
                                       {{"LD_PRELOAD", ZG_PLANT_SHIM},
-                                       {"ZG_PLANT_AT", "/" + name},
+                                       {"ZG_PLANT_AT", fs::path(c.at).filename().string()},
+                                       {"ZG_PLANT_WHEN", c.when},
+                                       {"ZG_PLANT_KIND", c.kind},
                                        {"ZG_PLANT_TARGET", victim}})
                          .Finish();
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.stdoutText.find(c.error), std::string::npos) << run.stdoutText;
-    EXPECT_TRUE(testsupport::ReadText(victim) == "somebody's data");
-    EXPECT_TRUE(fs::is_symlink(c.at));
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_NE(run.stdoutText.find(e2e::Stdout(c.line)), std::string::npos) << run.stdoutText;
+    EXPECT_TRUE(testsupport::ReadText(c.at) == "somebody's data");
+    if (c.kind == "symlink") {
+      EXPECT_TRUE(fs::is_symlink(c.at));
+    } else if (c.kind == "hardlink") {
+      EXPECT_TRUE(fs::equivalent(c.at, victim));
+    }
     fs::remove(c.at);
     EXPECT_FALSE(fs::exists(temporary));
     fs::remove(output);
+    // Nothing else was left beside them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()),
+              1 + fs::exists(victim));
   }
 }
 

@@ -17,14 +17,37 @@ namespace e2e {
 
 namespace {
 
-// Bounds every wait, so that a broken run fails the test instead of hanging it.
-constexpr int kPolls = 12000;
-constexpr int kPollMs = 10;
+using Clock = ToolProcess::Clock;
+using std::chrono::seconds;
+
+// Far beyond what a run takes on a loaded machine with the sanitizers (a
+// 200 MiB build in about 9 s, the six of the interruption test and theirs
+// together in 65 s, under stress-ng --cpu 2 at load 6-7), and inside the
+// suite's timeout of 300 s per test, so that the failure says what it was.
+constexpr seconds kRunDeadline{90};
+constexpr seconds kTestDeadline{240};
+constexpr int kPollMs = 5;
+
+// When the test that is running now must be done with its runs: counted from
+// its first run.
+Clock::time_point TestDeadline() {
+  static std::string test;
+  static Clock::time_point deadline;
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name =
+      info == nullptr ? std::string() : std::string(info->test_suite_name()) + "." + info->name();
+  if (name != test || deadline == Clock::time_point()) {
+    test = name;
+    deadline = Clock::now() + kTestDeadline;
+  }
+  return deadline;
+}
 
 }  // namespace
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, std::optional<std::size_t> writable,
-                         const std::map<std::string, std::string>& env) {
+                         const std::map<std::string, std::string>& env)
+    : deadline_(std::min(Clock::now() + kRunDeadline, TestDeadline())) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
   out_ = pipeFds[0];
@@ -73,6 +96,16 @@ ToolProcess::~ToolProcess() {
   if (out_ >= 0) ::close(out_);
 }
 
+std::string ToolProcess::Output() const { return output_.substr(std::min(filler_, output_.size())); }
+
+::testing::AssertionResult ToolProcess::Missed(const std::string& what) const {
+  return ::testing::AssertionFailure()
+         << (Late() ? "waited in vain for " : "the run ended before ") << what << " (the run's "
+         << "deadline: " << kRunDeadline.count() << " s from its start, " << kTestDeadline.count()
+         << " s for the test's runs together); it printed:\n"
+         << Output();
+}
+
 bool ToolProcess::ReadSome(int timeoutMs) {
   pollfd ready{out_, POLLIN, 0};
   if (::poll(&ready, 1, timeoutMs) <= 0) return true;
@@ -83,23 +116,23 @@ bool ToolProcess::ReadSome(int timeoutMs) {
   return true;
 }
 
-bool ToolProcess::ReadUntil(const std::string& text) {
-  for (int i = 0; i < kPolls; ++i) {
-    if (output_.find(text) != std::string::npos) return true;
-    if (!ReadSome(kPollMs)) return output_.find(text) != std::string::npos;
+::testing::AssertionResult ToolProcess::ReadUntil(const std::string& text) {
+  while (output_.find(text) == std::string::npos) {
+    if (Late() || !ReadSome(kPollMs)) {
+      if (output_.find(text) != std::string::npos) break;
+      return Missed("the line \"" + text + "\"");
+    }
   }
-  return false;
+  return ::testing::AssertionSuccess();
 }
 
-bool ToolProcess::ReachesGate() {
-  for (int i = 0; i < kPolls; ++i) {
-    int queued = 0;
-    if (::ioctl(out_, FIONREAD, &queued) == 0 && static_cast<std::size_t>(queued) == capacity_) {
-      return true;
-    }
+::testing::AssertionResult ToolProcess::ReachesGate() {
+  for (int queued = 0; ::ioctl(out_, FIONREAD, &queued) != 0 ||
+                       static_cast<std::size_t>(queued) != capacity_;) {
+    if (capacity_ == 0 || Late()) return Missed("the run to fill its output pipe up to the gate");
     ::usleep(kPollMs * 1000);
   }
-  return false;
+  return ::testing::AssertionSuccess();
 }
 
 bool ToolProcess::HasOpen(const std::string& path) const {
@@ -112,30 +145,69 @@ bool ToolProcess::HasOpen(const std::string& path) const {
   return false;
 }
 
-bool ToolProcess::WaitUntilOpen(const std::string& path) {
+::testing::AssertionResult ToolProcess::WaitUntilOpen(const std::string& path) {
   // Polled briskly: the run holds the file only while it works on it.
-  for (int i = 0; i < kPolls * 10; ++i) {
-    if (HasOpen(path)) return true;
+  while (!HasOpen(path)) {
+    if (Late()) return Missed("the run to open '" + path + "'");
     ::usleep(1000);
   }
-  return false;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ToolProcess::WaitUntilStopped() {
+  if (!Started()) return ::testing::AssertionFailure() << "the run did not start";
+  int status = 0;
+  while (!stopped_) {
+    const pid_t seen = ::waitpid(pid_, &status, WUNTRACED | WNOHANG);
+    if (seen == pid_ && WIFSTOPPED(status)) {
+      stopped_ = true;
+    } else if (seen != 0 || Late()) {
+      ended_ = seen == pid_;
+      status_ = status;
+      return Missed("the run to stop itself");
+    } else {
+      ::usleep(kPollMs * 1000);
+    }
+  }
+  return ::testing::AssertionSuccess();
 }
 
 void ToolProcess::Pause() { ::kill(pid_, SIGSTOP); }
 
-void ToolProcess::Resume() { ::kill(pid_, SIGCONT); }
+void ToolProcess::Resume() {
+  stopped_ = false;
+  ::kill(pid_, SIGCONT);
+}
 
 void ToolProcess::Signal(int signal) { ::kill(pid_, signal); }
 
 Run ToolProcess::Finish() {
-  for (int i = 0; i < kPolls && ReadSome(kPollMs); ++i) {
+  if (!Started()) {
+    ADD_FAILURE() << "the run did not start";
+    return {-1, ""};
   }
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
-  ended_ = true;
-  const int exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                           : WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return {exitCode, output_.substr(std::min(filler_, output_.size()))};
+  while (!Late() && ReadSome(kPollMs)) {
+  }
+  while (!ended_) {
+    const pid_t seen = ::waitpid(pid_, &status_, WNOHANG);
+    ended_ = seen == pid_;
+    if (seen == 0 && !Late()) {
+      ::usleep(kPollMs * 1000);
+    } else if (!ended_) {
+      break;
+    }
+  }
+  if (!ended_) {
+    ADD_FAILURE() << Missed("the run to end").message();
+    ::kill(pid_, SIGKILL);
+    ::kill(pid_, SIGCONT);
+    ::waitpid(pid_, nullptr, 0);
+    ended_ = true;
+    return {-1, Output()};
+  }
+  const int exitCode = WIFSIGNALED(status_) ? 128 + WTERMSIG(status_)
+                                            : WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  return {exitCode, Output()};
 }
 
 }  // namespace e2e

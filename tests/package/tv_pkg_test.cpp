@@ -93,6 +93,36 @@ TEST(TVPkgLoad, FailsWithoutUsableDefinition) {
   EXPECT_TRUE(package.GetArchivePath().empty());
 }
 
+// A definition stored with any method but stored and Deflate is refused with
+// a line that names the method: those of the method table by their names,
+// others as unknown.
+TEST(TVPkgLoad, MethodsThatCannotBeExtractedAreNamed) {
+  const struct {
+    uint16_t method;
+    const char* name;  // null: loads
+  } rows[] = {
+      {0, nullptr},       {8, nullptr},        {1, "Shrink"},   {2, "Reduce"},
+      {3, "Reduce"},      {4, "Reduce"},       {5, "Reduce"},   {6, "Implode"},
+      {9, "Deflate64"},   {10, "PKWARE DCL Implode"},           {12, "BZip2"},
+      {14, "LZMA"},       {18, "IBM TERSE"},   {19, "IBM LZ77"}, {93, "Zstandard"},
+      {95, "XZ"},         {96, "JPEG"},        {98, "PPMd"},    {99, "AES"},
+      {7, "unknown"},     {0xFFFF, "unknown"},
+  };
+  testsupport::TempDir dir;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.method);
+    const std::string archive = MakeArchive(dir, std::to_string(r.method) + ".zip",
+                                            {{"pkg.xml", StandardDefinition()}}, r.method);
+    TVPkg package;
+    EXPECT_EQ(package.Load(archive.c_str(), u"pkg.xml", u"en"), r.name == nullptr);
+    EXPECT_EQ(package.GetFailureCause(),
+              r.name == nullptr ? ""
+                                : "member 'pkg.xml' uses compression method " +
+                                      std::to_string(r.method) + " (" + r.name +
+                                      "); only stored and Deflate members can be read");
+  }
+}
+
 TEST(TVPkgLoad, SecondLoadStartsFromAnEmptyObject) {
   testsupport::TempDir dir;
   const std::string first =

@@ -81,6 +81,43 @@ TEST(FileHandle, ReplacementIsANewFileThatLeavesOtherNamesAlone) {
   EXPECT_TRUE(fs::is_directory(dir.File("sub")));
 }
 
+// Remove takes the file the handle holds and nothing else: not a file
+// renamed onto its name since, and no helper entry left beside it; where its
+// folder was renamed meanwhile, the file still goes.
+TEST(FileHandle, RemoveTakesOnlyTheFileItHolds) {
+  const struct {
+    const char* change;
+    bool removed;
+  } cases[] = {{"none", true}, {"file renamed onto the name", false}, {"folder renamed", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    testsupport::TempDir dir;
+    fs::create_directory(dir.File("out"));
+    std::string path = dir.File("out/SETUP42.exe.tmp");
+    FileHandle h;
+    ASSERT_TRUE(h.Open(path, Access::ReadWrite, Share::None, Disposition::CreateAlways));
+    ASSERT_TRUE(h.Write("ours", 4));
+    std::error_code refused;
+    if (c.change == std::string("file renamed onto the name")) {
+      testsupport::WriteFile(dir.File("theirs"), std::string("theirs"));
+      fs::rename(dir.File("theirs"), path, refused);
+    } else if (c.change == std::string("folder renamed")) {
+      fs::rename(dir.File("out"), dir.File("moved"), refused);
+    }
+    // Windows renames nothing onto or above a file held without sharing.
+    if (refused) continue;
+    EXPECT_EQ(h.Remove(path), c.removed);
+    EXPECT_FALSE(h.IsOpen());
+    const std::string folder = dir.File(c.removed && c.change != std::string("none") ? "moved"
+                                                                                      : "out");
+    const auto left = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    EXPECT_EQ(left, c.removed ? 0 : 1);
+    if (!c.removed) {
+      EXPECT_EQ(testsupport::ReadText(path), "theirs");
+    }
+  }
+}
+
 TEST(FileHandle, PositionsSizesAndIdentity) {
   testsupport::TempDir dir;
   FileHandle h;

@@ -1,7 +1,9 @@
 // What only Windows has: sharing modes other programs ask for, the read-only
-// attribute, devices by name, case-blind names, long and non-ASCII paths.
+// attribute, reparse points, devices by name, case-blind names, long and
+// non-ASCII paths.
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +89,69 @@ TEST(FileHandleWindows, ReadOnlyAttributeRefusesWritingUntilCleared) {
   copy.Close();
   EXPECT_EQ(::GetFileAttributesW(Wide(dir.File("copy.exe")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A reparse point of another vendor's tag on the entry at path, as a
+// deduplication or cloud filter sets one, or taken off again; the error code
+// where the system keeps none (Wine 8 keeps none at all).
+DWORD ForeignReparsePoint(const std::string& path, bool set) {
+  const HANDLE entry = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                     nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return ::GetLastError();
+  struct {
+    DWORD tag;
+    WORD length;
+    WORD reserved;
+    GUID vendor;
+    BYTE data[4];
+  } point{0x00001234, set ? WORD{4} : WORD{0}, 0,
+          {0x6b0a1e6e, 0x3d5c, 0x4e2f, {1, 2, 3, 4, 5, 6, 7, 8}}, {1, 2, 3, 4}};
+  DWORD done = 0;
+  const DWORD size = set ? sizeof point : REPARSE_GUID_DATA_BUFFER_HEADER_SIZE;
+  const BOOL ok = ::DeviceIoControl(entry, set ? FSCTL_SET_REPARSE_POINT : FSCTL_DELETE_REPARSE_POINT,
+                                    &point, size, nullptr, 0, &done, nullptr);
+  const DWORD why = ok ? ERROR_SUCCESS : ::GetLastError();
+  ::CloseHandle(entry);
+  return why;
+}
+
+// A reparse point that is no link is the file or folder it stands for: a
+// read-only file or a folder is not removed to make room, a writable file is.
+TEST(FileHandleWindows, ReparsePointsThatAreNoLinksAreTheirFiles) {
+  testsupport::TempDir dir;
+  const struct {
+    const char* name;
+    bool folder, readOnly, replaced;
+  } cases[] = {
+      {"readonly.exe", false, true, false},
+      {"folder", true, false, false},
+      {"writable.exe", false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name);
+    if (c.folder) {
+      fs::create_directory(path);
+    } else {
+      testsupport::WriteFile(path, std::string("data"));
+    }
+    if (const DWORD why = ForeignReparsePoint(path, true)) {
+      GTEST_SKIP() << "this system keeps no reparse points here (error " << why << ")";
+    }
+    if (c.readOnly) {
+      ASSERT_TRUE(::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    FileHandle h;
+    EXPECT_EQ(h.Open(path, Access::Write, Share::None, Disposition::CreateAlways), c.replaced);
+    h.Close();
+    if (!c.replaced) {
+      EXPECT_EQ(h.LastError(), platform::kErrorAccessDenied);
+      EXPECT_NE(::GetFileAttributesW(Wide(path).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+      ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+      EXPECT_EQ(ForeignReparsePoint(path, false), DWORD{ERROR_SUCCESS});
+    }
+  }
 }
 
 TEST(FileHandleWindows, DevicesAndPipesAreNotFiles) {

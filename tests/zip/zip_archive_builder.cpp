@@ -41,7 +41,7 @@ void PutCommon(std::string& s, const Member& m, const Prepared& p, bool local,
   const bool zero = local && m.dataDescriptor;
   const bool wide = local ? m.zip64Local : m.zip64Central;
   Put16(s, 20);
-  Put16(s, (m.dataDescriptor ? 8 : 0) | m.flags);
+  Put16(s, (m.dataDescriptor && (local || !m.descriptorFlagLocalOnly) ? 8 : 0) | m.flags);
   Put16(s, m.method);
   Put16(s, 0x6000);
   Put16(s, 0x5a21);
@@ -87,7 +87,7 @@ std::string Zip64Block(const Member& m, const Prepared& p, std::optional<uint32_
   Put16(block, 1);
   Put16(block, offset ? 24 : 16);
   Put64(block, m.zip64Size.value_or(p.usize));
-  Put64(block, p.stored.size());
+  Put64(block, m.zip64Compressed.value_or(p.stored.size()));
   if (offset) Put64(block, *offset);
   return block;
 }

@@ -22,6 +22,7 @@ struct Member {
   std::optional<std::string> localName;  // a local name differing from the central one
   uint32_t crcXor = 0;                   // flips CRC bits in both headers
   bool dataDescriptor = false;           // flag bit 3, zero CRC and sizes locally
+  bool descriptorFlagLocalOnly = false;  // bit 3 in the local header alone
   std::optional<uint32_t> declaredSize;  // overrides the uncompressed size in both headers
   std::optional<uint32_t> storedCut;     // keeps only this many stored bytes (sizes follow)
   uint16_t flags = 0;  // more flag bits for both headers (1: encrypted)
@@ -30,7 +31,8 @@ struct Member {
   // 0xFFFFFFFF placeholders with a ZIP64 extra block (put in front of the
   // extra field) holding the values: sizes and offset centrally, sizes locally.
   bool zip64Central = false, zip64Local = false;
-  std::optional<uint64_t> zip64Size;  // the uncompressed size its blocks state
+  std::optional<uint64_t> zip64Size;        // the uncompressed size its blocks state
+  std::optional<uint64_t> zip64Compressed;  // the compressed size they state
 };
 
 struct Archive {

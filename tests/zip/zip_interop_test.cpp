@@ -149,13 +149,88 @@ TEST_F(ZipInteropTest, StreamingAndZip64WritersSurviveTheRewrite) {
   CheckRewrite("bsdstore.zip", false);
 }
 
-// Archives made once by writers too heavy for CI (Java, Go, node).
+// Archives made once by writers too heavy for CI (Java, Go, node); fflate's
+// streaming writer sets the descriptor flag in the local headers alone.
 TEST_F(ZipInteropTest, CommittedWriterArchivesSurviveTheRewrite) {
   for (const char* name : {"writer-java-jar-cf.zip", "writer-java-zipoutputstream.zip",
-                           "writer-go-archive-zip.zip", "writer-node-yazl-addfile.zip"}) {
+                           "writer-go-archive-zip.zip", "writer-node-yazl-addfile.zip",
+                           "writer-node-fflate-zip.zip"}) {
     testsupport::WriteFile(dir.File(name),
                            testsupport::ReadText(testsupport::CorpusDir() + "/zip/" + name));
     CheckRewrite(name, false);
+  }
+}
+
+const char* kPythonDecrypter = R"(
+import sys, zipfile, hashlib
+with zipfile.ZipFile(sys.argv[1]) as z:
+    for i in z.infolist():
+        try:
+            print(i.filename, hashlib.sha256(z.read(i, pwd=b'secret')).hexdigest())
+        except Exception as e:
+            print(i.filename, type(e).__name__)
+)";
+
+// Encrypted members decrypt with the same password in the package as in the
+// input, in every reader: Info-ZIP's (with descriptors, the check byte taken
+// from the time), 7-Zip's ZipCrypto and AES ones; a reader that cannot read
+// AES fails alike on both.
+TEST_F(ZipInteropTest, EncryptedMembersDecryptAsBeforeTheRewrite) {
+  if (!testsupport::HaveProgram("7zz")) GTEST_SKIP() << "no 7zz (7zip)";
+  MakeInfoZipArchives();
+  const std::string src = "cd " + ShellQuote(dir.File("src")) + " && ";
+  const struct {
+    const char* name;
+    std::string command;
+    bool aes;
+  } writers[] = {
+      {"infozip.enc", src + "zip -q -r -P secret ../infozip.enc .", false},
+      // Into a pipe: zero CRC-32 and sizes in the local headers.
+      {"infopipe.enc", src + "zip -q -r -P secret - . | cat > ../infopipe.enc", false},
+      {"zipcrypto.enc", src + "7zz a -bso0 -bsp0 -psecret -tzip ../zipcrypto.enc .", false},
+      {"aes.enc", src + "7zz a -bso0 -bsp0 -psecret -tzip -mem=AES256 ../aes.enc .", true},
+  };
+  // Each prints its exit code and a digest of what it extracted.
+  const struct {
+    const char* name;
+    std::string command;
+  } readers[] = {
+      {"unzip", "unzip -P secret -p %s"},
+      {"7zz", "7zz x -psecret -so %s"},
+      {"python", "/usr/bin/python3 -c " + ShellQuote(kPythonDecrypter) + " %s"},
+  };
+  for (const auto& w : writers) {
+    SCOPED_TRACE(w.name);
+    Run(w.command);
+    const std::string source = dir.File(w.name);
+    ZIP_File zip;
+    ASSERT_EQ(zip.Open(source, true), 0);
+    zip.SetPrefixSize(kPrefix);
+    ASSERT_EQ(zip.Save(source + ".tmp", false), 0);
+    const std::string package = source + ".combined";
+    testsupport::WriteFile(package, testsupport::Pattern(kPrefix, 1) +
+                                        testsupport::ReadText(source + ".tmp"));
+    for (const auto& r : readers) {
+      SCOPED_TRACE(r.name);
+      const auto read = [&](const std::string& file) {
+        std::string command = r.command;
+        command.replace(command.find("%s"), 2, ShellQuote(file));
+        const std::string out = ShellQuote(dir.File("out"));
+        const std::string digest =
+            RunCommand(command + " > " + out + " 2>/dev/null; echo $?; sha256sum < " + out).output;
+        // Python names the exceptions it met.
+        const std::string text = testsupport::ReadText(dir.File("out"));
+        const bool python = std::string(r.name) == "python";
+        const bool failed =
+            digest.substr(0, 2) != "0\n" || (python && text.find("Error") != std::string::npos);
+        return std::pair{digest, failed};
+      };
+      const auto before = read(source);
+      EXPECT_EQ(read(package), before);
+      // Every reader decrypts ZipCrypto; only 7-Zip reads AES.
+      const bool readable = !w.aes || std::string(r.name) == "7zz";
+      EXPECT_EQ(before.second, !readable) << before.first;
+    }
   }
 }
 

@@ -32,10 +32,13 @@ struct StoredMember {
   std::string localHeader, centralHeader;  // their fixed parts, 30 and 46 bytes
 };
 std::vector<StoredMember> StoredMembers(const std::string& file);
+// Whether the field is a run of whole id/size blocks (and padding).
+bool Walkable(const std::string& field);
 // The extra field without its ZIP64 blocks (id 1), as the rewrite keeps it.
 std::string WithoutZip64(const std::string& field);
 // Expects both headers of every rewritten member to carry the source
-// member's local extra field, byte for byte, but for its ZIP64 blocks.
+// member's local extra field, byte for byte, but for its ZIP64 blocks; the
+// central header its own when the local one cannot be walked.
 void ExpectSameExtraFields(const std::vector<StoredMember>& source,
                            const std::vector<StoredMember>& rewritten);
 
