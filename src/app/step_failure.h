@@ -11,7 +11,7 @@
 #include <vector>
 
 struct StepFailure {
-  // Each printed as it stands ("\nERROR: ..."); none for a failure that has
+  // Each printed as it stands, an ERROR line with its leading new line; none for a failure that has
   // no line of its own, such as an interruption.
   std::vector<std::string> lines;
   // Printed even after an interruption: a failure the interruption did not
