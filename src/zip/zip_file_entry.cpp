@@ -63,6 +63,21 @@ int PutRecord(OutputBuffer& output, const Header& header, const ZIP_FileEntry& e
   return ok ? kZipOk : kZipErrorWrite;
 }
 
+// Sizes that need ZIP64 in the local header need it in the descriptor too.
+bool WideSizes(uint64_t compressed, uint64_t uncompressed) {
+  return compressed >= kPlaceholder32 || uncompressed >= kPlaceholder32;
+}
+
+template <class Record>
+int PutDescriptor(OutputBuffer& output, uint32_t crc, uint64_t compressed, uint64_t uncompressed) {
+  Record descriptor;
+  descriptor.crc32 = crc;
+  descriptor.compressedSize = static_cast<decltype(descriptor.compressedSize)>(compressed);
+  descriptor.uncompressedSize = static_cast<decltype(descriptor.uncompressedSize)>(uncompressed);
+  const auto bytes = Encode(descriptor);
+  return output.Put(bytes.data(), bytes.size()) ? kZipOk : kZipErrorWrite;
+}
+
 }  // namespace
 
 Zip64Fields ZIP_FileEntry::LocalZip64() const {
@@ -85,7 +100,8 @@ uint64_t ZIP_FileEntry::CentralRecordSize() const {
 }
 
 std::size_t ZIP_FileEntry::DescriptorSize() const {
-  return keepsDescriptor ? Descriptor::kSize : 0;
+  if (!keepsDescriptor) return 0;
+  return WideSizes(compressedSize, uncompressedSize) ? Descriptor64::kSize : Descriptor::kSize;
 }
 
 std::string ZIP_FileEntry::ExtraField() const {
@@ -153,13 +169,9 @@ int ZIP_FileEntry::CopyData(BlockReader& source, OutputBuffer& output) const {
     return output.Failed() ? kZipErrorWrite : kZipErrorRead;
   }
   if (!keepsDescriptor) return kZipOk;
-  Descriptor descriptor;
-  descriptor.crc32 = crc32;
-  // 32-bit: a kept descriptor of a member of 4 GiB or more is not written yet.
-  descriptor.compressedSize = static_cast<uint32_t>(compressedSize);
-  descriptor.uncompressedSize = static_cast<uint32_t>(uncompressedSize);
-  const auto bytes = Encode(descriptor);
-  return output.Put(bytes.data(), bytes.size()) ? kZipOk : kZipErrorWrite;
+  return WideSizes(compressedSize, uncompressedSize)
+             ? PutDescriptor<Descriptor64>(output, crc32, compressedSize, uncompressedSize)
+             : PutDescriptor<Descriptor>(output, crc32, compressedSize, uncompressedSize);
 }
 
 }  // namespace trvzip

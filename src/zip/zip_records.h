@@ -108,13 +108,15 @@ struct EndRecord {
   }
 };
 
-// The data descriptor as written: with its signature and 32-bit sizes.
-struct Descriptor {
-  static constexpr std::size_t kSize = 16;
+// The data descriptor as written: with its signature, and with 32-bit sizes,
+// or 64-bit ones for a member whose sizes need ZIP64.
+template <class Size>
+struct DescriptorOf {
+  static constexpr std::size_t kSize = 8 + 2 * sizeof(Size);
   uint32_t signature = kDescriptorSignature;
   uint32_t crc32 = 0;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
+  Size compressedSize = 0;
+  Size uncompressedSize = 0;
 
   template <class Io, class Self>
   static void Fields(Io& io, Self& r) {
@@ -122,6 +124,8 @@ struct Descriptor {
     io.Field(r.uncompressedSize);
   }
 };
+using Descriptor = DescriptorOf<uint32_t>;
+using Descriptor64 = DescriptorOf<uint64_t>;
 
 // Found, when present, right in front of the end record.
 struct Zip64Locator {
