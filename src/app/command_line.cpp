@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "app/package_steps.h"
+#include "app/verify_package.h"
 #include "platform/console.h"
 
 namespace {
@@ -24,17 +24,6 @@ constexpr std::string_view kHelp =
     "\t-h, --help        show this text\n"
     "\t--version         show the version\n\n"
     "Exit status: 0 on success, 1 otherwise.";
-
-// Loads an existing file as a package, the way a build verifies its output.
-bool VerifyExistingPackage(const char* path) {
-  platform::ConsolePrint("\n- verifying package '%s'", {path});
-  if (!LoadsAsPackage(path)) {
-    platform::ConsolePrint("\nERROR: unable to open and verify '%s'", {path});
-    return false;
-  }
-  platform::ConsolePrint("\n- package is sound.");
-  return true;
-}
 
 }  // namespace
 
