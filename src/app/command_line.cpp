@@ -19,8 +19,9 @@ constexpr std::string_view kHelp =
     "ZIPDATA must hold the package definition named after OUTPUTFILE (SETUP42.xml\n"
     "for SETUP42.exe). PASS_STRING is stored as the PrivateBuild version string.\n\n"
     "OPTIONS:\n\n"
-    "\t--verify PACKAGE  load PACKAGE as a package, as a build's last step does,\n"
-    "\t                  for example after it has been signed; writes nothing\n"
+    "\t--verify PACKAGE  test PACKAGE whole (archive, every member's data,\n"
+    "\t                  image) and load it as a package, for example after\n"
+    "\t                  it has been signed; writes nothing\n"
     "\t-h, --help        show this text\n"
     "\t--version         show the version\n\n"
     "Exit status: 0 on success, 1 otherwise.";

@@ -101,10 +101,11 @@ std::optional<Directory> ReadEnd(BlockReader& reader, ArchiveWalk& walk, uint64_
       sink.Fault(std::to_string(behind) + " bytes behind the end record", walk.endEnd);
     }
   }
-  if (end.disk != 0 || end.directoryDisk != 0 || end.recordsOnDisk != end.totalRecords) {
-    if (end.disk != kPlaceholder16) {
-      sink.Fault("the end record describes an archive split over several disks", walk.endAt);
-    }
+  const auto set = [](uint16_t value) { return value != 0 && value != kPlaceholder16; };
+  if (set(end.disk) || set(end.directoryDisk)) {
+    sink.Fault("the end record describes an archive split over several disks", walk.endAt);
+  } else if (end.recordsOnDisk != end.totalRecords) {
+    sink.Fault("the end record's two member counts disagree", walk.endAt);
   }
   Directory d{end.directoryOffset, end.directorySize, end.totalRecords};
   if (!ReadZip64End(reader, walk, end, &d, sink)) return std::nullopt;
