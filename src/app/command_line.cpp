@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "app/package_steps.h"
+#include "app/verify_package.h"
 #include "platform/console.h"
 
 namespace {
@@ -19,22 +19,12 @@ constexpr std::string_view kHelp =
     "ZIPDATA must hold the package definition named after OUTPUTFILE (SETUP42.xml\n"
     "for SETUP42.exe). PASS_STRING is stored as the PrivateBuild version string.\n\n"
     "OPTIONS:\n\n"
-    "\t--verify PACKAGE  load PACKAGE as a package, as a build's last step does,\n"
-    "\t                  for example after it has been signed; writes nothing\n"
+    "\t--verify PACKAGE  test PACKAGE whole (archive, every member's data,\n"
+    "\t                  image) and load it as a package, for example after\n"
+    "\t                  it has been signed; writes nothing\n"
     "\t-h, --help        show this text\n"
     "\t--version         show the version\n\n"
     "Exit status: 0 on success, 1 otherwise.";
-
-// Loads an existing file as a package, the way a build verifies its output.
-bool VerifyExistingPackage(const char* path) {
-  platform::ConsolePrint("\n- verifying package '%s'", {path});
-  if (!LoadsAsPackage(path)) {
-    platform::ConsolePrint("\nERROR: unable to open and verify '%s'", {path});
-    return false;
-  }
-  platform::ConsolePrint("\n- package is sound.");
-  return true;
-}
 
 }  // namespace
 

@@ -82,6 +82,13 @@ void PeChecksum::Add(std::span<const uint8_t> bytes) {
   }
 }
 
+bool PeChecksum::Merge(const PeChecksum& next) {
+  if (next.start_ != length_ || next.field_ != field_) return false;
+  sum_ = AddWithCarry(sum_, next.sum_);
+  length_ = next.length_;
+  return true;
+}
+
 uint32_t PeChecksum::Value() const {
   uint64_t sum = sum_;
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);  // fold, carries included

@@ -14,17 +14,25 @@ class PeChecksum {
  public:
   // checksumOffset: where the 4-byte field lies in the whole file.
   explicit PeChecksum(uint64_t checksumOffset) : field_(checksumOffset) {}
+  // A piece of the file that starts at offset start, to be summed on its own
+  // (on another thread, say) and merged into the sum of what precedes it.
+  PeChecksum(uint64_t checksumOffset, uint64_t start)
+      : field_(checksumOffset), start_(start), length_(start) {}
 
   // Adds the next bytes of the file, continuing where the last call ended.
   void Add(std::span<const uint8_t> bytes);
   // The checksum of everything added so far.
   uint32_t Value() const;
   uint64_t Length() const { return length_; }
+  // Adds a piece summed on its own that starts where this one ends; false,
+  // and nothing added, when it does not.
+  bool Merge(const PeChecksum& next);
 
  private:
   void AddPlain(std::span<const uint8_t> bytes);
 
   uint64_t field_;
+  uint64_t start_ = 0;
   uint64_t length_ = 0;
   // Congruent modulo 0xFFFF to the sum of the 16-bit words so far, and zero
   // only while they all are: all the fold at the end needs.

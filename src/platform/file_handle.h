@@ -95,6 +95,11 @@ class FileHandle {
   // the end), or nullopt on error. The current position is unspecified
   // afterwards.
   std::optional<std::size_t> ReadAt(uint64_t position, void* buffer, std::size_t count);
+  // The same without recording an error in the handle, so that several
+  // threads may read through one handle at once; *error (when given) tells
+  // why a read failed.
+  std::optional<std::size_t> ReadShared(uint64_t position, void* buffer, std::size_t count,
+                                        uint32_t* error = nullptr) const;
   // Writes all count bytes at the current position; false on any failure.
   bool Write(const void* buffer, std::size_t count);
   // The same at an absolute position; the current position is unspecified

@@ -177,9 +177,16 @@ void FileHandle::Close() {
 
 std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
                                               std::size_t count) {
-  if (!FitsOffset(position, count, &lastError_)) return std::nullopt;
+  return ReadShared(position, buffer, count, &lastError_);
+}
+
+std::optional<std::size_t> FileHandle::ReadShared(uint64_t position, void* buffer,
+                                                  std::size_t count, uint32_t* error) const {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  if (!FitsOffset(position, count, error)) return std::nullopt;
   auto* out = static_cast<unsigned char*>(buffer);
-  return TransferAll(count, &lastError_, [&](std::size_t done) {
+  return TransferAll(count, error, [&](std::size_t done) {
     return ::pread(Fd(handle_), out + done, count - done, static_cast<off_t>(position + done));
   });
 }

@@ -219,8 +219,15 @@ void FileHandle::Close() {
 
 std::optional<std::size_t> FileHandle::ReadAt(uint64_t position, void* buffer,
                                               std::size_t count) {
+  return ReadShared(position, buffer, count, &lastError_);
+}
+
+std::optional<std::size_t> FileHandle::ReadShared(uint64_t position, void* buffer,
+                                                  std::size_t count, uint32_t* error) const {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   auto* out = static_cast<unsigned char*>(buffer);
-  return TransferAll(count, &lastError_, [&](std::size_t done, DWORD want, DWORD* got) {
+  return TransferAll(count, error, [&](std::size_t done, DWORD want, DWORD* got) {
     OVERLAPPED at = At(position + done);
     return ::ReadFile(NativeHandle(*this), out + done, want, got, &at);
   });

@@ -7,12 +7,12 @@
 
 namespace trvzip {
 
-BlockReader::BlockReader(platform::FileHandle& file, std::size_t blockSize)
+BlockReader::BlockReader(const platform::FileHandle& file, std::size_t blockSize)
     : file_(file), block_(new uint8_t[blockSize]), blockSize_(blockSize) {}
 
 bool BlockReader::Fill(uint64_t pos) {
   length_ = 0;
-  const auto got = file_.ReadAt(pos, block_.get(), blockSize_);
+  const auto got = file_.ReadShared(pos, block_.get(), blockSize_);
   if (!got) return false;
   start_ = pos;
   length_ = *got;
@@ -38,7 +38,7 @@ std::optional<std::size_t> BlockReader::ReadAt(uint64_t pos, void* out, std::siz
     }
     if (count - done >= blockSize_) {
       // Too large to gain from the block: read straight into the caller's memory.
-      const auto got = file_.ReadAt(pos, dest + done, count - done);
+      const auto got = file_.ReadShared(pos, dest + done, count - done);
       if (!got) return std::nullopt;
       return done + *got;
     }
@@ -70,7 +70,7 @@ bool BlockReader::CopyTo(uint64_t pos, uint64_t count, OutputBuffer& output) {
     uint8_t* space = output.Reserve(&room);
     if (space == nullptr) return false;
     const auto want = static_cast<std::size_t>(std::min<uint64_t>(count, room));
-    const auto got = file_.ReadAt(pos, space, want);
+    const auto got = file_.ReadShared(pos, space, want);
     if (!got || *got != want) return false;  // a member cut short must not pass as whole
     output.Commit(want);
     pos += want;

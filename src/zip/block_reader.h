@@ -19,7 +19,7 @@ class OutputBuffer;
 
 class BlockReader {
  public:
-  BlockReader(platform::FileHandle& file, std::size_t blockSize);
+  BlockReader(const platform::FileHandle& file, std::size_t blockSize);
 
   // Copies up to count bytes from the absolute position pos; fewer at the end
   // of the file. nullopt when a read fails.
@@ -39,7 +39,7 @@ class BlockReader {
   // The bytes of the block from pos on, or an empty span when pos is outside it.
   std::span<const uint8_t> Buffered(uint64_t pos) const;
 
-  platform::FileHandle& file_;
+  const platform::FileHandle& file_;
   // Left uninitialised: only bytes a read delivered are ever looked at.
   std::unique_ptr<uint8_t[]> block_;
   std::size_t blockSize_;

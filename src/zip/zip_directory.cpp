@@ -53,18 +53,8 @@ class Placeholders {
 bool DescriptorAgrees(BlockReader& reader, uint64_t at, const ZIP_FileEntry& c) {
   std::array<uint8_t, 24> raw{};
   const std::size_t got = reader.ReadAt(at, raw.data(), raw.size()).value_or(0);
-  const std::span<const uint8_t> bytes(raw.data(), got);
-  const bool signed_ = bytes::ByteReader(bytes).U32() == kDescriptorSignature;
-  for (const std::size_t start : {std::size_t{0}, std::size_t{4}}) {
-    if (start == 4 && !signed_) break;
-    bytes::ByteReader narrow(bytes, start), wide(bytes, start);
-    const bool narrowMatch = narrow.U32() == c.crc32 && narrow.U32() == c.compressedSize &&
-                             narrow.U32() == c.uncompressedSize && narrow.Ok();
-    const bool wideMatch = wide.U32() == c.crc32 && wide.U64() == c.compressedSize &&
-                           wide.U64() == c.uncompressedSize && wide.Ok();
-    if (narrowMatch || wideMatch) return true;
-  }
-  return false;
+  return DescriptorLength(std::span<const uint8_t>(raw.data(), got), c.crc32, c.compressedSize,
+                          c.uncompressedSize) != 0;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "bytes/byte_reader.h"
@@ -163,6 +164,27 @@ struct Zip64End {
     io.Field(r.directoryOffset);
   }
 };
+
+// The length of the data descriptor at the start of bytes that holds crc and
+// the sizes given: with or without its signature, with 32- or 64-bit sizes.
+// 0 when none does.
+inline std::size_t DescriptorLength(std::span<const uint8_t> bytes, uint32_t crc,
+                                    uint64_t compressedSize, uint64_t uncompressedSize) {
+  const bool signed_ = bytes::ByteReader(bytes).U32() == kDescriptorSignature;
+  for (const std::size_t start : {std::size_t{0}, std::size_t{4}}) {
+    if (start == 4 && !signed_) break;
+    bytes::ByteReader narrow(bytes, start), wide(bytes, start);
+    if (narrow.U32() == crc && narrow.U32() == compressedSize &&
+        narrow.U32() == uncompressedSize && narrow.Ok()) {
+      return narrow.Offset();
+    }
+    if (wide.U32() == crc && wide.U64() == compressedSize && wide.U64() == uncompressedSize &&
+        wide.Ok()) {
+      return wide.Offset();
+    }
+  }
+  return 0;
+}
 
 template <class Record>
 Record Decode(const std::array<uint8_t, Record::kSize>& raw) {

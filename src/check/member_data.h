@@ -1,0 +1,18 @@
+#pragma once
+// Every member's data read whole and checked against its CRC-32, on every
+// core: stored data in large pieces summed apart and joined, deflated data
+// inflated by each thread with its own stream, reading at its own offsets.
+
+#include "check/archive_walk.h"
+#include "check/finding.h"
+#include "platform/file_handle.h"
+
+namespace check {
+
+// Checks the data of every located member of walk. A member that is
+// encrypted, or in a method that cannot be extracted, gets a note that its
+// data was not checked.
+void CheckMemberData(const platform::FileHandle& file, const ArchiveWalk& walk,
+                     FindingSink& sink);
+
+}  // namespace check

@@ -1,0 +1,184 @@
+#include "check/package_image.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "check/work_pool.h"
+#include "pe/image_check.h"
+#include "pe/pe_checksum.h"
+#include "pe/resource_tree.h"
+#include "pe/version_resource.h"
+#include "verinfo/version_block.h"
+
+namespace check {
+
+namespace {
+
+constexpr std::size_t kFirstRead = 4096;
+// Headers beyond this are not an image's; nor is a resource section that
+// would take more (it is held in memory).
+constexpr uint64_t kLargestHeaders = uint64_t{16} << 20;
+constexpr uint64_t kLargestHeld = uint64_t{256} << 20;
+constexpr uint64_t kChecksumPiece = uint64_t{16} << 20;
+constexpr std::size_t kChecksumRead = std::size_t{1} << 20;
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// The bytes of the file from 0 to `size`, of which only the headers and the
+// resource section are read: the rest stays zero. calloc leaves the pages
+// never read unmapped, so an image with a large section before its
+// resources costs no memory for it.
+struct HeldImage {
+  std::unique_ptr<uint8_t, decltype(&std::free)> bytes{nullptr, &std::free};
+  std::size_t size = 0;
+  std::span<const uint8_t> Span() const { return {bytes.get(), size}; }
+};
+
+bool ReadRange(const platform::FileHandle& file, uint8_t* into, uint64_t offset, uint64_t length) {
+  const auto got = file.ReadShared(offset, into + offset, static_cast<std::size_t>(length));
+  return got && *got == length;
+}
+
+int ResourceSection(const pe::PeImage& image) {
+  if (!pe::HasResourceDirectory(image)) return -1;
+  return image.SectionOfRva(image.Directory(pe::kDirectoryResource).rva);
+}
+
+std::optional<HeldImage> Hold(const platform::FileHandle& file, uint64_t fileSize,
+                              const pe::PeImage& image, FindingSink& sink) {
+  uint64_t size = std::min<uint64_t>(image.sizeOfHeaders, fileSize);
+  const int r = ResourceSection(image);
+  uint64_t rsrcAt = 0, rsrcLength = 0;
+  if (r >= 0) {
+    const pe::SectionHeader& s = image.sections[static_cast<std::size_t>(r)];
+    rsrcAt = std::min<uint64_t>(s.rawPointer, fileSize);
+    rsrcLength = std::min<uint64_t>(image.FileBackedSize(s), fileSize - rsrcAt);
+    size = std::max(size, rsrcAt + rsrcLength);
+  }
+  if (size > kLargestHeld || image.sizeOfHeaders > kLargestHeaders) {
+    sink.Fault("the image's headers or resource section are too large to be an image's", 0);
+    return std::nullopt;
+  }
+  HeldImage held;
+  held.bytes.reset(static_cast<uint8_t*>(std::calloc(std::max<uint64_t>(size, 1), 1)));
+  held.size = static_cast<std::size_t>(size);
+  const uint64_t headers = std::min<uint64_t>(image.sizeOfHeaders, fileSize);
+  if (!held.bytes || !ReadRange(file, held.bytes.get(), 0, headers) ||
+      !ReadRange(file, held.bytes.get(), rsrcAt, rsrcLength)) {
+    sink.Fault("the image cannot be read", 0);
+    return std::nullopt;
+  }
+  return held;
+}
+
+// Every leaf inside the resource section, and the version block readable.
+void CheckResources(const pe::PeImage& image, const HeldImage& held, FindingSink& sink) {
+  const int r = ResourceSection(image);
+  const uint32_t directoryAt = image.DirectoryOffset(pe::kDirectoryResource);
+  if (r < 0) {
+    sink.Fault("the image has no resource section", directoryAt);
+    return;
+  }
+  const auto leaves = pe::ReadResources(image, held.Span(), nullptr);
+  if (!leaves) return;  // the image check has said so
+  const pe::SectionHeader& s = image.sections[static_cast<std::size_t>(r)];
+  const uint64_t from = s.rawPointer, to = from + image.FileBackedSize(s);
+  for (const pe::ResourceLeaf& leaf : *leaves) {
+    const auto at = static_cast<uint64_t>(leaf.data.data() - held.bytes.get());
+    if (at < from || at + leaf.data.size() > to) {
+      sink.Fault("a resource's data lies outside the resource section", at);
+    }
+  }
+  const pe::ResourceLeaf* version = pe::FindVersionLeaf(*leaves);
+  const void* value = nullptr;
+  uint32_t length = 0;
+  if (version == nullptr) {
+    sink.Fault("the image has no version resource", directoryAt);
+  } else if (!VerQueryValue(version->data, u"\\", &value, &length)) {
+    sink.Fault("the version block cannot be read",
+               static_cast<uint64_t>(version->data.data() - held.bytes.get()));
+  }
+}
+
+// The header checksum of the whole file, summed in pieces on every core.
+void CheckChecksum(const platform::FileHandle& file, uint64_t fileSize, const pe::PeImage& image,
+                   FindingSink& sink) {
+  const uint64_t field = image.at.checkSum;
+  const std::size_t pieces = static_cast<std::size_t>((fileSize + kChecksumPiece - 1) / kChecksumPiece);
+  std::vector<pe::PeChecksum> sums;
+  sums.reserve(pieces);
+  for (std::size_t i = 0; i < pieces; ++i) sums.emplace_back(field, i * kChecksumPiece);
+  std::vector<uint8_t> failed(pieces, 0);
+  std::vector<std::unique_ptr<uint8_t[]>> buffers(WorkerCount());
+  RunJobs(pieces, [&](std::size_t i, std::size_t worker) {
+    auto& buffer = buffers[worker];
+    if (!buffer) buffer.reset(new (std::nothrow) uint8_t[kChecksumRead]);
+    const uint64_t start = i * kChecksumPiece;
+    const uint64_t end = std::min(fileSize, start + kChecksumPiece);
+    for (uint64_t at = start; at < end && buffer;) {
+      const auto want = static_cast<std::size_t>(std::min<uint64_t>(kChecksumRead, end - at));
+      const auto got = file.ReadShared(at, buffer.get(), want);
+      if (!got || *got != want) break;
+      sums[i].Add({buffer.get(), want});
+      at += want;
+    }
+    failed[i] = sums[i].Length() != end;
+  });
+  pe::PeChecksum whole(field);
+  for (std::size_t i = 0; i < pieces; ++i) {
+    if (failed[i] || !whole.Merge(sums[i])) {
+      sink.Fault("the file cannot be read for its checksum", i * kChecksumPiece);
+      return;
+    }
+  }
+  if (whole.Value() != image.checkSum) {
+    sink.Fault("the header checksum is stale: " + Hex(image.checkSum) + " stored, " +
+                   Hex(whole.Value()) + " computed",
+               field);
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadHead(const platform::FileHandle& file, std::size_t count) {
+  std::vector<uint8_t> head(count);
+  head.resize(file.ReadShared(0, head.data(), head.size()).value_or(0));
+  return head;
+}
+
+std::optional<ImageFacts> CheckPackageImage(const platform::FileHandle& file, uint64_t fileSize,
+                                            FindingSink& sink) {
+  std::vector<uint8_t> head = ReadHead(file, kFirstRead);
+  auto image = pe::PeImage::Parse(head, nullptr);
+  if (image && image->sizeOfHeaders > head.size() && image->sizeOfHeaders <= kLargestHeaders) {
+    head = ReadHead(file, image->sizeOfHeaders);
+    image = pe::PeImage::Parse(head, nullptr);
+  }
+  if (!image) {
+    sink.Fault("the package does not begin with a PE image", 0);
+    return std::nullopt;
+  }
+  const auto held = Hold(file, fileSize, *image, sink);
+  if (!held) return std::nullopt;
+  for (const pe::ImageFinding& f : pe::CheckImage(held->Span(), fileSize)) {
+    sink.Fault(f.what, f.where);
+  }
+  CheckResources(*image, *held, sink);
+  if (image->checkSum != 0) CheckChecksum(file, fileSize, *image, sink);
+  ImageFacts facts;
+  facts.end = image->EndOfRawData();
+  const pe::DataDirectory certificates = image->Directory(pe::kDirectorySecurity);
+  if (certificates.rva != 0 || certificates.size != 0) {
+    sink.Note("signed: a certificate table of " + std::to_string(certificates.size) + " bytes",
+              certificates.rva);
+    facts.certificates = pe::FileRange{certificates.rva, certificates.size};
+  }
+  return facts;
+}
+
+}  // namespace check
