@@ -5,6 +5,7 @@
 #include <span>
 
 #include "zip/block_reader.h"
+#include "zip/zip_end_records.h"
 #include "zip/zip_extra.h"
 #include "zip/zip_records.h"
 
@@ -20,13 +21,6 @@ namespace {
 constexpr uint64_t kSearchRange = 0xFFFF + EndRecord::kSize;
 constexpr std::size_t kCentralBlock = 64 * 1024;
 constexpr std::size_t kLocalBlock = 16 * 1024;
-
-template <class Record>
-Record ReadRecord(BlockReader& reader, uint64_t position) {
-  std::array<uint8_t, Record::kSize> raw;
-  reader.ReadFixed(position, raw);
-  return Decode<Record>(raw);
-}
 
 // The end record nearest limit: its position, or nullopt when there is none.
 std::optional<uint64_t> FindEndRecord(BlockReader& reader, uint64_t limit) {
@@ -49,40 +43,18 @@ struct Directory {
   uint64_t total = 0;
 };
 
-// The ZIP64 end record, reached through its locator in front of the end
-// record, for the end record's placeholders. False when the placeholders
-// need one that cannot be found, or the locator points at no record that
-// ends where the locator begins.
+// The directory's place from the end record and, where its placeholders call for one, the
+// ZIP64 end record; the archive layer's own reading, so that both judge the records alike.
 bool ReadZip64End(BlockReader& reader, ArchiveWalk& walk, const EndRecord& end, Directory* d,
                   FindingSink& sink) {
-  const bool needed = end.totalRecords == kPlaceholder16 || end.directorySize == kPlaceholder32 ||
-                      end.directoryOffset == kPlaceholder32 || end.disk == kPlaceholder16;
-  if (walk.endAt < Zip64Locator::kSize) return !needed;
-  const uint64_t locatorAt = walk.endAt - Zip64Locator::kSize;
-  const auto locator = ReadRecord<Zip64Locator>(reader, locatorAt);
-  if (locator.signature != kZip64LocatorSignature) {
-    if (needed) sink.Fault("the end record's placeholders have no ZIP64 end record", walk.endAt);
-    return !needed;
-  }
-  const auto z = ReadRecord<Zip64End>(reader, locator.endOffset);
-  if (z.signature != kZip64EndSignature || locator.endOffset >= locatorAt ||
-      locator.endOffset + 12 + z.recordSize != locatorAt || locator.totalDisks > 1) {
-    sink.Fault("the ZIP64 locator does not point at a ZIP64 end record that ends at it",
-               locatorAt);
+  trvzip::DirectoryPlace place;
+  if (trvzip::ReadEndRecords(reader, walk.endAt, end, &place) != trvzip::kZipOk) {
+    sink.Fault("the end record's placeholders have no sound ZIP64 end record", walk.endAt);
     return false;
   }
-  walk.zip64 = true;
-  walk.directoryEnd = locator.endOffset;
-  const auto agrees = [](uint64_t classic, uint64_t placeholder, uint64_t wide) {
-    return classic == placeholder || classic == wide;
-  };
-  if (!agrees(end.totalRecords, kPlaceholder16, z.totalRecords) ||
-      !agrees(end.directorySize, kPlaceholder32, z.directorySize) ||
-      !agrees(end.directoryOffset, kPlaceholder32, z.directoryOffset) ||
-      z.recordsOnDisk != z.totalRecords || z.disk != 0 || z.directoryDisk != 0) {
-    sink.Fault("the ZIP64 end record disagrees with the end record", locator.endOffset);
-  }
-  *d = {z.directoryOffset, z.directorySize, z.totalRecords};
+  walk.zip64 = place.recordsStart != walk.endAt;
+  walk.directoryEnd = place.recordsStart;
+  *d = {place.offset, place.size, place.totalRecords};
   return true;
 }
 
@@ -90,7 +62,7 @@ bool ReadZip64End(BlockReader& reader, ArchiveWalk& walk, const EndRecord& end, 
 // zeros that align a certificate table behind it).
 std::optional<Directory> ReadEnd(BlockReader& reader, ArchiveWalk& walk, uint64_t limit,
                                  uint64_t padding, FindingSink& sink) {
-  const auto end = ReadRecord<EndRecord>(reader, walk.endAt);
+  const auto end = trvzip::ReadRecord<EndRecord>(reader, walk.endAt);
   walk.endEnd = walk.endAt + EndRecord::kSize + end.commentLength;
   walk.directoryEnd = walk.endAt;
   if (walk.endEnd > limit) {
@@ -174,7 +146,7 @@ bool DirectoryWalker::ResolveCentral(const CentralHeader& ch, MemberSpan& m) {
 
 bool DirectoryWalker::Central(uint64_t* at) {
   if (*at + CentralHeader::kSize > walk_.directoryEnd) return false;
-  const auto ch = ReadRecord<CentralHeader>(central_, *at);
+  const auto ch = trvzip::ReadRecord<CentralHeader>(central_, *at);
   if (ch.signature != kCentralSignature) {
     sink_.Fault("no central header where the directory's next one must be", *at);
     return false;
@@ -277,7 +249,7 @@ void DirectoryWalker::Descriptor(MemberSpan& m) {
 }
 
 void DirectoryWalker::Local(MemberSpan& m) {
-  const auto lh = ReadRecord<LocalHeader>(local_, m.localAt);
+  const auto lh = trvzip::ReadRecord<LocalHeader>(local_, m.localAt);
   m.located = false;
   if (lh.signature != kLocalSignature) {
     sink_.Fault(Member(m) + ": no local header where the central directory says", m.localAt);

@@ -42,8 +42,9 @@ bool HoldsZipRecord(const platform::FileHandle& file, uint64_t from, uint64_t to
 }
 
 // What stands between the image and the archive: bytes the stub carried
-// behind its image, kept as they were, are noted; records of another
-// archive there are a fault, as is an archive that begins inside the image.
+// behind its image, kept as they were, are noted (a stub may carry a package
+// of another name: the build takes it, and readers go by the last end
+// record); an archive that begins inside the image is a fault.
 void CheckBetween(const platform::FileHandle& file, const ImageFacts& image,
                   const ArchiveWalk& walk, FindingSink& sink) {
   if (walk.start < image.end) {
@@ -52,7 +53,10 @@ void CheckBetween(const platform::FileHandle& file, const ImageFacts& image,
   }
   if (walk.start == image.end) return;
   if (HoldsZipRecord(file, image.end, walk.start)) {
-    sink.Fault("the bytes between the image and the archive hold ZIP records", image.end);
+    sink.Note(std::to_string(walk.start - image.end) +
+                  " bytes between the image and the archive, kept from the stub, hold the records "
+                  "of another archive",
+              image.end);
   } else {
     sink.Note(std::to_string(walk.start - image.end) +
                   " bytes between the image and the archive, kept from the stub",

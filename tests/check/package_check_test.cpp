@@ -97,7 +97,7 @@ TEST(PackageCheck, FindsEachKindOfDamageInItsMode) {
       {"headers not the planned ones", Mode::kWritten, none, [](Package& p) { p.bytes[200] ^= 1; },
        "the image's headers are not the ones the update planned", ""},
       {"archive not where planned", Mode::kWritten, none,
-       [](Package& p) { p.archiveStart += 16; }, "as planned", ""},
+       [](Package& p) { p.archiveStart += 16; }, "the archive begins at 0x00004a00, not at", ""},
       {"bytes behind the end record", Mode::kWritten, none, [](Package& p) { p.bytes += "x"; },
        "1 bytes behind the end record", ""},
       {"a comment the file does not hold", Mode::kWhole, [](ziptest::Archive& a) { a.comment = "c"; },
@@ -127,13 +127,15 @@ TEST(PackageCheck, FindsEachKindOfDamageInItsMode) {
          a.members[0].descriptor = ziptest::Descriptor::kPlain;
          a.members[0].descriptorCrcXor = 1;
        },
-       intact, "member 'first.txt': no data descriptor holding its central values", ""},
+       intact, "member 'first.txt': no data descriptor holding its central values",
+       "12 bytes that no member holds before member 'second.bin'"},
       {"ZIP64 extra fields", Mode::kWhole,
        [](ziptest::Archive& a) { a.members[1].zip64Central = a.members[1].zip64Local = true; },
        intact, "", ""},
-      {"placeholders without a ZIP64 end record", Mode::kWhole,
+      // 65,535 is a count, not a placeholder, unless a ZIP64 end record stands in front.
+      {"65,535 members listed, without a ZIP64 end record", Mode::kWhole,
        [](ziptest::Archive& a) { a.totalRecords = 0xFFFF, a.recordsOnDisk = 0xFFFF; }, intact,
-       "the end record's placeholders have no ZIP64 end record", ""},
+       "the end record lists 65535 members, the central directory holds 2", ""},
   };
   for (const Case& c : cases) {
     ziptest::Archive archive = Usual();

@@ -34,8 +34,11 @@ std::vector<std::string> ToolCommand(const std::vector<std::string>& args);
 // ToolCommand as a shell command line.
 std::string ToolCommandLine(const std::vector<std::string>& args);
 
-// Runs zipgraft with the arguments, capturing standard output only.
-Run RunZipgraft(const std::vector<std::string>& args);
+// Runs zipgraft with the arguments, capturing standard output only. A build
+// that succeeds is then verified whole with --verify, unless recheck is kNo
+// (a damaged input's members come through as damaged as they came).
+enum class Recheck { kYes, kNo };
+Run RunZipgraft(const std::vector<std::string>& args, Recheck recheck = Recheck::kYes);
 
 using testsupport::StubPath;
 
