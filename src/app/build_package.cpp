@@ -1,6 +1,8 @@
 #include "app/build_package.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -10,6 +12,7 @@
 #include "app/package_steps.h"
 #include "app/step_failure.h"
 #include "bytes/byte_writer.h"
+#include "check/package_check.h"
 #include "package/tv_pkg.h"
 #include "pe/image_file.h"
 #include "pe/pe_checksum.h"
@@ -281,6 +284,41 @@ void Build::Undo() {
   }
 }
 
+// The headers the update planned, as the output must hold them: the
+// image's own, with the checksum of the whole package where it was stored.
+std::vector<uint8_t> PlannedHeaders(const Build& build) {
+  const auto bytes = build.image->Bytes();
+  const pe::PeImage* headers = build.image->Headers(nullptr);
+  const std::size_t size = std::min<std::size_t>(headers->sizeOfHeaders, bytes.size());
+  std::vector<uint8_t> planned(bytes.begin(), bytes.begin() + size);
+  const uint32_t at = headers->at.checkSum;
+  if (build.checksum && at + 4 <= planned.size()) {
+    uint8_t field[4];
+    bytes::StoreU32<0>(std::span(field), build.checksum->Value());
+    std::copy(std::begin(field), std::end(field), planned.begin() + at);
+  }
+  return planned;
+}
+
+// What the build wrote, read back through the handle it holds: every
+// member's local header where the directory says and agreeing with it, the
+// end record, and the image headers the update planned. The member data is
+// not read again: it was copied byte for byte.
+StepResult CheckWritten(const Build& build) {
+  const check::Plan plan{PlannedHeaders(build), build.prefixSize};
+  const std::vector<check::Finding> findings = check::CheckWrittenPackage(build.output, plan);
+  if (!check::HasFault(findings)) return std::nullopt;
+  std::vector<std::string> lines;
+  for (const check::Finding& finding : findings) {
+    if (finding.kind != check::Finding::Kind::kFault) continue;
+    char where[24];
+    std::snprintf(where, sizeof where, "%08llx", static_cast<unsigned long long>(finding.where));
+    lines.push_back(
+        platform::FormatText("\nERROR: %s (at offset 0x%s)", {finding.what, where}));
+  }
+  return VerificationFailure(build.outputPath, std::move(lines));
+}
+
 // The one place a failure is told: its lines (unless an interruption caused
 // it, which gets its own line once the build has been undone), then the undo.
 void Report(Build& build, const StepFailure& failure, bool interruptible) {
@@ -316,8 +354,15 @@ BuildOutcome BuildPackage(const char* stubPath, const char* archivePath, const c
   // A package that does not load is not left behind either. The output is
   // let go once checked, so that the verification can open it by name.
   platform::ConsolePrint("\n- package assembled.  verifying...");
-  build.output.Close();
-  failed = VerifyPackage(outputPath, *build.assembled);
+  try {
+    failed = CheckWritten(build);
+  } catch (...) {
+    failed = VerificationFailure(outputPath);
+  }
+  if (!failed) {
+    build.output.Close();
+    failed = VerifyPackage(outputPath, *build.assembled);
+  }
   if (!failed) return BuildOutcome::Verified;
   Report(build, *failed, false);
   return BuildOutcome::Unverified;

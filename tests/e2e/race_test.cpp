@@ -1,15 +1,17 @@
 // Entries planted or swapped while a build runs: a link put at the temporary
 // name once the rewrite has written it, an archive renamed over ZIPDATA after
 // the definition was loaded from it, a stub renamed over STUBPROG after its
-// test, another package renamed over the output before the verification, and
-// entries planted inside the tool between the removal of a name and its
-// exclusive creation or before the clean-up. A full standard output pipe holds
+// test, another package renamed over the output or bytes written through it
+// before the verification, and entries planted inside the tool between the
+// removal of a name and its exclusive creation or before the clean-up. A full
+// standard output pipe holds
 // the tool inside a print while the test does its work.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "e2e_support.h"
@@ -112,6 +114,57 @@ TEST_F(RaceTest, APackageSwappedInBeforeTheVerificationFailsIt) {
       << run.stdoutText;
   EXPECT_EQ(testsupport::FileDigest(output), otherDigest);
   EXPECT_FALSE(fs::exists(temporary));
+}
+
+// Bytes written through the output once it is assembled and before the
+// verification fail the build, which is undone: the build checks the headers
+// it wrote from the handle it holds.
+TEST_F(RaceTest, WhatChangesBeforeTheVerificationFailsIt) {
+  const std::string archive = Archive("data.zip", "1.0");
+  const auto stubCopy = e2e::UpdatedStubCopy(stub, archive, output);
+  ASSERT_GT(stubCopy.size(), 0x40u);
+  ASSERT_EQ(e2e::RunZipgraft({stub, archive, output}).exitCode, 0);
+  const uint64_t size = fs::file_size(output);
+  fs::remove(output);
+  const uint64_t prefix = stubCopy.size();
+  const uint64_t image = stubCopy[0x3c] | stubCopy[0x3d] << 8 | stubCopy[0x3e] << 16;
+  const struct {
+    const char* what;
+    uint64_t at;  // the byte turned into its complement
+  } cases[] = {
+      {"the first local header's signature", prefix + 1},
+      {"the first local header's CRC-32", prefix + 14},
+      {"the first local header's name", prefix + 30},
+      {"the end record's signature", size - 22},
+      {"the image's time stamp", image + 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Held inside the line that announces the verification.
+    e2e::ToolProcess tool({stub, archive, output}, PrintedUpTo(archive, "- writing").size());
+    ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+    {
+      std::fstream file(output, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekg(static_cast<std::streamoff>(c.at));
+      const char byte = static_cast<char>(~file.get());
+      file.seekp(static_cast<std::streamoff>(c.at));
+      file.put(byte);
+      ASSERT_TRUE(file.flush());
+    }
+    const auto run = tool.Finish();
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string verifying = e2e::Stdout("\n- package assembled.  verifying...\nERROR: ");
+    const std::size_t found = run.stdoutText.find(verifying);
+    ASSERT_NE(found, std::string::npos) << run.stdoutText;
+    const std::string findings = run.stdoutText.substr(found + verifying.size());
+    EXPECT_NE(findings.find(" (at offset 0x"), std::string::npos) << run.stdoutText;
+    EXPECT_TRUE(findings.ends_with(
+        e2e::Stdout("\nERROR: unable to open and verify '" + output + "'\n\n")))
+        << run.stdoutText;
+    EXPECT_EQ(fs::file_size(output), stubCopy.size());
+    EXPECT_FALSE(fs::exists(temporary));
+    fs::remove(output);
+  }
 }
 
 // The stub is opened once: the stub tested is the stub copied, even when one
