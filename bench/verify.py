@@ -124,6 +124,7 @@ def main():
         chosen = [("stored-198M", lambda p: whole_build.make_large(p, 198 * MIB)),
                   ("many-20001", lambda p: whole_build.make_many(p, 20001))]
     scratch = args.scratch or tempfile.mkdtemp(prefix="zipgraft-verify-bench-")
+    os.makedirs(scratch, exist_ok=True)
     try:
         print("cores: %d; %s" % (os.cpu_count() or 0, load()))
         results = [run_case(args, scratch, name, make) for name, make in chosen]
