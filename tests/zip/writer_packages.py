@@ -138,6 +138,15 @@ def build(zipgraft, stub, archive, work):
     return out
 
 
+def expect_verified(zipgraft, package):
+    """--verify reads the package whole and finds it sound; one of 4 GiB or more is told to be
+    too large to sign, without failing."""
+    r = subprocess.run([zipgraft, "--verify", package], capture_output=True, text=True)
+    assert r.returncode == 0 and "- package is sound." in r.stdout, r.stdout + r.stderr
+    too_large = "- the package is 4 GiB or larger: too large to carry an Authenticode signature"
+    assert (too_large in r.stdout) == (os.path.getsize(package) >= 4 * GIB), r.stdout
+
+
 def case_many(work, source):
     files = os.path.join(work, "files")
     os.makedirs(os.path.join(files, "many"))
@@ -274,6 +283,7 @@ def main():
         os.remove(archive)
         lay = expect_zip64_where_needed(package)
         expect_readers(package, members)
+        expect_verified(zipgraft, package)
         wide = sum(1 for m in lay["members"] if any(m["central"]))
         print("ok: %s: %d members, ZIP64 end record %s, %d members with ZIP64 fields, %.2f GiB"
               % (case, members, lay["zip64_end"], wide, os.path.getsize(package) / GIB))
