@@ -20,6 +20,8 @@ namespace {
 constexpr uint64_t kPiece = uint64_t{16} << 20;
 constexpr std::size_t kRead = std::size_t{1} << 20;
 constexpr std::size_t kInflated = std::size_t{256} << 10;
+// Data of at most this many bytes is read through the worker's window.
+constexpr std::size_t kSmall = std::size_t{64} << 10;
 
 struct Job {
   uint32_t member = 0;
@@ -37,10 +39,14 @@ struct Worker {
   bool Ready() {
     if (!in) in.reset(new (std::nothrow) uint8_t[kRead]);
     if (!out) out.reset(new (std::nothrow) uint8_t[kInflated]);
+    if (!window) window.reset(new (std::nothrow) uint8_t[kRead]);
     if (!inflating) inflating = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
-    return in && out && inflating;
+    return in && out && window && inflating;
   }
 
+  std::unique_ptr<uint8_t[]> window;  // kRead bytes of the file from windowAt on
+  uint64_t windowAt = 0;
+  std::size_t windowLength = 0;
   std::unique_ptr<uint8_t[]> in;
   std::unique_ptr<uint8_t[]> out;
   z_stream stream{};
@@ -56,6 +62,7 @@ class DataCheck {
  private:
   bool Readable(const MemberSpan& m);
   void RunJob(std::size_t index, Worker& w);
+  const uint8_t* Small(Worker& w, uint64_t at, std::size_t length);
   bool Stored(const Job& job, Worker& w, uint32_t* crc);
   bool Inflated(const MemberSpan& m, Worker& w, uint32_t* crc);
   std::string Member(const MemberSpan& m) const { return "member '" + walk_.Name(m) + "'"; }
@@ -89,9 +96,31 @@ bool DataCheck::Readable(const MemberSpan& m) {
   return true;
 }
 
+// Small members are read through the worker's window: one read of up to kRead
+// bytes serves the members behind it as well, so that an archive of many small
+// members costs few reads. Null when the file does not hold the bytes.
+const uint8_t* DataCheck::Small(Worker& w, uint64_t at, std::size_t length) {
+  if (at < w.windowAt || at + length > w.windowAt + w.windowLength) {
+    const auto got = file_.ReadShared(at, w.window.get(), kRead);
+    w.windowAt = at;
+    w.windowLength = got ? *got : 0;
+  }
+  if (at + length > w.windowAt + w.windowLength) return nullptr;
+  return w.window.get() + (at - w.windowAt);
+}
+
 bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc) {
   const MemberSpan& m = walk_.members[job.member];
   uLong sum = crc32(0, nullptr, 0);
+  if (job.length <= kSmall) {
+    const uint8_t* data = Small(w, m.dataAt + job.offset, static_cast<std::size_t>(job.length));
+    if (data == nullptr) {
+      sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + job.offset);
+      return false;
+    }
+    *crc = static_cast<uint32_t>(crc32_z(sum, data, static_cast<std::size_t>(job.length)));
+    return true;
+  }
   for (uint64_t done = 0; done < job.length;) {
     const auto want = static_cast<std::size_t>(std::min<uint64_t>(kRead, job.length - done));
     const auto got = file_.ReadShared(m.dataAt + job.offset + done, w.in.get(), want);
@@ -111,8 +140,19 @@ bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc) {
 bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc) {
   z_stream& s = w.stream;
   inflateReset(&s);
+  s.avail_in = 0;  // nothing a member before left unread counts for this one
   uLong sum = crc32(0, nullptr, 0);
   uint64_t read = 0, produced = 0;
+  if (m.compressedSize <= kSmall) {
+    const uint8_t* data = Small(w, m.dataAt, static_cast<std::size_t>(m.compressedSize));
+    if (data == nullptr) {
+      sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt);
+      return false;
+    }
+    s.next_in = const_cast<Bytef*>(data);
+    s.avail_in = static_cast<uInt>(m.compressedSize);
+    read = m.compressedSize;
+  }
   int rc = Z_OK;
   while (rc == Z_OK) {
     if (s.avail_in == 0 && read < m.compressedSize) {
