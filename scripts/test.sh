@@ -3,7 +3,7 @@
 # build with g++, and a build with AddressSanitizer and UndefinedBehaviorSanitizer
 # made with clang. Then the Windows build (MinGW-w64): its platform tests and the
 # whole-program tests against zipgraft.exe, under Wine. Last, each fuzz target
-# for 20 s (clang, libFuzzer).
+# for 10 s (clang, libFuzzer).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -45,5 +45,5 @@ for prefix in "$root/build-windows/wine/prefix" "$root/build/wine/prefix"; do
 done
 echo "== Windows part: $(( $(date +%s) - windows_start )) s =="
 
-echo "== fuzz targets, 20 s each (clang, libFuzzer) =="
-"$root/scripts/fuzz.sh" 20
+echo "== fuzz targets, 10 s each (clang, libFuzzer) =="
+"$root/scripts/fuzz.sh" 10
