@@ -17,7 +17,7 @@ cmake --build "$build" --target zg_fuzzers -j 2
 # The targets keep their per-input files in a directory of their own under TMPDIR.
 export TMPDIR=$build/tmp
 failed=()
-for target in archive xml pe package; do
+for target in archive xml pe package check; do
   corpus=$build/corpus/$target
   findings=$build/findings/$target
   log=$build/logs/$target.log
