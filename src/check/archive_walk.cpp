@@ -5,8 +5,8 @@
 #include <span>
 
 #include "zip/block_reader.h"
+#include "zip/member_headers.h"
 #include "zip/zip_end_records.h"
-#include "zip/zip_extra.h"
 #include "zip/zip_records.h"
 
 namespace check {
@@ -114,6 +114,7 @@ class DirectoryWalker {
   std::vector<uint8_t> localExtra_;
   std::string scratch_;
   CentralHeader header_;
+  trvzip::CentralValues centralValues_;
 };
 
 bool ReadBytes(BlockReader& reader, uint64_t at, std::size_t length, void* out) {
@@ -121,23 +122,15 @@ bool ReadBytes(BlockReader& reader, uint64_t at, std::size_t length, void* out) 
 }
 
 bool DirectoryWalker::ResolveCentral(const CentralHeader& ch, MemberSpan& m) {
-  m.compressedSize = ch.common.compressedSize;
-  m.uncompressedSize = ch.common.uncompressedSize;
-  m.localAt = ch.localHeaderOffset;
-  std::array<uint64_t*, 3> list{};
-  std::size_t count = 0;
-  for (uint64_t* value : {&m.uncompressedSize, &m.compressedSize, &m.localAt}) {
-    if (*value == kPlaceholder32) list[count++] = value;
-  }
-  uint32_t disk = ch.diskNumberStart;
-  const bool diskWide = ch.diskNumberStart == kPlaceholder16;
-  if (!trvzip::extra::ResolveZip64(centralExtra_, std::span(list.data(), count),
-                                   diskWide ? &disk : nullptr)) {
+  if (!trvzip::ResolveCentral(ch, centralExtra_, &centralValues_)) {
     sink_.Fault(Member(m) + ": its ZIP64 extra field lacks a value its header calls for",
                 m.centralAt);
     return false;
   }
-  if (disk != 0) {
+  m.compressedSize = centralValues_.compressedSize;
+  m.uncompressedSize = centralValues_.uncompressedSize;
+  m.localAt = centralValues_.localHeaderOffset;
+  if (centralValues_.disk != 0) {
     sink_.Fault(Member(m) + ": it lies on another disk", m.centralAt);
     return false;
   }
@@ -177,24 +170,8 @@ bool DirectoryWalker::Central(uint64_t* at) {
   return true;
 }
 
-// Which of the fields the headers share differ, for the fault's line.
-const char* FirstDifference(const CommonFields& l, const CommonFields& c, bool descriptor,
-                            bool zip64) {
-  const auto agrees = [descriptor](uint64_t local, uint64_t central) {
-    return local == central || (descriptor && local == 0);
-  };
-  if (l.versionNeeded != c.versionNeeded && !zip64) return "version needed";
-  if (l.flags != c.flags) return "flags";
-  if (l.method != c.method) return "method";
-  if (l.modTime != c.modTime || l.modDate != c.modDate) return "time";
-  if (!agrees(l.crc32, c.crc32)) return "CRC-32";
-  if (l.nameLength != c.nameLength) return "name length";
-  return nullptr;
-}
-
 bool DirectoryWalker::LocalAgrees(const LocalHeader& lh, MemberSpan& m, uint64_t* dataAt) {
   const CommonFields& l = lh.common;
-  const CommonFields& c = header_.common;
   const uint64_t extraAt = m.localAt + LocalHeader::kSize + l.nameLength;
   *dataAt = extraAt + l.extraLength;
   localExtra_.resize(l.extraLength);
@@ -204,28 +181,8 @@ bool DirectoryWalker::LocalAgrees(const LocalHeader& lh, MemberSpan& m, uint64_t
     sink_.Fault(Member(m) + ": its local header runs past the end of the file", m.localAt);
     return false;
   }
-  uint64_t usize = l.uncompressedSize, csize = l.compressedSize;
-  std::array<uint64_t*, 2> list{};
-  std::size_t count = 0;
-  for (uint64_t* value : {&usize, &csize}) {
-    if (*value == kPlaceholder32) list[count++] = value;
-  }
-  const bool zip64 = count > 0 || walk_.zip64 ||
-                     !trvzip::extra::FindZip64(localExtra_).empty() ||
-                     !trvzip::extra::FindZip64(centralExtra_).empty();
-  const bool descriptor = (c.flags & kFlagDescriptor) != 0;
-  const char* differs = FirstDifference(l, c, descriptor, zip64);
-  if (differs == nullptr && !trvzip::extra::ResolveZip64(localExtra_, std::span(list.data(), count),
-                                                         nullptr)) {
-    differs = "ZIP64 extra field";
-  }
-  const auto sizeAgrees = [descriptor](uint64_t local, uint64_t central) {
-    return local == central || (descriptor && local == 0);
-  };
-  if (differs == nullptr &&
-      (!sizeAgrees(csize, m.compressedSize) || !sizeAgrees(usize, m.uncompressedSize))) {
-    differs = "sizes";
-  }
+  const char* differs =
+      trvzip::LocalDisagreement(lh, localExtra_, header_, centralExtra_, centralValues_);
   if (differs == nullptr && scratch_ != walk_.Name(m)) differs = "name";
   if (differs != nullptr) {
     sink_.Fault(Member(m) + ": its local header disagrees with its central header (" +
@@ -263,7 +220,7 @@ void DirectoryWalker::Local(MemberSpan& m) {
     sink_.Fault(Member(m) + ": its data runs past the start of the central directory", dataAt);
     return;
   }
-  if ((m.flags & kFlagDescriptor) != 0) Descriptor(m);
+  if ((lh.common.flags & kFlagDescriptor) != 0) Descriptor(m);
   m.located = true;
 }
 

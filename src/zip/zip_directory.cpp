@@ -6,6 +6,7 @@
 #include <new>
 
 #include "zip/block_reader.h"
+#include "zip/member_headers.h"
 #include "zip/zip_end_records.h"
 #include "zip/zip_extra.h"
 #include "zip/zip_file.h"
@@ -33,20 +34,6 @@ constexpr uint64_t kStringsHint = 16u << 20;
 constexpr std::size_t kHeldExtra = 128;
 
 constexpr std::array<uint8_t, 4> kEndSignatureBytes = {0x50, 0x4B, 0x05, 0x06};
-
-// The values a header marks as placeholders, in the order a ZIP64 block
-// lists them.
-class Placeholders {
- public:
-  void Add(uint64_t* value) {
-    if (*value == kPlaceholder32) list_[count_++] = value;
-  }
-  std::span<uint64_t* const> Wanted() const { return {list_.data(), count_}; }
-
- private:
-  std::array<uint64_t*, 3> list_{};
-  std::size_t count_ = 0;
-};
 
 // Whether the descriptor behind a member's data holds its central values:
 // with or without the signature, with 32- or 64-bit sizes.
@@ -156,27 +143,20 @@ int ZIP_File::ReadCentralValues(const CentralHeader& ch, ZIP_FileEntry& e) {
   e.versionMadeBy = ch.versionMadeBy;
   e.internalAttributes = ch.internalAttributes;
   e.externalAttributes = ch.externalAttributes;
-  e.uncompressedSize = c.uncompressedSize, e.compressedSize = c.compressedSize;
-  e.localHeaderOffset = ch.localHeaderOffset;
-  uint32_t disk = ch.diskNumberStart;
-  Placeholders wide;
-  wide.Add(&e.uncompressedSize), wide.Add(&e.compressedSize), wide.Add(&e.localHeaderOffset);
-  const bool diskWide = ch.diskNumberStart == kPlaceholder16;
-  if (!extra::ResolveZip64(centralExtra, wide.Wanted(), diskWide ? &disk : nullptr)) {
-    return kZipErrorDamaged;
-  }
-  if (disk >= kPlaceholder16) return kZipErrorMultiDisk;
-  e.diskNumberStart = static_cast<uint16_t>(disk);
+  CentralValues values;
+  if (!ResolveCentral(ch, centralExtra, &values)) return kZipErrorDamaged;
+  if (values.disk >= kPlaceholder16) return kZipErrorMultiDisk;
+  e.uncompressedSize = values.uncompressedSize, e.compressedSize = values.compressedSize;
+  e.localHeaderOffset = values.localHeaderOffset;
+  e.diskNumberStart = static_cast<uint16_t>(values.disk);
   // Every member lies in front of the directory that lists it.
   if (e.localHeaderOffset >= centralDirOffset) return kZipErrorDamaged;
   return kZipOk;
 }
 
 // Reads the local header of e, whose central values are in place, and checks
-// that both headers agree. With a data descriptor the local CRC-32 and sizes
-// do not count (zero as a rule; Info-ZIP writing an encrypted member into a
-// pipe puts its time there), and the descriptor behind the data must hold the
-// central values; streaming writers may set its flag in the local header alone.
+// that both headers agree (LocalDisagreement); with a data descriptor, the one
+// behind the data must hold the central values.
 int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReader& local,
                         const CentralHeader& ch, ZIP_FileEntry& e) {
   const uint64_t offset = e.localHeaderOffset;
@@ -189,28 +169,13 @@ int ZIP_File::ReadLocal(BlockReader& central, uint64_t centralNameAt, BlockReade
       !ReadExtra(local, extraAt, lh.common.extraLength, localExtra)) {
     return kZipErrorDamaged;
   }
-  uint64_t usize = lh.common.uncompressedSize, csize = lh.common.compressedSize;
-  Placeholders wide;
-  wide.Add(&usize), wide.Add(&csize);
   const CommonFields& l = lh.common;
   const CommonFields& c = ch.common;
   const bool descriptor = (l.flags & kFlagDescriptor) != 0;
-  const bool localOnly = l.flags == (c.flags | kFlagDescriptor) && (c.flags & kFlagDescriptor) == 0;
-  const auto agrees = [descriptor](uint64_t local, uint64_t central) {
-    return local == central || descriptor;
-  };
-  // Writers raise the version needed to 4.5 only in a header that uses
-  // ZIP64; without it, the lower one holds for both.
-  const bool zip64 = !wide.Wanted().empty() || !extra::FindZip64(localExtra).empty() ||
-                     !extra::FindZip64(centralExtra).empty() ||
-                     c.compressedSize == kPlaceholder32 || c.uncompressedSize == kPlaceholder32 ||
-                     ch.localHeaderOffset == kPlaceholder32;
+  const CentralValues values{e.uncompressedSize, e.compressedSize, e.localHeaderOffset,
+                             e.diskNumberStart};
   e.versionNeeded = std::min(l.versionNeeded, c.versionNeeded);
-  if (!extra::ResolveZip64(localExtra, wide.Wanted(), nullptr) ||
-      (l.versionNeeded != c.versionNeeded && !zip64) || (l.flags != c.flags && !localOnly) ||
-      l.method != c.method || l.modTime != c.modTime || l.modDate != c.modDate ||
-      !agrees(l.crc32, e.crc32) || !agrees(csize, e.compressedSize) ||
-      !agrees(usize, e.uncompressedSize) || l.nameLength != c.nameLength ||
+  if (LocalDisagreement(lh, localExtra, ch, centralExtra, values) != nullptr ||
       !KeepName(central, centralNameAt, local, nameAt, l.nameLength, e)) {
     return kZipErrorDamaged;
   }
