@@ -16,25 +16,8 @@ using trvzip::BlockReader;
 
 namespace {
 
-// The end record lies in the last 65,557 bytes: its own 22 and a comment of
-// at most 65,535.
-constexpr uint64_t kSearchRange = 0xFFFF + EndRecord::kSize;
 constexpr std::size_t kCentralBlock = 64 * 1024;
 constexpr std::size_t kLocalBlock = 16 * 1024;
-
-// The end record nearest limit: its position, or nullopt when there is none.
-std::optional<uint64_t> FindEndRecord(BlockReader& reader, uint64_t limit) {
-  const uint64_t range = std::min(limit, kSearchRange);
-  std::vector<uint8_t> tail(static_cast<std::size_t>(range));
-  const uint64_t from = limit - range;
-  tail.resize(reader.ReadAt(from, tail.data(), tail.size()).value_or(0));
-  for (std::size_t i = tail.size() >= 4 ? tail.size() - 3 : 0; i-- > 0;) {
-    if (tail[i] == 0x50 && tail[i + 1] == 0x4B && tail[i + 2] == 0x05 && tail[i + 3] == 0x06) {
-      return from + i;
-    }
-  }
-  return std::nullopt;
-}
 
 // The values the end records give for the directory.
 struct Directory {
@@ -231,7 +214,7 @@ std::optional<ArchiveWalk> WalkArchive(const platform::FileHandle& file, uint64_
   BlockReader reader(file, kCentralBlock);
   ArchiveWalk walk;
   limit = std::min(limit, fileSize);
-  const auto endAt = FindEndRecord(reader, limit);
+  const auto endAt = trvzip::FindEndRecord(file, limit);
   if (!endAt) {
     sink.Fault("no end of central directory record", limit);
     return std::nullopt;

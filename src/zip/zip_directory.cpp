@@ -18,10 +18,6 @@ using namespace records;
 
 namespace {
 
-// The end record sits in the last 65,557 bytes: its own 22 and a comment of
-// at most 65,535.
-constexpr uint64_t kSearchRange = 0xFFFF + EndRecord::kSize;
-constexpr std::size_t kSearchStep = 1024;
 // The central directory is read sequentially in large blocks; local headers
 // are scattered between member data, so their block is small, unless the
 // members are so small that a large block holds many of them.
@@ -32,8 +28,6 @@ constexpr uint64_t kStringsHint = 16u << 20;
 // Extra fields up to this length are held (65,535 members take at most 8 MiB);
 // longer ones are read again when written.
 constexpr std::size_t kHeldExtra = 128;
-
-constexpr std::array<uint8_t, 4> kEndSignatureBytes = {0x50, 0x4B, 0x05, 0x06};
 
 // Whether the descriptor behind a member's data holds its central values:
 // with or without the signature, with 32- or 64-bit sizes.
@@ -51,22 +45,7 @@ bool DescriptorAgrees(BlockReader& reader, uint64_t at, const ZIP_FileEntry& c) 
 int64_t ZIP_File::FindEndRecord() {
   const auto size = file.Size();
   if (!size) return kZipErrorFileSize;
-  const uint64_t fileSize = *size;
-  const uint64_t range = std::min(fileSize, kSearchRange);
-  std::array<uint8_t, kSearchStep + 4> window;
-  // Windows overlap by 4 bytes, so a signature straddling two reads is seen.
-  for (uint64_t back = 4; back < range;) {
-    back = std::min(back + kSearchStep, range);
-    const uint64_t start = fileSize - back;
-    const auto got = file.ReadAt(start, window.data(), std::min<uint64_t>(window.size(), back));
-    if (!got) return 0;
-    for (std::size_t i = *got >= 4 ? *got - 3 : 0; i-- > 0;) {
-      if (std::equal(kEndSignatureBytes.begin(), kEndSignatureBytes.end(), window.data() + i)) {
-        return static_cast<int64_t>(start + i);
-      }
-    }
-  }
-  return 0;
+  return static_cast<int64_t>(trvzip::FindEndRecord(file, *size).value_or(0));
 }
 
 int ZIP_File::ReadEndRecord(BlockReader& reader, uint64_t position, uint32_t* total) {

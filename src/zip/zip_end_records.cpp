@@ -12,6 +12,35 @@ using namespace records;
 
 namespace {
 
+// The end record sits in the last 65,557 bytes: its own 22 and a comment of
+// at most 65,535. They are searched from the end in small windows.
+constexpr uint64_t kSearchRange = 0xFFFF + EndRecord::kSize;
+constexpr std::size_t kSearchStep = 1024;
+constexpr std::array<uint8_t, 4> kEndSignatureBytes = {0x50, 0x4B, 0x05, 0x06};
+
+}  // namespace
+
+std::optional<uint64_t> FindEndRecord(const platform::FileHandle& file, uint64_t limit) {
+  const uint64_t range = std::min(limit, kSearchRange);
+  std::array<uint8_t, kSearchStep + 4> window;
+  // Windows overlap by 4 bytes, so a signature straddling two reads is seen.
+  for (uint64_t back = 4; back < range;) {
+    back = std::min(back + kSearchStep, range);
+    const uint64_t start = limit - back;
+    const auto got =
+        file.ReadShared(start, window.data(), std::min<uint64_t>(window.size(), back));
+    if (!got) return std::nullopt;
+    for (std::size_t i = *got >= 4 ? *got - 3 : 0; i-- > 0;) {
+      if (std::equal(kEndSignatureBytes.begin(), kEndSignatureBytes.end(), window.data() + i)) {
+        return start + i;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+namespace {
+
 // The fields of the ZIP64 end record in front of its extensible data.
 constexpr uint64_t kZip64EndTail = Zip64End::kSize - 12;
 constexpr uint16_t kZip64Version = 45;

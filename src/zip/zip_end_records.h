@@ -4,7 +4,9 @@
 // end record in front of it, found through the ZIP64 locator between them.
 
 #include <cstdint>
+#include <optional>
 
+#include "platform/file_handle.h"
 #include "zip/zip_records.h"
 #include "zip/zip_result.h"
 
@@ -20,6 +22,11 @@ struct DirectoryPlace {
   // Where the end records begin: the directory must end at or before it.
   uint64_t recordsStart = 0;
 };
+
+// Where the end record nearest limit (the file's size, or where bytes that
+// follow the archive begin) lies: the last signature within the 65,557 bytes
+// in front of limit. nullopt when there is none, or a read fails.
+std::optional<uint64_t> FindEndRecord(const platform::FileHandle& file, uint64_t limit);
 
 // The values of the end record at endAt, and of the ZIP64 end record when
 // the locator in front of it leads to one. The ZIP64 record must end where
