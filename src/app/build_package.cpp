@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,6 +10,7 @@
 
 #include "app/package_steps.h"
 #include "app/step_failure.h"
+#include "app/verify_package.h"
 #include "bytes/byte_writer.h"
 #include "check/package_check.h"
 #include "package/tv_pkg.h"
@@ -310,11 +310,7 @@ StepResult CheckWritten(const Build& build) {
   if (!check::HasFault(findings)) return std::nullopt;
   std::vector<std::string> lines;
   for (const check::Finding& finding : findings) {
-    if (finding.kind != check::Finding::Kind::kFault) continue;
-    char where[24];
-    std::snprintf(where, sizeof where, "%08llx", static_cast<unsigned long long>(finding.where));
-    lines.push_back(
-        platform::FormatText("\nERROR: %s (at offset 0x%s)", {finding.what, where}));
+    if (finding.kind == check::Finding::Kind::kFault) lines.push_back(FindingLine(finding));
   }
   return VerificationFailure(build.outputPath, std::move(lines));
 }

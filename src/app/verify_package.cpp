@@ -23,14 +23,22 @@ std::string Offset(uint64_t where) {
   return text;
 }
 
+}  // namespace
+
+std::string FindingLine(const check::Finding& finding) {
+  const bool fault = finding.kind == check::Finding::Kind::kFault;
+  return platform::FormatText(fault ? "\nERROR: %s (at offset %s)" : "\n- %s (at offset %s)",
+                              {finding.what, Offset(finding.where)});
+}
+
+namespace {
+
 void PrintFindings(const std::vector<check::Finding>& findings) {
   std::size_t faults = 0, notes = 0;
   for (const check::Finding& f : findings) {
     const bool fault = f.kind == check::Finding::Kind::kFault;
     std::size_t& shown = fault ? faults : notes;
-    if (shown++ >= kShown) continue;
-    platform::ConsolePrint(fault ? "\nERROR: %s (at offset %s)" : "\n- %s (at offset %s)",
-                           {f.what, Offset(f.where)});
+    if (shown++ < kShown) platform::ConsoleWrite(FindingLine(f));
   }
   if (faults > kShown) {
     platform::ConsolePrint("\nERROR: %s more faults not shown", {std::to_string(faults - kShown)});
