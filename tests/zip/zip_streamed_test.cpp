@@ -92,6 +92,15 @@ class ZipStreamedTest : public ::testing::Test {
     testsupport::WriteFile(path, bytes);
     return path;
   }
+  // The archive at path rewritten behind a prefix of 512 bytes, and the prefix
+  // put in front of it: the package as a build lays it out.
+  void SaveBehindPrefix(ZIP_File& zip, const std::string& path, std::string* combined) {
+    ASSERT_EQ(zip.Open(path, true), 0);
+    zip.SetPrefixSize(512);
+    ASSERT_EQ(zip.Save(path + ".out", false), 0);
+    *combined = std::string(512, 'S') + testsupport::ReadText(path + ".out");
+    EXPECT_EQ(ziptest::CheckOffsets(*combined), "");
+  }
   testsupport::TempDir dir;
 };
 
@@ -180,11 +189,8 @@ TEST_F(ZipStreamedTest, EncryptedMembersKeepTheirDescriptor) {
     m.descriptor = r.descriptor ? Descriptor::kPlain : Descriptor::kNone;
     const std::string path = Write("enc" + std::to_string(++index) + ".zip", ziptest::Build(a));
     ZIP_File zip;
-    ASSERT_EQ(zip.Open(path, true), 0);
-    zip.SetPrefixSize(512);
-    ASSERT_EQ(zip.Save(path + ".out", false), 0);
-    const std::string combined = std::string(512, 'S') + testsupport::ReadText(path + ".out");
-    EXPECT_EQ(ziptest::CheckOffsets(combined), "");
+    std::string combined;
+    ASSERT_NO_FATAL_FAILURE(SaveBehindPrefix(zip, path, &combined));
     const auto stored = ziptest::StoredMembers(combined);
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(Le16(stored[0].localHeader, 6), r.localFlags);
@@ -232,11 +238,8 @@ TEST_F(ZipStreamedTest, ExtraFieldsThatCannotBeWalkedStayLocal) {
     a.members[0].zip64Central = r.zip64Central;
     const std::string path = Write("x" + std::to_string(++index) + ".zip", ziptest::Build(a));
     ZIP_File zip;
-    ASSERT_EQ(zip.Open(path, true), 0);
-    zip.SetPrefixSize(512);
-    ASSERT_EQ(zip.Save(path + ".out", false), 0);
-    const std::string combined = std::string(512, 'S') + testsupport::ReadText(path + ".out");
-    EXPECT_EQ(ziptest::CheckOffsets(combined), "");
+    std::string combined;
+    ASSERT_NO_FATAL_FAILURE(SaveBehindPrefix(zip, path, &combined));
     const auto stored = ziptest::StoredMembers(combined);
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].localExtra, r.local);
