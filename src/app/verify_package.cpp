@@ -1,6 +1,5 @@
 #include "app/verify_package.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,18 +16,12 @@ constexpr std::size_t kShown = 100;
 // Authenticode's certificate table is found through a 32-bit file offset.
 constexpr uint64_t kLargestSignable = uint64_t{1} << 32;
 
-std::string Offset(uint64_t where) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(where));
-  return text;
-}
-
 }  // namespace
 
 std::string FindingLine(const check::Finding& finding) {
   const bool fault = finding.kind == check::Finding::Kind::kFault;
   return platform::FormatText(fault ? "\nERROR: %s (at offset %s)" : "\n- %s (at offset %s)",
-                              {finding.what, Offset(finding.where)});
+                              {finding.what, check::Hex(finding.where)});
 }
 
 namespace {

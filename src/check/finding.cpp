@@ -1,12 +1,19 @@
 #include "check/finding.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace check {
 
 bool HasFault(const std::vector<Finding>& findings) {
   return std::ranges::any_of(findings,
                              [](const Finding& f) { return f.kind == Finding::Kind::kFault; });
+}
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
+  return text;
 }
 
 void FindingSink::Add(Finding::Kind kind, std::string what, uint64_t where) {

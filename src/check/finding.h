@@ -20,6 +20,9 @@ struct Finding {
 
 bool HasFault(const std::vector<Finding>& findings);
 
+// A value or file offset as findings show it: 0x and at least eight hex digits.
+std::string Hex(uint64_t value);
+
 // Collects findings from any number of threads. A damaged directory can
 // yield a fault per member: past kKept of one kind, the rest are counted
 // and summed up in one last finding of that kind, so that memory stays

@@ -14,12 +14,6 @@ namespace {
 
 constexpr std::size_t kScanRead = std::size_t{1} << 20;
 
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
 // Whether [from, to) holds the signature of a local, central or end record:
 // a second archive hidden in front of the one the directory names.
 bool HoldsZipRecord(const platform::FileHandle& file, uint64_t from, uint64_t to) {

@@ -23,12 +23,6 @@ constexpr uint64_t kLargestHeld = uint64_t{256} << 20;
 constexpr uint64_t kChecksumPiece = uint64_t{16} << 20;
 constexpr std::size_t kChecksumRead = std::size_t{1} << 20;
 
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
 // The bytes of the file from 0 to `size`, of which only the headers and the
 // resource section are read: the rest stays zero. calloc leaves the pages
 // never read unmapped, so an image with a large section before its
