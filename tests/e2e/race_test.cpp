@@ -116,6 +116,31 @@ TEST_F(RaceTest, APackageSwappedInBeforeTheVerificationFailsIt) {
   EXPECT_FALSE(fs::exists(temporary));
 }
 
+// --verify checks the package through the handle it opened, then loads it by
+// name: a file renamed over that name in between, even a sound package, fails
+// the verification, and neither file is changed.
+TEST_F(RaceTest, APackageSwappedInDuringVerifyFailsIt) {
+  const std::string overlay = e2e::StubPath("stub64_overlay");
+  ASSERT_EQ(e2e::RunZipgraft({overlay, Archive("data.zip", "1.0"), output}).exitCode, 0);
+  const std::string other = dir.File("other/SETUP42.exe");
+  fs::create_directory(dir.File("other"));
+  ASSERT_EQ(e2e::RunZipgraft({overlay, Archive("other.zip", "2.0"), other}).exitCode, 0);
+  const uint64_t otherDigest = testsupport::FileDigest(other);
+  // The stub's own bytes behind its image are a note: the tool is held in
+  // its line, once the whole check is done and before the load.
+  const std::string head = e2e::Banner() + "\n- verifying package '" + output + "'";
+  e2e::ToolProcess tool({"--verify", output}, e2e::Stdout(head).size());
+  ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+  fs::rename(other, output);
+  const auto run = tool.Finish();
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.stdoutText.find("kept from the stub"), std::string::npos) << run.stdoutText;
+  EXPECT_TRUE(run.stdoutText.ends_with(
+      e2e::Stdout("\nERROR: unable to open and verify '" + output + "'\n\n")))
+      << run.stdoutText;
+  EXPECT_EQ(testsupport::FileDigest(output), otherDigest);
+}
+
 // Bytes written through the output once it is assembled and before the
 // verification fail the build, which is undone: the build checks the headers
 // it wrote from the handle it holds.
