@@ -1,6 +1,7 @@
 #include "app/build_package.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,8 +32,8 @@ using platform::Share;
 
 namespace {
 
-// The appended archive's offsets are 32-bit and its members must still lie
-// in the first 4 GiB: the stub, and the image it becomes, stay below 2 GiB.
+// A PE file's image and its offsets are 32-bit: the stub, and the image it
+// becomes, stay below 2 GiB (the archive behind them may take any size).
 constexpr uint64_t kLargestPrefix = 0x7FFFFFFFu;
 
 // The name the rewritten archive has until it is appended: formed here only.
@@ -202,12 +203,19 @@ StepResult AppendArchive(Build& build) {
   return failure;
 }
 
+// The checksum of the whole package as its header field holds it.
+std::array<uint8_t, 4> ChecksumField(const Build& build) {
+  std::array<uint8_t, 4> field{};
+  bytes::StoreU32<0>(std::span(field), build.checksum->Value());
+  return field;
+}
+
 StepResult StoreChecksum(Build& build) {
   if (!build.checksum) return std::nullopt;
-  uint8_t field[4];
-  bytes::StoreU32<0>(std::span(field), build.checksum->Value());
+  const auto field = ChecksumField(build);
   if (build.checksum->Length() != build.output.Size().value_or(0) ||
-      !build.output.WriteAt(build.image->Headers(nullptr)->at.checkSum, field, sizeof field)) {
+      !build.output.WriteAt(build.image->Headers(nullptr)->at.checkSum, field.data(),
+                            field.size())) {
     return Failure("\nERROR: unable to write '%s'", {build.outputPath});
   }
   return std::nullopt;
@@ -293,9 +301,8 @@ std::vector<uint8_t> PlannedHeaders(const Build& build) {
   std::vector<uint8_t> planned(bytes.begin(), bytes.begin() + size);
   const uint32_t at = headers->at.checkSum;
   if (build.checksum && at + 4 <= planned.size()) {
-    uint8_t field[4];
-    bytes::StoreU32<0>(std::span(field), build.checksum->Value());
-    std::copy(std::begin(field), std::end(field), planned.begin() + at);
+    const auto field = ChecksumField(build);
+    std::copy(field.begin(), field.end(), planned.begin() + at);
   }
   return planned;
 }
