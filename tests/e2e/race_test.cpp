@@ -168,6 +168,15 @@ TEST_F(RaceTest, WhatChangesBeforeTheVerificationFailsIt) {
     // Held inside the line that announces the verification.
     e2e::ToolProcess tool({stub, archive, output}, PrintedUpTo(archive, "- writing").size());
     ASSERT_TRUE(tool.ReachesGate()) << tool.Output();
+    // The gate opens on the line that comes before the append: the package
+    // is assembled once it has its size and the temporary file is gone.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((fs::file_size(output) != size || fs::exists(temporary)) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(fs::file_size(output), size) << "waited 60 s in vain for the package to be assembled";
+    ASSERT_FALSE(fs::exists(temporary)) << "waited 60 s in vain for the temporary file to go";
     {
       std::fstream file(output, std::ios::in | std::ios::out | std::ios::binary);
       file.seekg(static_cast<std::streamoff>(c.at));
