@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "check/crc32.h"
 #include "check/work_pool.h"
 #include "zip/zip_methods.h"
 #include "zip/zip_records.h"
@@ -55,26 +56,35 @@ struct Worker {
 
 class DataCheck {
  public:
-  DataCheck(const platform::FileHandle& file, const ArchiveWalk& walk, FindingSink& sink)
-      : file_(file), walk_(walk), sink_(sink), workers_(WorkerCount()) {}
-  void Run();
+  DataCheck(const platform::FileHandle& file, const ArchiveWalk& walk,
+            std::optional<uint64_t> checksumField, FindingSink& sink)
+      : file_(file), walk_(walk), checksumField_(checksumField), sink_(sink),
+        workers_(WorkerCount()) {}
+  std::vector<pe::PeChecksum> Run();
 
  private:
   bool Readable(const MemberSpan& m);
   void RunJob(std::size_t index, Worker& w);
   const uint8_t* Small(Worker& w, uint64_t at, std::size_t length);
-  bool Stored(const Job& job, Worker& w, uint32_t* crc);
-  bool Inflated(const MemberSpan& m, Worker& w, uint32_t* crc);
+  bool Stored(const Job& job, Worker& w, uint32_t* crc, pe::PeChecksum* sum);
+  bool Inflated(const MemberSpan& m, Worker& w, uint32_t* crc, pe::PeChecksum* sum);
   std::string Member(const MemberSpan& m) const { return "member '" + walk_.Name(m) + "'"; }
 
   const platform::FileHandle& file_;
   const ArchiveWalk& walk_;
+  std::optional<uint64_t> checksumField_;
   FindingSink& sink_;
   std::vector<Worker> workers_;
   std::vector<Job> jobs_;
   std::vector<uint32_t> crcs_;  // per job
   std::vector<uint8_t> sound_;  // per job: read whole, and (inflated) of its size
+  std::vector<pe::PeChecksum> checksums_;  // per job, of the bytes it read
 };
+
+// The header checksum of the bytes read, where one is summed.
+void AddRead(pe::PeChecksum* sum, const uint8_t* data, std::size_t length) {
+  if (sum != nullptr) sum->Add({data, length});
+}
 
 bool DataCheck::Readable(const MemberSpan& m) {
   using namespace trvzip;
@@ -109,18 +119,19 @@ const uint8_t* DataCheck::Small(Worker& w, uint64_t at, std::size_t length) {
   return w.window.get() + (at - w.windowAt);
 }
 
-bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc) {
+bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc, pe::PeChecksum* checksum) {
   const MemberSpan& m = walk_.members[job.member];
-  uLong sum = crc32(0, nullptr, 0);
   if (job.length <= kSmall) {
     const uint8_t* data = Small(w, m.dataAt + job.offset, static_cast<std::size_t>(job.length));
     if (data == nullptr) {
       sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + job.offset);
       return false;
     }
-    *crc = static_cast<uint32_t>(crc32_z(sum, data, static_cast<std::size_t>(job.length)));
+    *crc = Crc32(0, data, static_cast<std::size_t>(job.length));
+    AddRead(checksum, data, static_cast<std::size_t>(job.length));
     return true;
   }
+  uint32_t sum = 0;
   for (uint64_t done = 0; done < job.length;) {
     const auto want = static_cast<std::size_t>(std::min<uint64_t>(kRead, job.length - done));
     const auto got = file_.ReadShared(m.dataAt + job.offset + done, w.in.get(), want);
@@ -128,20 +139,22 @@ bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc) {
       sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + job.offset + done);
       return false;
     }
-    sum = crc32_z(sum, w.in.get(), want);
+    sum = Crc32(sum, w.in.get(), want);
+    AddRead(checksum, w.in.get(), want);
     done += want;
   }
-  *crc = static_cast<uint32_t>(sum);
+  *crc = sum;
   return true;
 }
 
 // Inflates the member's data, no further than its declared size: a stream
 // that would produce more (a bomb, or a damaged size) stops there.
-bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc) {
+bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc,
+                         pe::PeChecksum* checksum) {
   z_stream& s = w.stream;
   inflateReset(&s);
   s.avail_in = 0;  // nothing a member before left unread counts for this one
-  uLong sum = crc32(0, nullptr, 0);
+  uint32_t sum = 0;
   uint64_t read = 0, produced = 0;
   if (m.compressedSize <= kSmall) {
     const uint8_t* data = Small(w, m.dataAt, static_cast<std::size_t>(m.compressedSize));
@@ -149,6 +162,7 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc) {
       sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt);
       return false;
     }
+    AddRead(checksum, data, static_cast<std::size_t>(m.compressedSize));
     s.next_in = const_cast<Bytef*>(data);
     s.avail_in = static_cast<uInt>(m.compressedSize);
     read = m.compressedSize;
@@ -162,6 +176,7 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc) {
         sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + read);
         return false;
       }
+      AddRead(checksum, w.in.get(), want);
       read += want;
       s.next_in = w.in.get();
       s.avail_in = static_cast<uInt>(want);
@@ -170,7 +185,7 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc) {
     s.avail_out = static_cast<uInt>(kInflated);
     rc = inflate(&s, Z_NO_FLUSH);
     const std::size_t n = kInflated - s.avail_out;
-    sum = crc32_z(sum, w.out.get(), n);
+    sum = Crc32(sum, w.out.get(), n);
     produced += n;
     if (produced > m.uncompressedSize) {
       sink_.Fault(Member(m) + ": its data inflates to more than its declared size", m.dataAt);
@@ -191,7 +206,7 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc) {
                 m.dataAt);
     return false;
   }
-  *crc = static_cast<uint32_t>(sum);
+  *crc = sum;
   return true;
 }
 
@@ -203,12 +218,14 @@ void DataCheck::RunJob(std::size_t index, Worker& w) {
     return;
   }
   uint32_t crc = 0;
-  const bool ok = m.method == trvzip::kMethodStored ? Stored(job, w, &crc) : Inflated(m, w, &crc);
+  pe::PeChecksum* checksum = checksums_.empty() ? nullptr : &checksums_[index];
+  const bool ok = m.method == trvzip::kMethodStored ? Stored(job, w, &crc, checksum)
+                                                    : Inflated(m, w, &crc, checksum);
   crcs_[index] = crc;
   sound_[index] = ok ? 1 : 0;
 }
 
-void DataCheck::Run() {
+std::vector<pe::PeChecksum> DataCheck::Run() {
   for (std::size_t i = 0; i < walk_.members.size(); ++i) {
     const MemberSpan& m = walk_.members[i];
     if (!Readable(m)) continue;
@@ -226,32 +243,40 @@ void DataCheck::Run() {
   }
   crcs_.assign(jobs_.size(), 0);
   sound_.assign(jobs_.size(), 0);
+  if (checksumField_) {
+    checksums_.reserve(jobs_.size());
+    for (const Job& job : jobs_) {
+      checksums_.emplace_back(*checksumField_, walk_.members[job.member].dataAt + job.offset);
+    }
+  }
   RunJobs(jobs_.size(), [this](std::size_t index, std::size_t worker) {
     RunJob(index, workers_[worker]);
   });
   // A member's pieces are consecutive jobs, in order.
   for (std::size_t j = 0; j < jobs_.size();) {
     const MemberSpan& m = walk_.members[jobs_[j].member];
-    bool sound = true;
-    uLong crc = crc32(0, nullptr, 0);
-    std::size_t k = j;
+    bool sound = sound_[j] != 0;
+    uLong crc = crcs_[j];
+    std::size_t k = j + 1;
     for (; k < jobs_.size() && jobs_[k].member == jobs_[j].member; ++k) {
       sound = sound && sound_[k] != 0;
       crc = crc32_combine(crc, crcs_[k], static_cast<z_off_t>(jobs_[k].length));
     }
-    if (m.method != trvzip::kMethodStored) crc = crcs_[j];
     if (sound && crc != m.crc32) {
       sink_.Fault(Member(m) + ": its data does not match its CRC-32", m.dataAt);
     }
     j = k;
   }
+  return std::move(checksums_);
 }
 
 }  // namespace
 
-void CheckMemberData(const platform::FileHandle& file, const ArchiveWalk& walk,
-                     FindingSink& sink) {
-  DataCheck(file, walk, sink).Run();
+std::vector<pe::PeChecksum> CheckMemberData(const platform::FileHandle& file,
+                                            const ArchiveWalk& walk,
+                                            std::optional<uint64_t> checksumField,
+                                            FindingSink& sink) {
+  return DataCheck(file, walk, checksumField, sink).Run();
 }
 
 }  // namespace check

@@ -101,11 +101,16 @@ std::vector<Finding> CheckWholePackage(const platform::FileHandle& file) {
   }
   const auto image = CheckPackageImage(file, *size, sink);
   const uint64_t limit = ArchiveLimit(image ? &*image : nullptr, *size, sink);
+  const auto checksum = image ? image->checksum : std::nullopt;
+  std::vector<pe::PeChecksum> summed;
   if (auto walk = WalkArchive(file, *size, limit, Strictness::kWhole, sink)) {
     CheckSpans(*walk, Strictness::kWhole, sink);
     if (image) CheckBetween(file, *image, *walk, sink);
-    CheckMemberData(file, *walk, sink);
+    std::optional<uint64_t> field;
+    if (checksum) field = checksum->at;
+    summed = CheckMemberData(file, *walk, field, sink);
   }
+  if (checksum) CheckFileChecksum(file, *size, *checksum, std::move(summed), sink);
   return sink.Take();
 }
 

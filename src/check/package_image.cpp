@@ -4,9 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "check/work_pool.h"
 #include "pe/image_check.h"
-#include "pe/pe_checksum.h"
 #include "pe/resource_tree.h"
 #include "pe/version_resource.h"
 #include "verinfo/version_block.h"
@@ -20,8 +18,6 @@ constexpr std::size_t kFirstRead = 4096;
 // would take more (it is held in memory).
 constexpr uint64_t kLargestHeaders = uint64_t{16} << 20;
 constexpr uint64_t kLargestHeld = uint64_t{256} << 20;
-constexpr uint64_t kChecksumPiece = uint64_t{16} << 20;
-constexpr std::size_t kChecksumRead = std::size_t{1} << 20;
 
 // The bytes of the file from 0 to `size`, of which only the headers and the
 // resource section are read: the rest stays zero. calloc leaves the pages
@@ -99,44 +95,6 @@ void CheckResources(const pe::PeImage& image, const HeldImage& held, FindingSink
   }
 }
 
-// The header checksum of the whole file, summed in pieces on every core.
-void CheckChecksum(const platform::FileHandle& file, uint64_t fileSize, const pe::PeImage& image,
-                   FindingSink& sink) {
-  const uint64_t field = image.at.checkSum;
-  const std::size_t pieces = static_cast<std::size_t>((fileSize + kChecksumPiece - 1) / kChecksumPiece);
-  std::vector<pe::PeChecksum> sums;
-  sums.reserve(pieces);
-  for (std::size_t i = 0; i < pieces; ++i) sums.emplace_back(field, i * kChecksumPiece);
-  std::vector<uint8_t> failed(pieces, 0);
-  std::vector<std::unique_ptr<uint8_t[]>> buffers(WorkerCount());
-  RunJobs(pieces, [&](std::size_t i, std::size_t worker) {
-    auto& buffer = buffers[worker];
-    if (!buffer) buffer.reset(new (std::nothrow) uint8_t[kChecksumRead]);
-    const uint64_t start = i * kChecksumPiece;
-    const uint64_t end = std::min(fileSize, start + kChecksumPiece);
-    for (uint64_t at = start; at < end && buffer;) {
-      const auto want = static_cast<std::size_t>(std::min<uint64_t>(kChecksumRead, end - at));
-      const auto got = file.ReadShared(at, buffer.get(), want);
-      if (!got || *got != want) break;
-      sums[i].Add({buffer.get(), want});
-      at += want;
-    }
-    failed[i] = sums[i].Length() != end;
-  });
-  pe::PeChecksum whole(field);
-  for (std::size_t i = 0; i < pieces; ++i) {
-    if (failed[i] || !whole.Merge(sums[i])) {
-      sink.Fault("the file cannot be read for its checksum", i * kChecksumPiece);
-      return;
-    }
-  }
-  if (whole.Value() != image.checkSum) {
-    sink.Fault("the header checksum is stale: " + Hex(image.checkSum) + " stored, " +
-                   Hex(whole.Value()) + " computed",
-               field);
-  }
-}
-
 }  // namespace
 
 std::vector<uint8_t> ReadHead(const platform::FileHandle& file, std::size_t count) {
@@ -163,9 +121,9 @@ std::optional<ImageFacts> CheckPackageImage(const platform::FileHandle& file, ui
     sink.Fault(f.what, f.where);
   }
   CheckResources(*image, *held, sink);
-  if (image->checkSum != 0) CheckChecksum(file, fileSize, *image, sink);
   ImageFacts facts;
   facts.end = image->EndOfRawData();
+  if (image->checkSum != 0) facts.checksum = ChecksumField{image->at.checkSum, image->checkSum};
   const pe::DataDirectory certificates = image->Directory(pe::kDirectorySecurity);
   if (certificates.rva != 0 || certificates.size != 0) {
     sink.Note("signed: a certificate table of " + std::to_string(certificates.size) + " bytes",

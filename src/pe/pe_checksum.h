@@ -23,6 +23,8 @@ class PeChecksum {
   void Add(std::span<const uint8_t> bytes);
   // The checksum of everything added so far.
   uint32_t Value() const;
+  // Where the piece starts, and where it ends (the offset behind what was added).
+  uint64_t Start() const { return start_; }
   uint64_t Length() const { return length_; }
   // Adds a piece summed on its own that starts where this one ends; false,
   // and nothing added, when it does not.

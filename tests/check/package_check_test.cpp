@@ -27,15 +27,20 @@ const std::string& Stub() {
 
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-// The stub with the archive behind it, its checksum summed over the whole.
-Package Assemble(ziptest::Archive archive) {
-  archive.shift = static_cast<uint32_t>(Stub().size());
-  Package p{Stub() + ziptest::Build(archive), Stub().size()};
+// The header checksum summed over the whole package again.
+void Restamp(Package& p) {
   const auto image = pe::PeImage::Parse({Bytes(p.bytes), p.bytes.size()}, nullptr);
   if (image && image->checkSum != 0) {
     const uint32_t sum = pe::ComputeChecksum({Bytes(p.bytes), p.bytes.size()}, image->at.checkSum);
     for (int i = 0; i < 4; ++i) p.bytes[image->at.checkSum + i] = static_cast<char>(sum >> (8 * i));
   }
+}
+
+// The stub with the archive behind it, its checksum summed over the whole.
+Package Assemble(ziptest::Archive archive) {
+  archive.shift = static_cast<uint32_t>(Stub().size());
+  Package p{Stub() + ziptest::Build(archive), Stub().size()};
+  Restamp(p);
   return p;
 }
 
@@ -80,6 +85,7 @@ TEST(PackageCheck, FindsEachKindOfDamageInItsMode) {
     Spoil spoil;
     std::string fault;  // empty: none expected
     std::string note;   // empty: none expected
+    std::string absent = "";  // must not be shown
   };
   const std::vector<Case> cases = {
       {"sound, written", Mode::kWritten, none, intact, "", ""},
@@ -136,6 +142,19 @@ TEST(PackageCheck, FindsEachKindOfDamageInItsMode) {
       {"65,535 members listed, without a ZIP64 end record", Mode::kWhole,
        [](ziptest::Archive& a) { a.totalRecords = 0xFFFF, a.recordsOnDisk = 0xFFFF; }, intact,
        "the end record lists 65535 members, the central directory holds 2", ""},
+      // The checksum covers what the data check does not read.
+      {"an encrypted member changed: the checksum still sees it", Mode::kWhole,
+       [](ziptest::Archive& a) { a.members[0].flags = 1; },
+       [&](Package& p) { p.bytes[firstData + 3] ^= 1; }, "the header checksum is stale",
+       "member 'first.txt' is encrypted: its data is not checked"},
+      {"a member's data left unread, the checksum restamped", Mode::kWhole, none,
+       [&](Package& p) {
+         const std::size_t second = p.bytes.rfind(std::string("PK\1\2", 4));
+         for (int i = 0; i < 4; ++i) p.bytes[second + 42 + i] = static_cast<char>(local >> (8 * i));
+         Restamp(p);
+       },
+       "member 'second.bin': its local header disagrees with its central header (method)",
+       "3040 bytes that no member holds before the central directory", "checksum"},
   };
   for (const Case& c : cases) {
     ziptest::Archive archive = Usual();
@@ -150,6 +169,9 @@ TEST(PackageCheck, FindsEachKindOfDamageInItsMode) {
     EXPECT_EQ(check::HasFault(findings), !c.fault.empty()) << c.name << ":\n" << shown;
     if (!c.fault.empty()) {
       EXPECT_NE(shown.find("fault: " + c.fault), std::string::npos) << c.name << ":\n" << shown;
+    }
+    if (!c.absent.empty()) {
+      EXPECT_EQ(shown.find(c.absent), std::string::npos) << c.name << ":\n" << shown;
     }
     const bool noted = shown.find("note: ") != std::string::npos;
     EXPECT_EQ(noted, !c.note.empty()) << c.name << ":\n" << shown;
