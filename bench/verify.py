@@ -90,13 +90,15 @@ def report(results):
     print("\ngoals:")
     for r in results:
         limit = 64 * 1024 + 2 * r["directory"] / 1024
-        for text, met in (
-                ("--verify <= 0.5 x 7zz t: %.2f" % r["paired_7zz"], r["paired_7zz"] <= 0.5),
-                ("--verify <= 0.25 x unzip -tq: %.2f" % r["paired_unzip"],
-                 r["paired_unzip"] <= 0.25),
-                ("peak RSS %.1f MiB <= 64 MiB + 2 x directory = %.1f MiB" %
-                 ((r["peak_kib"] or 0) / 1024, limit / 1024),
-                 r["peak_kib"] is not None and r["peak_kib"] <= limit)):
+        goals = []
+        if r["name"].startswith("stored-"):  # the time goals are the large package's
+            goals += [("--verify <= 0.5 x 7zz t: %.2f" % r["paired_7zz"], r["paired_7zz"] <= 0.5),
+                      ("--verify <= 0.25 x unzip -tq: %.2f" % r["paired_unzip"],
+                       r["paired_unzip"] <= 0.25)]
+        goals.append(("peak RSS %.1f MiB <= 64 MiB + 2 x directory = %.1f MiB" %
+                      ((r["peak_kib"] or 0) / 1024, limit / 1024),
+                      r["peak_kib"] is not None and r["peak_kib"] <= limit))
+        for text, met in goals:
             print("  %-12s %s: %s" % (r["name"], text, "met" if met else "MISSED"))
         print("  %-12s (%s at the end of its runs)" % (r["name"], r["load"]))
 

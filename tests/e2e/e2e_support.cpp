@@ -63,13 +63,31 @@ std::string ToolCommandLine(const std::vector<std::string>& args) {
 // The tool writes nothing to standard error: whatever reaches it (Wine's
 // reason for not starting a program, a sanitizer's report) goes to the test's
 // own, so that a failed run says why.
+namespace {
+
+// A run that does not end fails its test when this passes, naming the run,
+// instead of holding the suite until the test's own timeout says nothing of
+// why. The same deadline as a ToolProcess run's.
+constexpr int kRunSeconds = 90;
+
+testsupport::CommandResult RunWithDeadline(const std::string& line) {
+  auto r = testsupport::RunCommand("timeout -k 5 " + std::to_string(kRunSeconds) + " " + line);
+  if (r.exitCode == 124 || r.exitCode == 137) {
+    ADD_FAILURE() << "the run did not end within " << kRunSeconds << " s and was stopped: "
+                  << line << "\n" << r.output;
+  }
+  return r;
+}
+
+}  // namespace
+
 Run RunZipgraft(const std::vector<std::string>& args, Recheck recheck) {
-  auto r = testsupport::RunCommand(ToolCommandLine(args));
+  auto r = RunWithDeadline(ToolCommandLine(args));
   // Every package a build reports as made must pass the whole check too
   // (by the Linux tool: the package is the same whichever tool built it).
   if (recheck == Recheck::kYes && r.exitCode == 0 && args.size() >= 3) {
-    const auto verify = testsupport::RunCommand(ShellQuote(ZG_ZIPGRAFT) + " --verify " +
-                                                ShellQuote(args[2]));
+    const auto verify = RunWithDeadline(ShellQuote(ZG_ZIPGRAFT) + " --verify " +
+                                        ShellQuote(args[2]));
     EXPECT_EQ(verify.exitCode, 0) << "--verify " << args[2] << ":\n" << verify.output;
   }
   return {r.exitCode, r.output};
