@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/file_handle.h"
+#include "platform/windows_entry.h"
 #include "platform/windows_path.h"
 
 #include <winternl.h>
@@ -92,14 +93,20 @@ bool IsEntryItself(const std::wstring& path, HANDLE entry) {
          (named(found.cFileName) || named(found.cAlternateFileName));
 }
 
-// Whether the entry, opened as itself, is a link: a symbolic link or a
-// junction, which goes as the link. Any other reparse point (a deduplicated
-// file, a cloud placeholder) stands for a file or folder that is there.
-bool IsLink(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& info) {
+static_assert(kAttributeReadOnly == FILE_ATTRIBUTE_READONLY &&
+              kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY &&
+              kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
+              kReparseTagSymlink == IO_REPARSE_TAG_SYMLINK &&
+              kReparseTagMountPoint == IO_REPARSE_TAG_MOUNT_POINT);
+
+// The reparse tag of the entry, opened as itself; 0 when it has none.
+DWORD ReparseTag(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& info) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-         ::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag) &&
-         (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+      !::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag)) {
+    return 0;
+  }
+  return tag.ReparseTag;
 }
 
 // Makes room for a new file at path. A link is removed as the link itself,
@@ -121,9 +128,12 @@ bool RemoveForReplacement(const std::wstring& path, uint32_t* error) {
   }
   BY_HANDLE_FILE_INFORMATION info{};
   bool removable = ::GetFileInformationByHandle(entry, &info) != 0;
-  if (removable && !IsLink(entry, info)) {
-    removable = !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) &&
-                IsEntryItself(path, entry);
+  if (removable) {
+    switch (ReplacementOf(info.dwFileAttributes, ReparseTag(entry, info))) {
+      case Replacement::kAsLink: break;
+      case Replacement::kAsFile: removable = IsEntryItself(path, entry); break;
+      case Replacement::kNever: removable = false; break;
+    }
   }
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;

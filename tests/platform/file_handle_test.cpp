@@ -11,6 +11,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/interrupt.h"
+#include "platform/windows_entry.h"
 #include "test_support.h"
 
 using platform::Access;
@@ -120,6 +121,38 @@ TEST(FileHandle, RemoveTakesOnlyTheFileItHolds) {
     if (!c.removed) {
       EXPECT_EQ(testsupport::ReadText(path), "theirs");
     }
+  }
+}
+
+// What stands at the output's name on Windows, and how it may go. Wine cannot
+// make reparse points other than links, so the rule is held here, on every
+// system, from the attributes and tags Windows reports.
+TEST(FileHandle, WindowsReplacementGoesByTheEntryAReparsePointStandsFor) {
+  using platform::Replacement;
+  constexpr uint32_t kReadOnly = platform::kAttributeReadOnly;
+  constexpr uint32_t kFolder = platform::kAttributeDirectory;
+  constexpr uint32_t kReparse = platform::kAttributeReparsePoint;
+  constexpr uint32_t kArchive = 0x20, kDedup = 0x80000013, kCloud = 0x9000001A;
+  const struct {
+    const char* entry;
+    uint32_t attributes;
+    uint32_t tag;
+    Replacement replacement;
+  } cases[] = {
+      {"a file", kArchive, 0, Replacement::kAsFile},
+      {"a read-only file", kArchive | kReadOnly, 0, Replacement::kNever},
+      {"a folder", kFolder, 0, Replacement::kNever},
+      {"a symbolic link to a read-only file", kReparse | kReadOnly, platform::kReparseTagSymlink,
+       Replacement::kAsLink},
+      {"a junction", kReparse | kFolder, platform::kReparseTagMountPoint, Replacement::kAsLink},
+      {"a deduplicated file", kReparse | kArchive, kDedup, Replacement::kAsFile},
+      {"a deduplicated read-only file", kReparse | kReadOnly, kDedup, Replacement::kNever},
+      {"a cloud placeholder folder", kReparse | kFolder, kCloud, Replacement::kNever},
+      {"a link tag without the reparse attribute", kReadOnly, platform::kReparseTagSymlink,
+       Replacement::kNever},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::ReplacementOf(c.attributes, c.tag), c.replacement) << c.entry;
   }
 }
 
