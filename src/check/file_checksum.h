@@ -1,8 +1,8 @@
 #pragma once
-// The image's header checksum over the whole package, from the pieces the
-// data check summed while it read the members' data anyway, and the bytes
-// between them (headers, the image, the directory, data left unread) read
-// once more: the file is read once, not twice, on a large package.
+// The image's header checksum over the whole package, from what the data
+// check summed while it read the members' data anyway, and the bytes between
+// (headers, the image, the directory, data left unread) read once more: a
+// large package is read once, not twice.
 
 #include <cstdint>
 #include <vector>
@@ -18,10 +18,19 @@ struct ChecksumField {
   uint32_t stored = 0;  // its value
 };
 
-// pieces: sums of ranges of the file, each begun with the field's offset; in
-// any order, and overlapping ones are read again rather than counted twice.
+// The sum of ranges of the file, gathered in any order.
+struct SummedRanges {
+  struct Range {
+    uint64_t from = 0, to = 0;
+  };
+  explicit SummedRanges(uint64_t field) : sum(field) {}
+  pe::PeChecksum sum;  // of every byte of ranges
+  std::vector<Range> ranges;
+};
+
+// summed: ranges in any order. Should any two overlap (they never do after
+// the walk's check of the members' spans), the whole file is read instead.
 void CheckFileChecksum(const platform::FileHandle& file, uint64_t fileSize,
-                       const ChecksumField& field, std::vector<pe::PeChecksum> pieces,
-                       FindingSink& sink);
+                       const ChecksumField& field, SummedRanges summed, FindingSink& sink);
 
 }  // namespace check

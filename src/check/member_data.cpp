@@ -52,6 +52,7 @@ struct Worker {
   std::unique_ptr<uint8_t[]> out;
   z_stream stream{};
   bool inflating = false;
+  std::optional<pe::PeChecksum> checksum;  // of the jobs' bytes, in any order
 };
 
 class DataCheck {
@@ -59,8 +60,12 @@ class DataCheck {
   DataCheck(const platform::FileHandle& file, const ArchiveWalk& walk,
             std::optional<uint64_t> checksumField, FindingSink& sink)
       : file_(file), walk_(walk), checksumField_(checksumField), sink_(sink),
-        workers_(WorkerCount()) {}
-  std::vector<pe::PeChecksum> Run();
+        workers_(WorkerCount()) {
+    if (checksumField) {
+      for (Worker& w : workers_) w.checksum.emplace(*checksumField);
+    }
+  }
+  std::optional<SummedRanges> Run();
 
  private:
   bool Readable(const MemberSpan& m);
@@ -78,7 +83,7 @@ class DataCheck {
   std::vector<Job> jobs_;
   std::vector<uint32_t> crcs_;  // per job
   std::vector<uint8_t> sound_;  // per job: read whole, and (inflated) of its size
-  std::vector<pe::PeChecksum> checksums_;  // per job, of the bytes it read
+  std::vector<SummedRanges::Range> summed_;  // per job, the bytes it read
 };
 
 // The header checksum of the bytes read, where one is summed.
@@ -218,14 +223,20 @@ void DataCheck::RunJob(std::size_t index, Worker& w) {
     return;
   }
   uint32_t crc = 0;
-  pe::PeChecksum* checksum = checksums_.empty() ? nullptr : &checksums_[index];
+  std::optional<pe::PeChecksum> piece;
+  if (w.checksum) piece.emplace(*checksumField_, m.dataAt + job.offset);
+  pe::PeChecksum* checksum = piece ? &*piece : nullptr;
   const bool ok = m.method == trvzip::kMethodStored ? Stored(job, w, &crc, checksum)
                                                     : Inflated(m, w, &crc, checksum);
+  if (piece) {
+    w.checksum->Absorb(*piece);
+    summed_[index] = {piece->Start(), piece->Length()};
+  }
   crcs_[index] = crc;
   sound_[index] = ok ? 1 : 0;
 }
 
-std::vector<pe::PeChecksum> DataCheck::Run() {
+std::optional<SummedRanges> DataCheck::Run() {
   for (std::size_t i = 0; i < walk_.members.size(); ++i) {
     const MemberSpan& m = walk_.members[i];
     if (!Readable(m)) continue;
@@ -243,12 +254,7 @@ std::vector<pe::PeChecksum> DataCheck::Run() {
   }
   crcs_.assign(jobs_.size(), 0);
   sound_.assign(jobs_.size(), 0);
-  if (checksumField_) {
-    checksums_.reserve(jobs_.size());
-    for (const Job& job : jobs_) {
-      checksums_.emplace_back(*checksumField_, walk_.members[job.member].dataAt + job.offset);
-    }
-  }
+  if (checksumField_) summed_.assign(jobs_.size(), {});
   RunJobs(jobs_.size(), [this](std::size_t index, std::size_t worker) {
     RunJob(index, workers_[worker]);
   });
@@ -267,12 +273,16 @@ std::vector<pe::PeChecksum> DataCheck::Run() {
     }
     j = k;
   }
-  return std::move(checksums_);
+  if (!checksumField_) return std::nullopt;
+  SummedRanges summed(*checksumField_);
+  for (const Worker& w : workers_) summed.sum.Absorb(*w.checksum);
+  summed.ranges = std::move(summed_);
+  return summed;
 }
 
 }  // namespace
 
-std::vector<pe::PeChecksum> CheckMemberData(const platform::FileHandle& file,
+std::optional<SummedRanges> CheckMemberData(const platform::FileHandle& file,
                                             const ArchiveWalk& walk,
                                             std::optional<uint64_t> checksumField,
                                             FindingSink& sink) {

@@ -4,11 +4,10 @@
 // inflated by each thread with its own stream, reading at its own offsets.
 
 #include <optional>
-#include <vector>
 
 #include "check/archive_walk.h"
+#include "check/file_checksum.h"
 #include "check/finding.h"
-#include "pe/pe_checksum.h"
 #include "platform/file_handle.h"
 
 namespace check {
@@ -16,8 +15,8 @@ namespace check {
 // Checks the data of every located member of walk. A member that is
 // encrypted, or in a method that cannot be extracted, gets a note that its
 // data was not checked. With checksumField (the image's checksum field's
-// offset), the header checksum of each range of data read is returned too.
-std::vector<pe::PeChecksum> CheckMemberData(const platform::FileHandle& file,
+// offset), the header checksum of the ranges of data read is returned too.
+std::optional<SummedRanges> CheckMemberData(const platform::FileHandle& file,
                                             const ArchiveWalk& walk,
                                             std::optional<uint64_t> checksumField,
                                             FindingSink& sink);

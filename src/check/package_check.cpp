@@ -102,7 +102,7 @@ std::vector<Finding> CheckWholePackage(const platform::FileHandle& file) {
   const auto image = CheckPackageImage(file, *size, sink);
   const uint64_t limit = ArchiveLimit(image ? &*image : nullptr, *size, sink);
   const auto checksum = image ? image->checksum : std::nullopt;
-  std::vector<pe::PeChecksum> summed;
+  std::optional<SummedRanges> summed;
   if (auto walk = WalkArchive(file, *size, limit, Strictness::kWhole, sink)) {
     CheckSpans(*walk, Strictness::kWhole, sink);
     if (image) CheckBetween(file, *image, *walk, sink);
@@ -110,7 +110,10 @@ std::vector<Finding> CheckWholePackage(const platform::FileHandle& file) {
     if (checksum) field = checksum->at;
     summed = CheckMemberData(file, *walk, field, sink);
   }
-  if (checksum) CheckFileChecksum(file, *size, *checksum, std::move(summed), sink);
+  if (checksum) {
+    CheckFileChecksum(file, *size, *checksum,
+                      summed ? std::move(*summed) : SummedRanges(checksum->at), sink);
+  }
   return sink.Take();
 }
 

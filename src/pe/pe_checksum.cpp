@@ -89,11 +89,15 @@ bool PeChecksum::Merge(const PeChecksum& next) {
   return true;
 }
 
-uint32_t PeChecksum::Value() const {
+void PeChecksum::Absorb(const PeChecksum& piece) { sum_ = AddWithCarry(sum_, piece.sum_); }
+
+uint32_t PeChecksum::ValueOfFile(uint64_t fileLength) const {
   uint64_t sum = sum_;
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);  // fold, carries included
-  return static_cast<uint32_t>(sum + length_);
+  return static_cast<uint32_t>(sum + fileLength);
 }
+
+uint32_t PeChecksum::Value() const { return ValueOfFile(length_); }
 
 uint32_t ComputeChecksum(std::span<const uint8_t> file, uint64_t checksumOffset) {
   PeChecksum checksum(checksumOffset);

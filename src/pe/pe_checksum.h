@@ -29,6 +29,12 @@ class PeChecksum {
   // Adds a piece summed on its own that starts where this one ends; false,
   // and nothing added, when it does not.
   bool Merge(const PeChecksum& next);
+  // Adds a piece summed on its own wherever it lies in the file: the words
+  // add alike in any order, so that pieces may be gathered as they come. The
+  // caller sees that no two overlap; Start() and Length() stay as they were.
+  void Absorb(const PeChecksum& piece);
+  // The checksum of a file of fileLength bytes, all of them added.
+  uint32_t ValueOfFile(uint64_t fileLength) const;
 
  private:
   void AddPlain(std::span<const uint8_t> bytes);
