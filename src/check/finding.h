@@ -31,7 +31,9 @@ class FindingSink {
  public:
   static constexpr std::size_t kKept = 1000;
 
-  void Fault(std::string what, uint64_t where) { Add(Finding::Kind::kFault, std::move(what), where); }
+  void Fault(std::string what, uint64_t where) {
+    Add(Finding::Kind::kFault, std::move(what), where);
+  }
   void Note(std::string what, uint64_t where) { Add(Finding::Kind::kNote, std::move(what), where); }
   void Add(Finding::Kind kind, std::string what, uint64_t where);
   bool AnyFault() const;

@@ -175,7 +175,8 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc,
   int rc = Z_OK;
   while (rc == Z_OK) {
     if (s.avail_in == 0 && read < m.compressedSize) {
-      const auto want = static_cast<std::size_t>(std::min<uint64_t>(kRead, m.compressedSize - read));
+      const auto want =
+          static_cast<std::size_t>(std::min<uint64_t>(kRead, m.compressedSize - read));
       const auto got = file_.ReadShared(m.dataAt + read, w.in.get(), want);
       if (!got || *got != want) {
         sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + read);
@@ -201,7 +202,8 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc,
   }
   if (rc != Z_STREAM_END) {
     const bool cut = rc == Z_OK || rc == Z_BUF_ERROR;
-    sink_.Fault(Member(m) + (cut ? ": its deflated data is cut short" : ": its deflated data is damaged"),
+    sink_.Fault(Member(m) + (cut ? ": its deflated data is cut short"
+                                 : ": its deflated data is damaged"),
                 m.dataAt);
     return false;
   }

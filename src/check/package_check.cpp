@@ -25,7 +25,8 @@ bool HoldsZipRecord(const platform::FileHandle& file, uint64_t from, uint64_t to
     if (got < 4) return false;
     for (std::size_t i = 0; i + 3 < got; ++i) {
       if (buffer[i] == 'P' && buffer[i + 1] == 'K' &&
-          ((buffer[i + 2] == 3 && buffer[i + 3] == 4) || (buffer[i + 2] == 1 && buffer[i + 3] == 2) ||
+          ((buffer[i + 2] == 3 && buffer[i + 3] == 4) ||
+           (buffer[i + 2] == 1 && buffer[i + 3] == 2) ||
            (buffer[i + 2] == 5 && buffer[i + 3] == 6))) {
         return true;
       }
