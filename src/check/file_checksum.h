@@ -23,7 +23,8 @@ struct SummedRanges {
   struct Range {
     uint64_t from = 0, to = 0;
   };
-  explicit SummedRanges(uint64_t field) : sum(field) {}
+  explicit SummedRanges(uint64_t checksumField) : field(checksumField), sum(field) {}
+  uint64_t field;      // the checksum field's offset
   pe::PeChecksum sum;  // of every byte of ranges
   std::vector<Range> ranges;
 };

@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "check/crc32.h"
 #include "check/work_pool.h"
+#include "zip/crc32.h"
 #include "zip/zip_methods.h"
 #include "zip/zip_records.h"
 
@@ -57,15 +58,14 @@ struct Worker {
 
 class DataCheck {
  public:
-  DataCheck(const platform::FileHandle& file, const ArchiveWalk& walk,
-            std::optional<uint64_t> checksumField, FindingSink& sink)
-      : file_(file), walk_(walk), checksumField_(checksumField), sink_(sink),
-        workers_(WorkerCount()) {
-    if (checksumField) {
-      for (Worker& w : workers_) w.checksum.emplace(*checksumField);
+  DataCheck(const platform::FileHandle& file, const ArchiveWalk& walk, SummedRanges* summed,
+            FindingSink& sink)
+      : file_(file), walk_(walk), summed_(summed), sink_(sink), workers_(WorkerCount()) {
+    if (summed) {
+      for (Worker& w : workers_) w.checksum.emplace(summed->field);
     }
   }
-  std::optional<SummedRanges> Run();
+  void Run();
 
  private:
   bool Readable(const MemberSpan& m);
@@ -77,13 +77,12 @@ class DataCheck {
 
   const platform::FileHandle& file_;
   const ArchiveWalk& walk_;
-  std::optional<uint64_t> checksumField_;
+  SummedRanges* summed_;  // the header checksum's, where one is summed
   FindingSink& sink_;
   std::vector<Worker> workers_;
   std::vector<Job> jobs_;
   std::vector<uint32_t> crcs_;  // per job
   std::vector<uint8_t> sound_;  // per job: read whole, and (inflated) of its size
-  std::vector<SummedRanges::Range> summed_;  // per job, the bytes it read
 };
 
 // The header checksum of the bytes read, where one is summed.
@@ -132,7 +131,7 @@ bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc, pe::PeChecksum*
       sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + job.offset);
       return false;
     }
-    *crc = Crc32(0, data, static_cast<std::size_t>(job.length));
+    *crc = trvzip::Crc32(0, data, static_cast<std::size_t>(job.length));
     AddRead(checksum, data, static_cast<std::size_t>(job.length));
     return true;
   }
@@ -144,7 +143,7 @@ bool DataCheck::Stored(const Job& job, Worker& w, uint32_t* crc, pe::PeChecksum*
       sink_.Fault(Member(m) + ": its data cannot be read whole", m.dataAt + job.offset + done);
       return false;
     }
-    sum = Crc32(sum, w.in.get(), want);
+    sum = trvzip::Crc32(sum, w.in.get(), want);
     AddRead(checksum, w.in.get(), want);
     done += want;
   }
@@ -191,7 +190,7 @@ bool DataCheck::Inflated(const MemberSpan& m, Worker& w, uint32_t* crc,
     s.avail_out = static_cast<uInt>(kInflated);
     rc = inflate(&s, Z_NO_FLUSH);
     const std::size_t n = kInflated - s.avail_out;
-    sum = Crc32(sum, w.out.get(), n);
+    sum = trvzip::Crc32(sum, w.out.get(), n);
     produced += n;
     if (produced > m.uncompressedSize) {
       sink_.Fault(Member(m) + ": its data inflates to more than its declared size", m.dataAt);
@@ -226,19 +225,19 @@ void DataCheck::RunJob(std::size_t index, Worker& w) {
   }
   uint32_t crc = 0;
   std::optional<pe::PeChecksum> piece;
-  if (w.checksum) piece.emplace(*checksumField_, m.dataAt + job.offset);
+  if (w.checksum) piece.emplace(summed_->field, m.dataAt + job.offset);
   pe::PeChecksum* checksum = piece ? &*piece : nullptr;
   const bool ok = m.method == trvzip::kMethodStored ? Stored(job, w, &crc, checksum)
                                                     : Inflated(m, w, &crc, checksum);
   if (piece) {
     w.checksum->Absorb(*piece);
-    summed_[index] = {piece->Start(), piece->Length()};
+    summed_->ranges[index] = {piece->Start(), piece->Length()};  // one job, one range
   }
   crcs_[index] = crc;
   sound_[index] = ok ? 1 : 0;
 }
 
-std::optional<SummedRanges> DataCheck::Run() {
+void DataCheck::Run() {
   for (std::size_t i = 0; i < walk_.members.size(); ++i) {
     const MemberSpan& m = walk_.members[i];
     if (!Readable(m)) continue;
@@ -256,7 +255,7 @@ std::optional<SummedRanges> DataCheck::Run() {
   }
   crcs_.assign(jobs_.size(), 0);
   sound_.assign(jobs_.size(), 0);
-  if (checksumField_) summed_.assign(jobs_.size(), {});
+  if (summed_) summed_->ranges.assign(jobs_.size(), {});
   RunJobs(jobs_.size(), [this](std::size_t index, std::size_t worker) {
     RunJob(index, workers_[worker]);
   });
@@ -275,20 +274,16 @@ std::optional<SummedRanges> DataCheck::Run() {
     }
     j = k;
   }
-  if (!checksumField_) return std::nullopt;
-  SummedRanges summed(*checksumField_);
-  for (const Worker& w : workers_) summed.sum.Absorb(*w.checksum);
-  summed.ranges = std::move(summed_);
-  return summed;
+  if (summed_) {
+    for (const Worker& w : workers_) summed_->sum.Absorb(*w.checksum);
+  }
 }
 
 }  // namespace
 
-std::optional<SummedRanges> CheckMemberData(const platform::FileHandle& file,
-                                            const ArchiveWalk& walk,
-                                            std::optional<uint64_t> checksumField,
-                                            FindingSink& sink) {
-  return DataCheck(file, walk, checksumField, sink).Run();
+void CheckMemberData(const platform::FileHandle& file, const ArchiveWalk& walk,
+                     SummedRanges* summed, FindingSink& sink) {
+  DataCheck(file, walk, summed, sink).Run();
 }
 
 }  // namespace check

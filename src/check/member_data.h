@@ -3,8 +3,6 @@
 // core: stored data in large pieces summed apart and joined, deflated data
 // inflated by each thread with its own stream, reading at its own offsets.
 
-#include <optional>
-
 #include "check/archive_walk.h"
 #include "check/file_checksum.h"
 #include "check/finding.h"
@@ -14,11 +12,9 @@ namespace check {
 
 // Checks the data of every located member of walk. A member that is
 // encrypted, or in a method that cannot be extracted, gets a note that its
-// data was not checked. With checksumField (the image's checksum field's
-// offset), the header checksum of the ranges of data read is returned too.
-std::optional<SummedRanges> CheckMemberData(const platform::FileHandle& file,
-                                            const ArchiveWalk& walk,
-                                            std::optional<uint64_t> checksumField,
-                                            FindingSink& sink);
+// data was not checked. Where summed is given, the header checksum of the
+// data read is added to it, with the ranges read.
+void CheckMemberData(const platform::FileHandle& file, const ArchiveWalk& walk,
+                     SummedRanges* summed, FindingSink& sink);
 
 }  // namespace check

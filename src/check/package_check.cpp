@@ -104,17 +104,13 @@ std::vector<Finding> CheckWholePackage(const platform::FileHandle& file) {
   const uint64_t limit = ArchiveLimit(image ? &*image : nullptr, *size, sink);
   const auto checksum = image ? image->checksum : std::nullopt;
   std::optional<SummedRanges> summed;
+  if (checksum) summed.emplace(checksum->at);
   if (auto walk = WalkArchive(file, *size, limit, Strictness::kWhole, sink)) {
     CheckSpans(*walk, Strictness::kWhole, sink);
     if (image) CheckBetween(file, *image, *walk, sink);
-    std::optional<uint64_t> field;
-    if (checksum) field = checksum->at;
-    summed = CheckMemberData(file, *walk, field, sink);
+    CheckMemberData(file, *walk, summed ? &*summed : nullptr, sink);
   }
-  if (checksum) {
-    CheckFileChecksum(file, *size, *checksum,
-                      summed ? std::move(*summed) : SummedRanges(checksum->at), sink);
-  }
+  if (checksum) CheckFileChecksum(file, *size, *checksum, std::move(*summed), sink);
   return sink.Take();
 }
 

@@ -82,13 +82,6 @@ void PeChecksum::Add(std::span<const uint8_t> bytes) {
   }
 }
 
-bool PeChecksum::Merge(const PeChecksum& next) {
-  if (next.start_ != length_ || next.field_ != field_) return false;
-  sum_ = AddWithCarry(sum_, next.sum_);
-  length_ = next.length_;
-  return true;
-}
-
 void PeChecksum::Absorb(const PeChecksum& piece) { sum_ = AddWithCarry(sum_, piece.sum_); }
 
 uint32_t PeChecksum::ValueOfFile(uint64_t fileLength) const {

@@ -15,7 +15,7 @@ class PeChecksum {
   // checksumOffset: where the 4-byte field lies in the whole file.
   explicit PeChecksum(uint64_t checksumOffset) : field_(checksumOffset) {}
   // A piece of the file that starts at offset start, to be summed on its own
-  // (on another thread, say) and merged into the sum of what precedes it.
+  // (on another thread, say) and absorbed into the sum of the whole.
   PeChecksum(uint64_t checksumOffset, uint64_t start)
       : field_(checksumOffset), start_(start), length_(start) {}
 
@@ -26,9 +26,6 @@ class PeChecksum {
   // Where the piece starts, and where it ends (the offset behind what was added).
   uint64_t Start() const { return start_; }
   uint64_t Length() const { return length_; }
-  // Adds a piece summed on its own that starts where this one ends; false,
-  // and nothing added, when it does not.
-  bool Merge(const PeChecksum& next);
   // Adds a piece summed on its own wherever it lies in the file: the words
   // add alike in any order, so that pieces may be gathered as they come. The
   // caller sees that no two overlap; Start() and Length() stay as they were.

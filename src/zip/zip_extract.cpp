@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "zip/crc32.h"
 #include "zip/zip_file_entry.h"
 #include "zip/zip_methods.h"
 #include "zip/zip_result.h"
@@ -30,7 +31,7 @@ bool Refill(ZipReadState& state) {
 // Moves bytes produced into the output (already there for inflate) into the
 // CRC and the counters.
 void Account(ZipReadState& state, const uint8_t* produced, uint32_t count, uint32_t* done) {
-  state.crc = static_cast<uint32_t>(::crc32(state.crc, produced, count));
+  state.crc = Crc32(state.crc, produced, count);
   state.uncompressedRemaining -= count;
   *done += count;
 }

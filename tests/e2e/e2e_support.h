@@ -34,6 +34,10 @@ std::vector<std::string> ToolCommand(const std::vector<std::string>& args);
 // ToolCommand as a shell command line.
 std::string ToolCommandLine(const std::vector<std::string>& args);
 
+// How long one run of the tool may take, through RunZipgraft or a
+// ToolProcess, before it is stopped and its test fails.
+constexpr int kRunSeconds = 90;
+
 // Runs zipgraft with the arguments, capturing standard output only. A build
 // that succeeds is then verified whole with --verify, unless recheck is kNo
 // (a damaged input's members come through as damaged as they came).

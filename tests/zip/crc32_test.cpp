@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "check/crc32.h"
+#include "zip/crc32.h"
 
 namespace {
 
@@ -31,13 +31,13 @@ TEST(Crc32, AgreesWithZlib) {
   };
   for (const Case& c : cases) {
     const uint8_t* data = bytes.data() + c.offset;
-    EXPECT_EQ(check::Crc32(c.before, data, c.length), crc32_z(c.before, data, c.length))
+    EXPECT_EQ(trvzip::Crc32(c.before, data, c.length), crc32_z(c.before, data, c.length))
         << "offset " << c.offset << ", length " << c.length;
   }
   // Pieces of any length carry the sum on.
   uint32_t pieces = 0;
   for (std::size_t at = 0, step = 1; at < 100000; at += step, step = step * 3 % 997 + 1) {
-    pieces = check::Crc32(pieces, bytes.data() + at, std::min(step, 100000 - at));
+    pieces = trvzip::Crc32(pieces, bytes.data() + at, std::min(step, 100000 - at));
   }
   EXPECT_EQ(pieces, crc32_z(0, bytes.data(), 100000));
 }

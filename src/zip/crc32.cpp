@@ -1,4 +1,4 @@
-#include "check/crc32.h"
+#include "zip/crc32.h"
 
 #include <zlib.h>
 
@@ -8,7 +8,7 @@
 #define ZG_CRC32_FOLDS 1
 #endif
 
-namespace check {
+namespace trvzip {
 
 namespace {
 
@@ -63,9 +63,12 @@ __attribute__((target("pclmul"))) uint32_t FoldBlocks(uint32_t crc, const uint8_
   return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(_mm_xor_si128(x1, t), 4)));
 }
 
-bool ProcessorFolds() {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_PCLMUL) != 0;
+bool Folds() {
+  static const bool folds = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_PCLMUL) != 0;
+  }();
+  return folds;
 }
 
 #endif
@@ -76,18 +79,9 @@ uint32_t Zlib(uint32_t crc, const uint8_t* data, std::size_t n) {
 
 }  // namespace
 
-bool Crc32Folds() {
-#ifdef ZG_CRC32_FOLDS
-  static const bool folds = ProcessorFolds();
-  return folds;
-#else
-  return false;
-#endif
-}
-
 uint32_t Crc32(uint32_t crc, const uint8_t* data, std::size_t n) {
 #ifdef ZG_CRC32_FOLDS
-  if (n >= kShortest && Crc32Folds()) {
+  if (n >= kShortest && Folds()) {
     const std::size_t blocks = n & ~std::size_t{15};
     const uint32_t folded = FoldBlocks(~crc, data, blocks);
     return Zlib(~folded, data + blocks, n - blocks);
@@ -96,4 +90,4 @@ uint32_t Crc32(uint32_t crc, const uint8_t* data, std::size_t n) {
   return Zlib(crc, data, n);
 }
 
-}  // namespace check
+}  // namespace trvzip

@@ -1,19 +1,16 @@
 #pragma once
 // CRC-32 as ZIP stores it (zlib's crc32: the reflected polynomial 0xEDB88320,
 // inverted before and after), folded with carry-less multiplication where the
-// processor has it: several times zlib's speed on the large reads the whole
-// check makes. Elsewhere, and for short runs, it is zlib's crc32_z.
+// processor has it: several times zlib's speed on the large reads of the
+// whole check. Elsewhere, and for short runs, it is zlib's crc32_z.
 
 #include <cstddef>
 #include <cstdint>
 
-namespace check {
+namespace trvzip {
 
 // The CRC-32 of crc's data followed by the n bytes at data; Crc32(0, ...)
 // starts a new one.
 uint32_t Crc32(uint32_t crc, const uint8_t* data, std::size_t n);
 
-// Whether Crc32 folds with carry-less multiplication on this processor.
-bool Crc32Folds();
-
-}  // namespace check
+}  // namespace trvzip
